@@ -1,0 +1,445 @@
+// The LibreOffice backend of the automation layer: a private office process reached over a
+// UNO bridge, its objects called by name through locally created Invocation adapters.
+//
+// This is the only code that links LibreOffice's libraries; it is built as a module that the
+// program loads at run time, so the program starts (not connected) where no office exists.
+#include <com/sun/star/beans/XExactName.hpp>
+#include <com/sun/star/beans/XMaterialHolder.hpp>
+#include <com/sun/star/bridge/UnoUrlResolver.hpp>
+#include <com/sun/star/bridge/XUnoUrlResolver.hpp>
+#include <com/sun/star/connection/NoConnectException.hpp>
+#include <com/sun/star/frame/XDesktop.hpp>
+#include <com/sun/star/lang/DisposedException.hpp>
+#include <com/sun/star/lang/XMultiComponentFactory.hpp>
+#include <com/sun/star/lang/XSingleServiceFactory.hpp>
+#include <com/sun/star/reflection/InvocationTargetException.hpp>
+#include <com/sun/star/reflection/XIdlClass.hpp>
+#include <com/sun/star/reflection/theCoreReflection.hpp>
+#include <com/sun/star/script/XInvocation2.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+#include <cppuhelper/bootstrap.hxx>
+#include <cppuhelper/exc_hlp.hxx>
+#include <rtl/bootstrap.hxx>
+#include <rtl/ustring.hxx>
+#include <typelib/typedescription.h>
+#include <uno/sequence2.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "automation/Variant.hpp"
+#include "automation/uno/OfficeProcess.hpp"
+
+namespace css = com::sun::star;
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::Sequence;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+using rtl::OString;
+using rtl::OUString;
+
+namespace tabloom_uno {
+
+namespace {
+
+using automation::Variant;
+using automation::VariantArray;
+
+constexpr auto kConnectBound = std::chrono::seconds(30);
+constexpr auto kConnectPoll = std::chrono::milliseconds(25);
+constexpr auto kExitBound = std::chrono::seconds(3);
+
+OUString ToU(std::string_view s) {
+  return OUString(s.data(), static_cast<sal_Int32>(s.size()), RTL_TEXTENCODING_UTF8);
+}
+
+std::string FromU(const OUString& s) {
+  const OString utf8 = rtl::OUStringToOString(s, RTL_TEXTENCODING_UTF8);
+  return std::string(utf8.getStr(), utf8.getLength());
+}
+
+// The office's error as one text: its message and its type. Must be called in a catch block.
+std::string CaughtMessage() {
+  Any caught = cppu::getCaughtException();
+  css::reflection::InvocationTargetException wrapped;
+  if (caught >>= wrapped) caught = wrapped.TargetException;
+  css::uno::Exception e;
+  std::string message;
+  if (caught >>= e) message = FromU(e.Message);
+  const std::string type = FromU(caught.getValueTypeName());
+  return message.empty() ? type : message + " (" + type + ")";
+}
+
+// Runs one piece of UNO work; every UNO failure becomes automation::Error.
+template <typename F>
+auto Guarded(F&& work) -> decltype(work()) {
+  try {
+    return work();
+  } catch (const css::uno::Exception&) {
+    throw automation::Error(CaughtMessage());
+  }
+}
+
+// The client side of UNO: one local component context per process, bootstrapped from the
+// office's own fundamentalrc so it knows every office type.
+class LocalUno {
+ public:
+  static LocalUno& Get(const std::string& programDir) {
+    static LocalUno instance(programDir);
+    return instance;
+  }
+
+  const Reference<css::uno::XComponentContext>& context() const { return context_; }
+
+  Reference<css::script::XInvocation2> Invoke(const Any& target) {
+    // The Invocation service is only offered through this (deprecated) factory interface.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    Reference<css::script::XInvocation2> inv(
+        invocationFactory_->createInstanceWithArguments(Sequence<Any>(&target, 1)),
+        UNO_QUERY_THROW);
+#pragma GCC diagnostic pop
+    return inv;
+  }
+
+  Any NewStruct(const std::string& typeName) {
+    Reference<css::reflection::XIdlClass> type = reflection_->forName(ToU(typeName));
+    if (!type.is() || (type->getTypeClass() != css::uno::TypeClass_STRUCT &&
+                       type->getTypeClass() != css::uno::TypeClass_EXCEPTION))
+      throw automation::Error("Unknown struct type: " + typeName);
+    Any value;
+    type->createObject(value);
+    return value;
+  }
+
+ private:
+  explicit LocalUno(const std::string& programDir) {
+    rtl::Bootstrap::set(OUString("URE_BOOTSTRAP"),
+                        ToU("vnd.sun.star.pathname:" + programDir + "/fundamentalrc"));
+    context_ = cppu::defaultBootstrap_InitialComponentContext();
+    invocationFactory_.set(context_->getServiceManager()->createInstanceWithContext(
+                               "com.sun.star.script.Invocation", context_),
+                           UNO_QUERY_THROW);
+    reflection_ = css::reflection::theCoreReflection::get(context_);
+  }
+
+  Reference<css::uno::XComponentContext> context_;
+  Reference<css::lang::XSingleServiceFactory> invocationFactory_;
+  Reference<css::reflection::XIdlReflection> reflection_;
+};
+
+// One office process and the bridge to it. Every object handed out keeps it alive; when the
+// last one goes, the office is told to terminate and the process is reaped (or killed).
+class OfficeConnection {
+ public:
+  explicit OfficeConnection(const std::string& programDir)
+      : local_(LocalUno::Get(programDir)), process_(programDir) {
+    Reference<css::bridge::XUnoUrlResolver> resolver =
+        css::bridge::UnoUrlResolver::create(local_.context());
+    const OUString url = ToU("uno:pipe,name=" + process_.pipeName() +
+                             ";urp;StarOffice.ComponentContext");
+    const auto deadline = std::chrono::steady_clock::now() + kConnectBound;
+    bool relaunched = false;
+    for (;;) {
+      try {
+        remoteContext_.set(resolver->resolve(url), UNO_QUERY_THROW);
+        break;
+      } catch (const css::connection::NoConnectException&) {
+      }
+      if (auto code = process_.PollExit()) {
+        // A fresh profile makes the first start exit with 81 and ask for a restart.
+        if (*code == 81 && !relaunched) {
+          relaunched = true;
+          process_.Relaunch();
+          continue;
+        }
+        throw automation::Error("The office ended during start-up (exit code " +
+                                std::to_string(*code) + ")");
+      }
+      if (std::chrono::steady_clock::now() >= deadline)
+        throw automation::Error("The office did not answer within " +
+                                std::to_string(kConnectBound.count()) + " seconds");
+      std::this_thread::sleep_for(kConnectPoll);
+    }
+    serviceManager_ = remoteContext_->getServiceManager();
+    if (!serviceManager_.is()) throw automation::Error("The office has no service manager");
+  }
+
+  ~OfficeConnection() {
+    try {
+      if (!process_.PollExit()) {
+        Reference<css::frame::XDesktop> desktop(serviceManager_->createInstanceWithContext(
+                                                    "com.sun.star.frame.Desktop", remoteContext_),
+                                                UNO_QUERY);
+        if (desktop.is()) desktop->terminate();
+      }
+    } catch (...) {
+      // Gone or refusing: the process is ended below either way.
+    }
+    serviceManager_.clear();
+    remoteContext_.clear();
+    process_.End(kExitBound);
+  }
+
+  LocalUno& local() { return local_; }
+  const Reference<css::lang::XMultiComponentFactory>& serviceManager() const {
+    return serviceManager_;
+  }
+
+ private:
+  LocalUno& local_;
+  OfficeProcess process_;
+  Reference<css::uno::XComponentContext> remoteContext_;
+  Reference<css::lang::XMultiComponentFactory> serviceManager_;
+};
+
+using ConnectionRef = std::shared_ptr<OfficeConnection>;
+
+Variant ToVariant(const Any& value, const ConnectionRef& connection);
+Any ToAny(const Variant& value);
+
+// An office object (interface) or a struct value, reached through an Invocation adapter that
+// is made on first use.
+class UnoObject : public automation::Object {
+ public:
+  UnoObject(ConnectionRef connection, Any value)
+      : connection_(std::move(connection)), value_(std::move(value)) {}
+
+  Variant Call(std::string_view name, const VariantArray& args) override {
+    return Guarded([&] {
+      auto& inv = Invocation();
+      const OUString exact = Resolve(name);
+      if (!inv->hasMethod(exact))
+        throw automation::UnknownMemberError(std::string(name) + " is no method of this object");
+      Sequence<Any> params(static_cast<sal_Int32>(args.size()));
+      Any* out = params.getArray();
+      for (std::size_t i = 0; i < args.size(); ++i) out[i] = ToAny(args[i]);
+      Sequence<sal_Int16> outIndex;
+      Sequence<Any> outParams;
+      return ToVariant(inv->invoke(exact, params, outIndex, outParams), connection_);
+    });
+  }
+
+  Variant Get(std::string_view name) override {
+    return Guarded([&] {
+      auto& inv = Invocation();
+      const OUString exact = Resolve(name);
+      if (!inv->hasProperty(exact))
+        throw automation::UnknownMemberError(std::string(name) + " is no property of this object");
+      return ToVariant(inv->getValue(exact), connection_);
+    });
+  }
+
+  void Set(std::string_view name, const Variant& value) override {
+    Guarded([&] {
+      auto& inv = Invocation();
+      const OUString exact = Resolve(name);
+      if (!inv->hasProperty(exact))
+        throw automation::UnknownMemberError(std::string(name) + " is no property of this object");
+      inv->setValue(exact, ToAny(value));
+    });
+  }
+
+  // The UNO value to pass on: the interface itself, or the struct as edited so far.
+  Any Value() {
+    if (value_.getValueTypeClass() == css::uno::TypeClass_INTERFACE || !invocation_.is())
+      return value_;
+    Reference<css::beans::XMaterialHolder> material(invocation_, UNO_QUERY);
+    return material.is() ? material->getMaterial() : value_;
+  }
+
+ protected:
+  const ConnectionRef& connection() const { return connection_; }
+
+ private:
+  Reference<css::script::XInvocation2>& Invocation() {
+    if (!invocation_.is()) {
+      invocation_ = connection_->local().Invoke(value_);
+      exactName_.set(invocation_, UNO_QUERY);
+    }
+    return invocation_;
+  }
+
+  // Letter case is free; a name the object does not have never reaches the office.
+  OUString Resolve(std::string_view name) {
+    const OUString wanted = ToU(name);
+    OUString exact = exactName_.is() ? exactName_->getExactName(wanted) : OUString();
+    if (exact.isEmpty()) {
+      if (invocation_->hasMethod(wanted) || invocation_->hasProperty(wanted)) return wanted;
+      throw automation::UnknownMemberError("Unknown name: " + std::string(name));
+    }
+    return exact;
+  }
+
+  ConnectionRef connection_;
+  Any value_;
+  Reference<css::script::XInvocation2> invocation_;
+  Reference<css::beans::XExactName> exactName_;
+};
+
+// The service manager answers one name of its own: Bridge_GetStruct makes a UNO struct.
+class ServiceManagerObject : public UnoObject {
+ public:
+  using UnoObject::UnoObject;
+
+  Variant Call(std::string_view name, const VariantArray& args) override {
+    if (EqualsNoCase(name, "Bridge_GetStruct")) {
+      if (args.size() != 1) throw automation::Error("Bridge_GetStruct takes one type name");
+      return Guarded([&] {
+        return Variant(automation::ObjectRef(std::make_shared<UnoObject>(
+            connection(), connection()->local().NewStruct(args[0].AsString()))));
+      });
+    }
+    return UnoObject::Call(name, args);
+  }
+
+ private:
+  static bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(a[i])) !=
+          std::tolower(static_cast<unsigned char>(b[i])))
+        return false;
+    return true;
+  }
+};
+
+Variant SequenceToVariant(const Any& value, const ConnectionRef& connection) {
+  typelib_TypeDescription* seqType = nullptr;
+  TYPELIB_DANGER_GET(&seqType, value.getValueTypeRef());
+  typelib_TypeDescriptionReference* elementRef =
+      reinterpret_cast<typelib_IndirectTypeDescription*>(seqType)->pType;
+  typelib_TypeDescription* elementType = nullptr;
+  TYPELIB_DANGER_GET(&elementType, elementRef);
+  const sal_Int32 size = elementType->nSize;
+  const uno_Sequence* seq = *static_cast<uno_Sequence* const*>(value.getValue());
+  VariantArray items;
+  items.reserve(static_cast<std::size_t>(seq->nElements));
+  for (sal_Int32 i = 0; i < seq->nElements; ++i)
+    items.push_back(ToVariant(Any(seq->elements + static_cast<std::size_t>(i) * size, elementRef),
+                              connection));
+  TYPELIB_DANGER_RELEASE(elementType);
+  TYPELIB_DANGER_RELEASE(seqType);
+  return items;
+}
+
+Variant ToVariant(const Any& value, const ConnectionRef& connection) {
+  using css::uno::TypeClass;
+  const void* p = value.getValue();
+  switch (value.getValueTypeClass()) {
+    case TypeClass::TypeClass_VOID:
+      return {};
+    case TypeClass::TypeClass_BOOLEAN:
+      return *static_cast<const sal_Bool*>(p) != 0;
+    case TypeClass::TypeClass_BYTE:
+      return static_cast<std::uint8_t>(*static_cast<const sal_Int8*>(p));
+    case TypeClass::TypeClass_SHORT:
+      return static_cast<std::int32_t>(*static_cast<const sal_Int16*>(p));
+    case TypeClass::TypeClass_UNSIGNED_SHORT:
+      return static_cast<std::int32_t>(*static_cast<const sal_uInt16*>(p));
+    case TypeClass::TypeClass_LONG:
+    case TypeClass::TypeClass_ENUM:
+      return static_cast<std::int32_t>(*static_cast<const sal_Int32*>(p));
+    case TypeClass::TypeClass_UNSIGNED_LONG: {
+      const sal_uInt32 v = *static_cast<const sal_uInt32*>(p);
+      return v <= 0x7FFFFFFFu ? Variant(static_cast<std::int32_t>(v)) : Variant(double(v));
+    }
+    case TypeClass::TypeClass_HYPER: {
+      const sal_Int64 v = *static_cast<const sal_Int64*>(p);
+      return v >= INT32_MIN && v <= INT32_MAX ? Variant(static_cast<std::int32_t>(v))
+                                              : Variant(static_cast<double>(v));
+    }
+    case TypeClass::TypeClass_UNSIGNED_HYPER: {
+      const sal_uInt64 v = *static_cast<const sal_uInt64*>(p);
+      return v <= INT32_MAX ? Variant(static_cast<std::int32_t>(v))
+                            : Variant(static_cast<double>(v));
+    }
+    case TypeClass::TypeClass_FLOAT:
+      return static_cast<double>(*static_cast<const float*>(p));
+    case TypeClass::TypeClass_DOUBLE:
+      return *static_cast<const double*>(p);
+    case TypeClass::TypeClass_CHAR:
+      return FromU(OUString(*static_cast<const sal_Unicode*>(p)));
+    case TypeClass::TypeClass_STRING:
+      return FromU(*static_cast<const OUString*>(p));
+    case TypeClass::TypeClass_TYPE:
+      return FromU(static_cast<const css::uno::Type*>(p)->getTypeName());
+    case TypeClass::TypeClass_ANY:
+      return ToVariant(*static_cast<const Any*>(p), connection);
+    case TypeClass::TypeClass_SEQUENCE:
+      return SequenceToVariant(value, connection);
+    case TypeClass::TypeClass_STRUCT:
+    case TypeClass::TypeClass_EXCEPTION:
+      return automation::ObjectRef(std::make_shared<UnoObject>(connection, value));
+    case TypeClass::TypeClass_INTERFACE: {
+      if (!*static_cast<void* const*>(p)) return {};
+      return automation::ObjectRef(std::make_shared<UnoObject>(connection, value));
+    }
+    default:
+      throw automation::Error("Unsupported office value type " +
+                              FromU(value.getValueTypeName()));
+  }
+}
+
+Any ToAny(const Variant& value) {
+  switch (value.type()) {
+    case Variant::Type::Empty:
+      return {};
+    case Variant::Type::Boolean:
+      return Any(value.AsBool());
+    case Variant::Type::Int32:
+      return Any(static_cast<sal_Int32>(value.AsInt()));
+    case Variant::Type::Byte:
+      return Any(static_cast<sal_Int8>(value.AsByte()));
+    case Variant::Type::Double:
+      return Any(value.AsDouble());
+    case Variant::Type::String:
+      return Any(ToU(value.AsString()));
+    case Variant::Type::Array: {
+      const VariantArray& items = value.AsArray();
+      Sequence<Any> seq(static_cast<sal_Int32>(items.size()));
+      Any* out = seq.getArray();
+      for (std::size_t i = 0; i < items.size(); ++i) out[i] = ToAny(items[i]);
+      return Any(seq);
+    }
+    case Variant::Type::Object: {
+      auto* object = dynamic_cast<UnoObject*>(value.AsObject().get());
+      if (!object) throw automation::Error("The object does not belong to this office");
+      return object->Value();
+    }
+  }
+  return {};
+}
+
+class UnoFactory : public automation::ObjectFactory {
+ public:
+  automation::ObjectRef CreateObject(std::string_view progId) override {
+    if (progId != "com.sun.star.ServiceManager")
+      throw automation::Error("Unknown automation server: " + std::string(progId));
+    const std::string programDir = FindOfficeProgramDir();
+    if (programDir.empty())
+      throw automation::Error("No office suite found (set UNO_PATH to its program folder)");
+    try {
+      auto connection = std::make_shared<OfficeConnection>(programDir);
+      return std::make_shared<ServiceManagerObject>(connection,
+                                                    Any(connection->serviceManager()));
+    } catch (const css::uno::Exception&) {
+      throw automation::Error("Cannot connect to the office: " + CaughtMessage());
+    } catch (const std::runtime_error& e) {
+      throw automation::Error(std::string("Cannot connect to the office: ") + e.what());
+    }
+  }
+};
+
+}  // namespace
+
+}  // namespace tabloom_uno
+
+extern "C" __attribute__((visibility("default"))) automation::ObjectFactory*
+tabloom_uno_create_factory() {
+  return new tabloom_uno::UnoFactory();
+}

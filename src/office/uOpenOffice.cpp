@@ -1,0 +1,265 @@
+#include "office/uOpenOffice.hpp"
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+
+namespace office {
+
+namespace {
+
+std::string UpperAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+// ".ods" of "x/result.ods", empty when the last path part has no dot.
+std::string Extension(const std::string& fileName) {
+  const std::size_t dot = fileName.rfind('.');
+  const std::size_t sep = fileName.find_last_of("\\/:");
+  if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return {};
+  return fileName.substr(dot);
+}
+
+bool IsWindowsDrivePath(const std::string& name) {
+  return name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) &&
+         name[1] == ':' && (name[2] == '\\' || name[2] == '/');
+}
+
+}  // namespace
+
+std::string FileNameToUrl(const std::string& fileName) {
+  std::string path;
+  if (IsWindowsDrivePath(fileName)) {
+    path = "/" + fileName;
+    for (char& c : path)
+      if (c == '\\') c = '/';
+  } else {
+    path = std::filesystem::absolute(fileName).lexically_normal().string();
+  }
+  static const char* hex = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (const unsigned char c : path) {
+    if (std::isalnum(c) || std::strchr("/-._~:!$&'()*+,;=@", c)) {
+      url += static_cast<char>(c);
+    } else {
+      url += '%';
+      url += hex[c >> 4];
+      url += hex[c & 15];
+    }
+  }
+  return url;
+}
+
+// --- TOpenOffice ---------------------------------------------------------------------------
+
+TOpenOffice::TOpenOffice(automation::ObjectFactory& factory) : factory_(factory) {}
+
+TOpenOffice::~TOpenOffice() = default;
+
+void TOpenOffice::Connect(bool active) {
+  if (!active) {
+    Document = {};
+    Desktop = {};
+    ServiceManager = {};
+    return;
+  }
+  try {
+    ServiceManager = factory_.CreateObject("com.sun.star.ServiceManager");
+    if (ServiceManager.IsObject())
+      Desktop = ServiceManager.Call("CreateInstance", "com.sun.star.frame.Desktop");
+  } catch (...) {
+    Desktop = {};
+    ServiceManager = {};
+  }
+}
+
+bool TOpenOffice::IsConnected() const { return Desktop.IsObject(); }
+
+Variant TOpenOffice::MakePropertyValue(const std::string& name, const Variant& value) {
+  Variant property = ServiceManager.Call("Bridge_GetStruct", "com.sun.star.beans.PropertyValue");
+  property.Set("Name", name);
+  property.Set("Value", value);
+  return property;
+}
+
+void TOpenOffice::LoadDocument(const std::string& fileName, LoadOptions options,
+                               std::uint8_t macroMode) {
+  const std::string url = fileName.empty() ? FactoryUrl : FileNameToUrl(fileName);
+  VariantArray args;
+  if (options & loHidden) args.push_back(MakePropertyValue("Hidden", true));
+  if (options & loAsTemplate) args.push_back(MakePropertyValue("AsTemplate", true));
+  if (options & loReadOnly) args.push_back(MakePropertyValue("ReadOnly", true));
+  args.push_back(MakePropertyValue("MacroExecutionMode", macroMode));
+
+  Variant loaded = Desktop.Call("LoadComponentFromURL", url, "_blank", std::int32_t{0}, args);
+  Document = std::move(loaded);
+  Documents.push_back(Document);
+  DocumentIndex = static_cast<std::int32_t>(Documents.size()) - 1;
+}
+
+void TOpenOffice::ExportPdf(const std::string& fileName) {
+  const std::string filter = FilterPrefix + "_pdf_Export";
+  std::string name = fileName;
+  if (UpperAscii(Extension(fileName)) != ".PDF") name += ".pdf";
+  const VariantArray args{MakePropertyValue("FilterName", filter),
+                          MakePropertyValue("Overwrite", true)};
+  Document.Call("StoreToURL", FileNameToUrl(name), args);
+}
+
+void TOpenOffice::CloseDocument() {
+  Document.Call("Close", true);
+  Document = {};
+  if (Desktop.Get("Frames").Get("Count").AsInt() == 0) {
+    Desktop.Call("Terminate");
+    Connect(false);
+  }
+}
+
+bool TOpenOffice::SelectDocument(std::int32_t index) {
+  if (index < 0 || index >= static_cast<std::int32_t>(Documents.size())) return false;
+  DocumentIndex = index;
+  Document = Documents[static_cast<std::size_t>(index)];
+  return true;
+}
+
+// --- TOOCalc -------------------------------------------------------------------------------
+
+TOOCalc::TOOCalc(automation::ObjectFactory& factory)
+    : TOpenOffice(factory), sheets_(std::make_unique<TOOCalcSheets>()) {
+  FactoryUrl = "private:factory/scalc";
+  FilterPrefix = "calc";
+}
+
+TOOCalc::~TOOCalc() {
+  sheets_.reset();
+  Connect(false);
+}
+
+// Filter and extension: "calc8"/".ods" unless the format is "Excel97" or the name ends in
+// ".xls" ("MS Excel 97"/".xls"); "Calc" or a name ending in ".ods" always wins. The chosen
+// extension is appended unless the name already has it (result.xls as "Calc" is
+// result.xls.ods).
+void TOOCalc::StoreDocument(const std::string& fileName, const std::string& format) {
+  std::string filter = "calc8";
+  std::string extension = ".ods";
+  const std::string present = UpperAscii(Extension(fileName));
+  if (format == "Excel97" || present == ".XLS") {
+    filter = "MS Excel 97";
+    extension = ".xls";
+  }
+  if (format == "Calc" || present == ".ODS") {
+    filter = "calc8";
+    extension = ".ods";
+  }
+  const std::string name = present == UpperAscii(extension) ? fileName : fileName + extension;
+  const VariantArray args{MakePropertyValue("FilterName", filter),
+                          MakePropertyValue("Overwrite", true)};
+  Document.Call("StoreAsURL", FileNameToUrl(name), args);
+}
+
+TOOCalcSheets& TOOCalc::Sheets() {
+  sheets_->DocumentRef = Document;
+  return *sheets_;
+}
+
+// --- Sheets --------------------------------------------------------------------------------
+
+TOOCalcSheets::TOOCalcSheets() : currentSheet_(std::make_unique<TOOCalcSheet>()) {}
+
+TOOCalcSheets::~TOOCalcSheets() = default;
+
+std::int32_t TOOCalcSheets::SheetCount() {
+  return DocumentRef.Call("GetSheets").Call("GetCount").AsInt();
+}
+
+TOOCalcSheet& TOOCalcSheets::SheetByIndex(std::int32_t index) {
+  currentSheet_->SheetObject = DocumentRef.Call("GetSheets").Call("GetByIndex", index);
+  currentSheet_->DocumentRef = DocumentRef;
+  return *currentSheet_;
+}
+
+std::int32_t TOOCalcSheets::ActiveSheetIndex() {
+  const std::int32_t count = SheetCount();
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::string name =
+        DocumentRef.Call("GetSheets").Call("GetByIndex", i).Call("GetName").AsString();
+    const std::string active = DocumentRef.Call("GetCurrentController")
+                                   .Call("GetActiveSheet")
+                                   .Call("GetName")
+                                   .AsString();
+    if (name == active) return i;
+  }
+  return -1;
+}
+
+void TOOCalcSheets::ActivateSheet(std::int32_t index) {
+  const Variant sheet = DocumentRef.Call("GetSheets").Call("GetByIndex", index);
+  DocumentRef.Call("GetCurrentController").Call("SetActiveSheet", sheet);
+}
+
+void TOOCalcSheets::RemoveSheet(std::int32_t index) {
+  const std::string name =
+      DocumentRef.Call("GetSheets").Call("GetByIndex", index).Call("GetName").AsString();
+  DocumentRef.Call("GetSheets").Call("RemoveByName", name);
+}
+
+// --- Sheet ---------------------------------------------------------------------------------
+
+TOOCalcSheet::TOOCalcSheet()
+    : currentCell_(std::make_unique<TOOCalcCell>()),
+      currentRange_(std::make_unique<TOOCalcCellRange>()) {}
+
+TOOCalcSheet::~TOOCalcSheet() = default;
+
+std::string TOOCalcSheet::SheetName() { return SheetObject.Get("Name").AsString(); }
+
+void TOOCalcSheet::MeasureUsedArea() {
+  const Variant a1 = SheetObject.Call("getCellByPosition", std::int32_t{0}, std::int32_t{0});
+  const Variant cursor = SheetObject.Call("createCursorByRange", a1);
+  cursor.Call("GotoEndOfUsedArea", true);
+  const Variant address = cursor.Get("RangeAddress");
+  lastUsedRow_ = address.Get("EndRow").AsInt();
+  lastUsedColumn_ = address.Get("EndColumn").AsInt();
+}
+
+template <typename Cell>
+Cell& TOOCalcSheet::Point(Cell& cell, Variant object) {
+  cell.CellObject = std::move(object);
+  cell.SheetObject = SheetObject;
+  cell.DocumentRef = DocumentRef;
+  return cell;
+}
+
+TOOCalcCell& TOOCalcSheet::CellAt(std::int32_t column, std::int32_t row) {
+  return Point(*currentCell_, SheetObject.Call("GetCellByPosition", column, row));
+}
+
+TOOCalcCell& TOOCalcSheet::CellNamed(const std::string& name) {
+  if (name.find(':') != std::string::npos)
+    throw automation::Error("Try to return CellRange, expect Cell.");
+  return Point(*currentCell_, SheetObject.Call("GetCellRangeByName", name));
+}
+
+TOOCalcCellRange& TOOCalcSheet::RangeAt(std::int32_t left, std::int32_t top, std::int32_t right,
+                                        std::int32_t bottom) {
+  return Point(*currentRange_,
+               SheetObject.Call("GetCellRangeByPosition", left, top, right, bottom));
+}
+
+// --- Cells ---------------------------------------------------------------------------------
+
+std::string TOOBaseCell::ReadString() { return CellObject.Call("GetString").AsString(); }
+
+void TOOBaseCell::WriteString(const std::string& text) { CellObject.Call("SetString", text); }
+
+std::int32_t TOOBaseCell::BackColor() {
+  const auto v = static_cast<std::uint32_t>(CellObject.Get("CellBackColor").AsInt());
+  return static_cast<std::int32_t>(((v >> 16) & 0xFF) | (((v >> 8) & 0xFF) << 8) |
+                                   ((v & 0xFF) << 16));
+}
+
+VariantArray TOOCalcCellRange::DataArray() { return CellObject.Call("GetDataArray").AsArray(); }
+
+}  // namespace office

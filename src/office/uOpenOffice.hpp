@@ -1,0 +1,160 @@
+// The program's thin object layer over the office suite's automation interface: the
+// connection and its documents, and reusable sheet, cell and range cursors on the current
+// document. Every office call is late-bound, by member name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "automation/Backend.hpp"
+#include "automation/Variant.hpp"
+
+namespace office {
+
+using automation::Variant;
+using automation::VariantArray;
+
+// Load options, combinable.
+enum LoadOption : unsigned {
+  loHidden = 1,
+  loAsTemplate = 2,
+  loReadOnly = 4,
+};
+using LoadOptions = unsigned;
+
+// A file name as a file URL the office opens: absolute, "/" separated, and percent-encoded
+// (blank, "%", "#", "?", every byte outside ASCII). "C:\x y" -> "file:///C:/x%20y".
+std::string FileNameToUrl(const std::string& fileName);
+
+class TOOCalcSheets;
+class TOOCalcSheet;
+
+// One office connection plus the documents loaded through it.
+class TOpenOffice {
+ public:
+  explicit TOpenOffice(automation::ObjectFactory& factory);
+  virtual ~TOpenOffice();
+  TOpenOffice(const TOpenOffice&) = delete;
+  TOpenOffice& operator=(const TOpenOffice&) = delete;
+
+  // Never raises: a missing or broken office leaves the object not connected.
+  void Connect(bool active);
+  bool IsConnected() const;
+
+  // An empty file name opens a new document of this kind. The loaded document is current.
+  virtual void LoadDocument(const std::string& fileName, LoadOptions options,
+                            std::uint8_t macroMode);
+  virtual void StoreDocument(const std::string& fileName, const std::string& format) = 0;
+  virtual void ExportPdf(const std::string& fileName);
+  // Closes the current document; terminates the office when no office window is left.
+  void CloseDocument();
+  bool SelectDocument(std::int32_t index);
+  std::int32_t CurrentDocumentIndex() const { return DocumentIndex; }
+
+  std::string FactoryUrl;
+  std::string FilterPrefix;
+  Variant ServiceManager;
+  Variant Desktop;  // set exactly while connected
+  Variant Document;
+  std::vector<Variant> Documents;  // load order; entries are never removed
+  std::int32_t DocumentIndex = 0;
+
+ protected:
+  Variant MakePropertyValue(const std::string& name, const Variant& value);
+
+ private:
+  automation::ObjectFactory& factory_;
+};
+
+// The spreadsheet document kind; the only class of this layer the program creates.
+class TOOCalc : public TOpenOffice {
+ public:
+  explicit TOOCalc(automation::ObjectFactory& factory = automation::SystemFactory());
+  ~TOOCalc() override;
+
+  // format "Calc" or "Excel97"; the file's extension may override it (see the .cpp).
+  void StoreDocument(const std::string& fileName, const std::string& format) override;
+  // The one sheet collection, bound to whichever document is current now.
+  TOOCalcSheets& Sheets();
+
+ private:
+  std::unique_ptr<TOOCalcSheets> sheets_;
+};
+
+class TOOBaseCell {
+ public:
+  virtual ~TOOBaseCell() = default;
+  std::string ReadString();
+  void WriteString(const std::string& text);
+  // Windows form 0x00BBGGRR; no fill reads as white.
+  std::int32_t BackColor();
+
+  Variant CellObject;
+};
+
+class TOOCalcBaseCell : public TOOBaseCell {
+ public:
+  Variant DocumentRef;
+  Variant SheetObject;
+};
+
+class TOOCalcCell : public TOOCalcBaseCell {};
+
+class TOOCalcCellRange : public TOOCalcBaseCell {
+ public:
+  // One array per range row, each with one value per column: numbers as doubles, text as
+  // strings, empty cells as empty strings.
+  VariantArray DataArray();
+};
+
+// The wrappers below are cursors: each request re-points the one child object its parent
+// owns, so a wrapper handed out is valid only until the next request of the same kind.
+class TOOCalcSheet {
+ public:
+  TOOCalcSheet();
+  ~TOOCalcSheet();
+
+  std::string SheetName();
+  void MeasureUsedArea();
+  std::int32_t LastUsedColumn() const { return lastUsedColumn_; }
+  std::int32_t LastUsedRow() const { return lastUsedRow_; }
+  TOOCalcCell& CellAt(std::int32_t column, std::int32_t row);
+  // A single cell by name ("C12"); a range name raises without any office call.
+  TOOCalcCell& CellNamed(const std::string& name);
+  TOOCalcCellRange& RangeAt(std::int32_t left, std::int32_t top, std::int32_t right,
+                            std::int32_t bottom);
+
+  Variant SheetObject;
+  Variant DocumentRef;
+
+ private:
+  template <typename Cell>
+  Cell& Point(Cell& cell, Variant object);
+
+  std::unique_ptr<TOOCalcCell> currentCell_;
+  std::unique_ptr<TOOCalcCellRange> currentRange_;
+  std::int32_t lastUsedColumn_ = 0;
+  std::int32_t lastUsedRow_ = 0;
+};
+
+class TOOCalcSheets {
+ public:
+  TOOCalcSheets();
+  ~TOOCalcSheets();
+
+  std::int32_t SheetCount();
+  TOOCalcSheet& SheetByIndex(std::int32_t index);
+  // -1 when no sheet's name matches the active sheet's.
+  std::int32_t ActiveSheetIndex();
+  void ActivateSheet(std::int32_t index);
+  void RemoveSheet(std::int32_t index);
+
+  Variant DocumentRef;
+
+ private:
+  std::unique_ptr<TOOCalcSheet> currentSheet_;
+};
+
+}  // namespace office

@@ -1,0 +1,83 @@
+// Support for tests and benchmarks against the real office: one office per test program,
+// shared by every connection; temporary folders; workbooks built through the office itself;
+// and the check that no office process outlives the program.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "office/uOpenOffice.hpp"
+
+namespace office_testing {
+
+using automation::Variant;
+namespace fs = std::filesystem;
+
+// Hands every caller the same office connection; starts a new office only when the last one
+// was terminated (closing the last document does that).
+class SharedOfficeFactory : public automation::ObjectFactory {
+ public:
+  automation::ObjectRef CreateObject(std::string_view progId) override;
+  void Release() { shared_.reset(); }
+
+ private:
+  automation::ObjectRef shared_;
+};
+
+SharedOfficeFactory& SharedOffice();
+
+// soffice.bin processes whose parent is this process (zombies excluded).
+std::vector<pid_t> ChildOfficePids();
+
+// Runs all tests, ends the shared office, and fails when an office process we started is left.
+int RunOfficeTests(int argc, char** argv);
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const fs::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+// A cell to put into a workbook built by MakeWorkbook.
+struct CellSpec {
+  std::int32_t column = 0, row = 0;  // zero-based
+  std::string text;                  // set as text unless empty
+  std::optional<double> number;      // set as a value
+  std::optional<std::int32_t> backColor;
+};
+
+struct SheetSpec {
+  std::string name;
+  std::vector<CellSpec> cells;
+};
+
+// Writes a workbook through the office (calc8 unless the name ends in .xls).
+void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,
+                  std::int32_t activeSheet = 0);
+
+// A connected office layer on the shared office; every document it loaded is closed after
+// the test.
+class OfficeTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::unique_ptr<office::TOOCalc> calc;
+  TempDir dir;
+};
+
+// Waits (bounded) for a condition, polling.
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds bound);
+
+}  // namespace office_testing
