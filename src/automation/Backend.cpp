@@ -28,7 +28,8 @@ std::string DefaultModulePath() {
   std::error_code ec;
   const fs::path exeDir = fs::read_symlink("/proc/self/exe", ec).parent_path();
   if (ec) return kModuleName;
-  for (const fs::path& candidate : {exeDir / kModuleName, exeDir / ".." / "lib" / "tabloom" / kModuleName})
+  for (const fs::path& candidate :
+       {exeDir / kModuleName, exeDir / ".." / "lib" / "tabloom" / kModuleName})
     if (fs::exists(candidate, ec)) return candidate.string();
   return (exeDir / kModuleName).string();
 }

@@ -88,13 +88,23 @@ double Variant::AsDouble() const {
   }
 }
 
-const std::string& Variant::AsString() const {
+const std::string& Variant::AsString() const& {
   if (auto* s = std::get_if<std::string>(&value_)) return *s;
   WrongType(type(), "string");
 }
 
-const VariantArray& Variant::AsArray() const {
+std::string Variant::AsString() && {
+  if (auto* s = std::get_if<std::string>(&value_)) return std::move(*s);
+  WrongType(type(), "string");
+}
+
+const VariantArray& Variant::AsArray() const& {
   if (auto* a = std::get_if<VariantArray>(&value_)) return *a;
+  WrongType(type(), "array");
+}
+
+VariantArray Variant::AsArray() && {
+  if (auto* a = std::get_if<VariantArray>(&value_)) return std::move(*a);
   WrongType(type(), "array");
 }
 
@@ -107,7 +117,9 @@ Variant Variant::CallWith(std::string_view name, const VariantArray& args) const
   return AsObject()->Call(name, args);
 }
 
-Variant Variant::Get(std::string_view name) const { return AsObject()->Get(name); }
+Variant Variant::Get(std::string_view name) const {
+  return AsObject()->Get(name);
+}
 
 void Variant::Set(std::string_view name, const Variant& value) const {
   AsObject()->Set(name, value);

@@ -73,8 +73,12 @@ class Variant {
   std::int32_t AsInt() const;
   std::uint8_t AsByte() const;
   double AsDouble() const;
-  const std::string& AsString() const;
-  const VariantArray& AsArray() const;
+  // On a temporary these give the value itself, so `for (auto& v : x.Call(..).AsArray())`
+  // does not iterate a destroyed array.
+  const std::string& AsString() const&;
+  std::string AsString() &&;
+  const VariantArray& AsArray() const&;
+  VariantArray AsArray() &&;
   const ObjectRef& AsObject() const;
 
   // Late-bound access; raises Error when the variant holds no object.
@@ -93,8 +97,8 @@ class Variant {
   std::string Describe() const;
 
  private:
-  std::variant<std::monostate, bool, std::int32_t, std::uint8_t, double, std::string,
-               VariantArray, ObjectRef>
+  std::variant<std::monostate, bool, std::int32_t, std::uint8_t, double, std::string, VariantArray,
+               ObjectRef>
       value_;
 };
 

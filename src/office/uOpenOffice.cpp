@@ -23,8 +23,8 @@ std::string Extension(const std::string& fileName) {
 }
 
 bool IsWindowsDrivePath(const std::string& name) {
-  return name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) &&
-         name[1] == ':' && (name[2] == '\\' || name[2] == '/');
+  return name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':' &&
+         (name[2] == '\\' || name[2] == '/');
 }
 
 }  // namespace
@@ -75,7 +75,9 @@ void TOpenOffice::Connect(bool active) {
   }
 }
 
-bool TOpenOffice::IsConnected() const { return Desktop.IsObject(); }
+bool TOpenOffice::IsConnected() const {
+  return Desktop.IsObject();
+}
 
 Variant TOpenOffice::MakePropertyValue(const std::string& name, const Variant& value) {
   Variant property = ServiceManager.Call("Bridge_GetStruct", "com.sun.star.beans.PropertyValue");
@@ -185,10 +187,8 @@ std::int32_t TOOCalcSheets::ActiveSheetIndex() {
   for (std::int32_t i = 0; i < count; ++i) {
     const std::string name =
         DocumentRef.Call("GetSheets").Call("GetByIndex", i).Call("GetName").AsString();
-    const std::string active = DocumentRef.Call("GetCurrentController")
-                                   .Call("GetActiveSheet")
-                                   .Call("GetName")
-                                   .AsString();
+    const std::string active =
+        DocumentRef.Call("GetCurrentController").Call("GetActiveSheet").Call("GetName").AsString();
     if (name == active) return i;
   }
   return -1;
@@ -213,7 +213,9 @@ TOOCalcSheet::TOOCalcSheet()
 
 TOOCalcSheet::~TOOCalcSheet() = default;
 
-std::string TOOCalcSheet::SheetName() { return SheetObject.Get("Name").AsString(); }
+std::string TOOCalcSheet::SheetName() {
+  return SheetObject.Get("Name").AsString();
+}
 
 void TOOCalcSheet::MeasureUsedArea() {
   const Variant a1 = SheetObject.Call("getCellByPosition", std::int32_t{0}, std::int32_t{0});
@@ -250,9 +252,13 @@ TOOCalcCellRange& TOOCalcSheet::RangeAt(std::int32_t left, std::int32_t top, std
 
 // --- Cells ---------------------------------------------------------------------------------
 
-std::string TOOBaseCell::ReadString() { return CellObject.Call("GetString").AsString(); }
+std::string TOOBaseCell::ReadString() {
+  return CellObject.Call("GetString").AsString();
+}
 
-void TOOBaseCell::WriteString(const std::string& text) { CellObject.Call("SetString", text); }
+void TOOBaseCell::WriteString(const std::string& text) {
+  CellObject.Call("SetString", text);
+}
 
 std::int32_t TOOBaseCell::BackColor() {
   const auto v = static_cast<std::uint32_t>(CellObject.Get("CellBackColor").AsInt());
@@ -260,6 +266,8 @@ std::int32_t TOOBaseCell::BackColor() {
                                    ((v & 0xFF) << 16));
 }
 
-VariantArray TOOCalcCellRange::DataArray() { return CellObject.Call("GetDataArray").AsArray(); }
+VariantArray TOOCalcCellRange::DataArray() {
+  return CellObject.Call("GetDataArray").AsArray();
+}
 
 }  // namespace office

@@ -14,7 +14,9 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-[[noreturn]] void OfficeError(const std::string& message) { throw automation::Error(message); }
+[[noreturn]] void OfficeError(const std::string& message) {
+  throw automation::Error(message);
+}
 
 std::string NumberText(double v) {
   char buf[64];
@@ -62,7 +64,8 @@ std::int32_t Sheet::EndColumn() const {
 
 Workbook Workbook::WithSheets(std::vector<std::string> names) {
   Workbook book;
-  for (auto& name : names) book.sheets.push_back(std::make_shared<Sheet>(Sheet{std::move(name), {}}));
+  for (auto& name : names)
+    book.sheets.push_back(std::make_shared<Sheet>(Sheet{std::move(name), {}}));
   return book;
 }
 
@@ -180,8 +183,11 @@ Variant AddressStruct(const StateRef& state, std::int32_t sheet, std::int32_t le
   auto address = std::make_shared<FakeStruct>(
       state, "CellRangeAddress",
       std::vector<std::string>{"Sheet", "StartColumn", "StartRow", "EndColumn", "EndRow"});
-  address->fields = {{"Sheet", sheet},      {"StartColumn", left}, {"StartRow", top},
-                     {"EndColumn", right}, {"EndRow", bottom}};
+  address->fields = {{"Sheet", sheet},
+                     {"StartColumn", left},
+                     {"StartRow", top},
+                     {"EndColumn", right},
+                     {"EndRow", bottom}};
   return ObjectRef(address);
 }
 
@@ -280,8 +286,8 @@ class RangeObject : public DocBound {
       for (std::size_t r = 0; r < rows.size(); ++r) {
         const VariantArray& values = rows[r].AsArray();
         for (std::size_t c = 0; c < values.size(); ++c) {
-          Cell& cell = sheet_->At(left_ + static_cast<std::int32_t>(c),
-                                  top_ + static_cast<std::int32_t>(r));
+          Cell& cell =
+              sheet_->At(left_ + static_cast<std::int32_t>(c), top_ + static_cast<std::int32_t>(r));
           if (values[c].IsNumber()) {
             cell.number = values[c].AsDouble();
             cell.text.clear();
@@ -341,8 +347,8 @@ class SheetObject : public DocBound {
       Alive();
       auto* cell = dynamic_cast<CellObject*>(a.at(0).AsObject().get());
       if (!cell) OfficeError("createCursorByRange needs a cell of this sheet");
-      return Make<RangeObject>(this->state(), this->doc(), sheet_, Index(), cell->column(), cell->row(),
-                               cell->column(), cell->row(), "Cursor");
+      return Make<RangeObject>(this->state(), this->doc(), sheet_, Index(), cell->column(),
+                               cell->row(), cell->column(), cell->row(), "Cursor");
     });
   }
 
@@ -432,8 +438,8 @@ class ControllerObject : public DocBound {
     Method("setActiveSheet", [this](const VariantArray& a) -> Variant {
       Workbook& wb = book();
       auto* sheet = dynamic_cast<SheetObject*>(a.at(0).AsObject().get());
-      const auto it = sheet ? std::find(wb.sheets.begin(), wb.sheets.end(), sheet->sheet())
-                            : wb.sheets.end();
+      const auto it =
+          sheet ? std::find(wb.sheets.begin(), wb.sheets.end(), sheet->sheet()) : wb.sheets.end();
       if (it == wb.sheets.end()) OfficeError("Not a sheet of this document");
       wb.activeSheet = static_cast<std::int32_t>(it - wb.sheets.begin());
       return {};
@@ -549,9 +555,13 @@ class ServiceManagerObject : public FakeObject {
 
 // --- FakeOffice ----------------------------------------------------------------------------
 
-FakeOffice::FakeOffice() : state_(std::make_shared<State>()) { state_->office = this; }
+FakeOffice::FakeOffice() : state_(std::make_shared<State>()) {
+  state_->office = this;
+}
 
-FakeOffice::~FakeOffice() { state_->office = nullptr; }
+FakeOffice::~FakeOffice() {
+  state_->office = nullptr;
+}
 
 ObjectRef FakeOffice::CreateObject(std::string_view progId) {
   if (!available) OfficeError("Invalid class string (no office installed)");
@@ -567,9 +577,13 @@ std::size_t FakeOffice::Count(std::string_view member) const {
       calls.begin(), calls.end(), [&](const CallRecord& c) { return Lower(c.member) == wanted; }));
 }
 
-void FakeOffice::FailOn(std::string member, int times) { state_->failures[Lower(member)] = times; }
+void FakeOffice::FailOn(std::string member, int times) {
+  state_->failures[Lower(member)] = times;
+}
 
-std::size_t FakeOffice::LoadedCount() const { return state_->loaded.size(); }
+std::size_t FakeOffice::LoadedCount() const {
+  return state_->loaded.size();
+}
 
 std::int32_t FakeOffice::OpenFrames() const {
   const auto open = std::count_if(state_->loaded.begin(), state_->loaded.end(),
@@ -577,7 +591,9 @@ std::int32_t FakeOffice::OpenFrames() const {
   return static_cast<std::int32_t>(open) + userFrames;
 }
 
-Workbook& FakeOffice::Loaded(std::size_t n) { return *state_->loaded.at(n)->book; }
+Workbook& FakeOffice::Loaded(std::size_t n) {
+  return *state_->loaded.at(n)->book;
+}
 
 std::string FakeOffice::PropertyName(const Variant& property) {
   auto* s = dynamic_cast<FakeStruct*>(property.AsObject().get());

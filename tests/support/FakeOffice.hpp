@@ -22,9 +22,9 @@ using automation::Variant;
 using automation::VariantArray;
 
 struct Cell {
-  std::string text;                // the text the cell shows (and its value when not a number)
-  std::optional<double> number;    // a number cell's value
-  std::int32_t backColor = -1;     // office form 0xRRGGBB, -1 without fill
+  std::string text;              // the text the cell shows (and its value when not a number)
+  std::optional<double> number;  // a number cell's value
+  std::int32_t backColor = -1;   // office form 0xRRGGBB, -1 without fill
 
   bool HasContent() const { return number.has_value() || !text.empty(); }
 };

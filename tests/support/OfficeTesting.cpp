@@ -1,12 +1,14 @@
 #include "support/OfficeTesting.hpp"
 
 #include <dirent.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -55,7 +57,24 @@ std::vector<pid_t> ChildOfficePids() {
   return pids;
 }
 
+namespace {
+
+// Child mode of the crash test: start an office, tell its process id, die without cleanup.
+[[noreturn]] void StartOfficeAndDie() {
+  auto calc = new office::TOOCalc(automation::SystemFactory());  // never freed: we crash
+  calc->Connect(true);
+  for (pid_t pid : ChildOfficePids()) std::printf("%d\n", pid);
+  std::fflush(stdout);
+  ::raise(SIGKILL);
+  std::abort();
+}
+
+}  // namespace
+
+const char* const kStartOfficeAndDie = "--start-office-and-die";
+
 int RunOfficeTests(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == kStartOfficeAndDie) StartOfficeAndDie();
   testing::InitGoogleTest(&argc, argv);
   int status = RUN_ALL_TESTS();
   SharedOffice().Release();
@@ -87,6 +106,106 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   fs::remove_all(path_, ignored);
+}
+
+namespace {
+
+std::string XmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void WriteFlatOds(const std::string& fileName, const std::vector<SheetSpec>& sheets,
+                  std::int32_t activeSheet) {
+  std::map<std::int32_t, std::string> backgrounds;  // office colour -> style name
+  for (const auto& sheet : sheets)
+    for (const auto& c : sheet.cells)
+      if (c.backColor && !backgrounds.count(*c.backColor))
+        backgrounds[*c.backColor] = "bg" + std::to_string(backgrounds.size());
+
+  std::ofstream out(fileName);
+  out << R"(<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" )"
+      << R"(xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" )"
+      << R"(xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" )"
+      << R"(xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" )"
+      << R"(xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0" )"
+      << R"(xmlns:config="urn:oasis:names:tc:opendocument:xmlns:config:1.0" )"
+      << R"(office:version="1.3" office:mimetype="application/vnd.oasis.opendocument.spreadsheet">)"
+      << "\n<office:settings><config:config-item-set config:name=\"ooo:view-settings\">"
+      << "<config:config-item-map-indexed config:name=\"Views\"><config:config-item-map-entry>"
+      << "<config:config-item config:name=\"ViewId\" "
+         "config:type=\"string\">view1</config:config-item>"
+      << "<config:config-item config:name=\"ActiveTable\" config:type=\"string\">"
+      << XmlEscape(sheets.at(static_cast<std::size_t>(activeSheet)).name)
+      << "</config:config-item></config:config-item-map-entry></config:config-item-map-indexed>"
+      << "</config:config-item-set></office:settings>\n<office:automatic-styles>";
+  char hex[8];
+  for (const auto& [color, style] : backgrounds) {
+    std::snprintf(hex, sizeof hex, "#%06x", static_cast<unsigned>(color) & 0xFFFFFF);
+    out << "<style:style style:name=\"" << style << "\" style:family=\"table-cell\">"
+        << "<style:table-cell-properties fo:background-color=\"" << hex << "\"/></style:style>";
+  }
+  out << "</office:automatic-styles>\n<office:body><office:spreadsheet>\n";
+  for (const auto& sheet : sheets) {
+    std::map<std::pair<std::int32_t, std::int32_t>, const CellSpec*> grid;
+    std::int32_t rows = 0, columns = 0;
+    for (const auto& c : sheet.cells) {
+      grid[{c.row, c.column}] = &c;
+      rows = std::max(rows, c.row + 1);
+      columns = std::max(columns, c.column + 1);
+    }
+    out << "<table:table table:name=\"" << XmlEscape(sheet.name) << "\">";
+    if (rows == 0) out << "<table:table-row><table:table-cell/></table:table-row>";
+    for (std::int32_t r = 0; r < rows; ++r) {
+      out << "<table:table-row>";
+      for (std::int32_t col = 0; col < columns; ++col) {
+        const auto it = grid.find({r, col});
+        if (it == grid.end()) {
+          out << "<table:table-cell/>";
+          continue;
+        }
+        const CellSpec& c = *it->second;
+        out << "<table:table-cell";
+        if (c.backColor) out << " table:style-name=\"" << backgrounds[*c.backColor] << "\"";
+        if (c.number) {
+          std::ostringstream value;
+          value.precision(17);
+          value << *c.number;
+          out << " office:value-type=\"float\" office:value=\"" << value.str() << "\"><text:p>"
+              << value.str() << "</text:p></table:table-cell>";
+        } else if (!c.text.empty()) {
+          out << " office:value-type=\"string\"><text:p>" << XmlEscape(c.text)
+              << "</text:p></table:table-cell>";
+        } else {
+          out << "/>";
+        }
+      }
+      out << "</table:table-row>";
+    }
+    out << "</table:table>\n";
+  }
+  out << "</office:spreadsheet></office:body></office:document>\n";
 }
 
 void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,

@@ -35,6 +35,9 @@ SharedOfficeFactory& SharedOffice();
 // soffice.bin processes whose parent is this process (zombies excluded).
 std::vector<pid_t> ChildOfficePids();
 
+// The argument that makes an office test program start an office and kill itself.
+extern const char* const kStartOfficeAndDie;
+
 // Runs all tests, ends the shared office, and fails when an office process we started is left.
 int RunOfficeTests(int argc, char** argv);
 
@@ -61,6 +64,11 @@ struct SheetSpec {
   std::string name;
   std::vector<CellSpec> cells;
 };
+
+// Writes a flat OpenDocument spreadsheet (.fods) directly, without the office. Unlike a book
+// stored from a hidden document it records its active sheet.
+void WriteFlatOds(const std::string& fileName, const std::vector<SheetSpec>& sheets,
+                  std::int32_t activeSheet = 0);
 
 // Writes a workbook through the office (calc8 unless the name ends in .xls).
 void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -75,9 +76,25 @@ constexpr const char* kProfileSettings = R"(<?xml version="1.0" encoding="UTF-8"
 </oor:items>
 )";
 
+constexpr const char* kProfilePrefix = "tabloom-office-";
+
+// Profiles of programs that died without ending their office: "tabloom-office-<pid>-XXXXXX"
+// whose pid is gone.
+void RemoveStaleProfiles(const fs::path& tmp) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(tmp, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kProfilePrefix, 0) != 0) continue;
+    const pid_t owner = static_cast<pid_t>(std::atol(name.c_str() + std::strlen(kProfilePrefix)));
+    if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) fs::remove_all(entry.path(), ec);
+  }
+}
+
 std::string MakeProfile() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tabloom-office-XXXXXX";
+  const char* tmpEnv = std::getenv("TMPDIR");
+  const std::string tmp = tmpEnv && *tmpEnv ? tmpEnv : "/tmp";
+  RemoveStaleProfiles(tmp);
+  std::string pattern = tmp + "/" + kProfilePrefix + std::to_string(::getpid()) + "-XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   if (!::mkdtemp(buf.data()))
@@ -163,15 +180,16 @@ OfficeProcess::~OfficeProcess() {
 
 void OfficeProcess::Launch() {
   const std::string binary = (fs::path(programDir_) / "soffice.bin").string();
-  std::vector<std::string> args = {binary,
-                                   "--headless",
-                                   "--invisible",
-                                   "--norestore",
-                                   "--nologo",
-                                   "--nodefault",
-                                   "--nolockcheck",
-                                   "--accept=pipe,name=" + pipe_ + ";urp;StarOffice.ComponentContext",
-                                   "-env:UserInstallation=" + PathToFileUrl(profileDir_)};
+  std::vector<std::string> args = {
+      binary,
+      "--headless",
+      "--invisible",
+      "--norestore",
+      "--nologo",
+      "--nodefault",
+      "--nolockcheck",
+      "--accept=pipe,name=" + pipe_ + ";urp;StarOffice.ComponentContext",
+      "-env:UserInstallation=" + PathToFileUrl(profileDir_)};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -3,6 +3,8 @@
 //
 // This is the only code that links LibreOffice's libraries; it is built as a module that the
 // program loads at run time, so the program starts (not connected) where no office exists.
+#include <typelib/typedescription.h>
+#include <uno/sequence2.h>
 #include <com/sun/star/beans/XExactName.hpp>
 #include <com/sun/star/beans/XMaterialHolder.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
@@ -15,14 +17,14 @@
 #include <com/sun/star/reflection/InvocationTargetException.hpp>
 #include <com/sun/star/reflection/XIdlClass.hpp>
 #include <com/sun/star/reflection/theCoreReflection.hpp>
+#include <com/sun/star/script/Converter.hpp>
 #include <com/sun/star/script/XInvocation2.hpp>
+#include <com/sun/star/script/XTypeConverter.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/exc_hlp.hxx>
 #include <rtl/bootstrap.hxx>
 #include <rtl/ustring.hxx>
-#include <typelib/typedescription.h>
-#include <uno/sequence2.h>
 
 #include <chrono>
 #include <memory>
@@ -106,6 +108,18 @@ class LocalUno {
     return inv;
   }
 
+  // A list of structs of one type becomes a sequence of that type: a method that declares
+  // `any` (an event binding, say) gets what it expects; declared sequences convert either way.
+  Any TypedSequence(const Sequence<Any>& items) {
+    if (items.getLength() == 0) return Any(items);
+    const css::uno::Type& first = items[0].getValueType();
+    if (first.getTypeClass() != css::uno::TypeClass_STRUCT) return Any(items);
+    for (const Any& item : items)
+      if (item.getValueType() != first) return Any(items);
+    const css::uno::Type seqType(css::uno::TypeClass_SEQUENCE, "[]" + first.getTypeName());
+    return converter_->convertTo(Any(items), seqType);
+  }
+
   Any NewStruct(const std::string& typeName) {
     Reference<css::reflection::XIdlClass> type = reflection_->forName(ToU(typeName));
     if (!type.is() || (type->getTypeClass() != css::uno::TypeClass_STRUCT &&
@@ -125,11 +139,13 @@ class LocalUno {
                                "com.sun.star.script.Invocation", context_),
                            UNO_QUERY_THROW);
     reflection_ = css::reflection::theCoreReflection::get(context_);
+    converter_ = css::script::Converter::create(context_);
   }
 
   Reference<css::uno::XComponentContext> context_;
   Reference<css::lang::XSingleServiceFactory> invocationFactory_;
   Reference<css::reflection::XIdlReflection> reflection_;
+  Reference<css::script::XTypeConverter> converter_;
 };
 
 // One office process and the bridge to it. Every object handed out keeps it alive; when the
@@ -140,8 +156,8 @@ class OfficeConnection {
       : local_(LocalUno::Get(programDir)), process_(programDir) {
     Reference<css::bridge::XUnoUrlResolver> resolver =
         css::bridge::UnoUrlResolver::create(local_.context());
-    const OUString url = ToU("uno:pipe,name=" + process_.pipeName() +
-                             ";urp;StarOffice.ComponentContext");
+    const OUString url =
+        ToU("uno:pipe,name=" + process_.pipeName() + ";urp;StarOffice.ComponentContext");
     const auto deadline = std::chrono::steady_clock::now() + kConnectBound;
     bool relaunched = false;
     for (;;) {
@@ -200,7 +216,7 @@ class OfficeConnection {
 using ConnectionRef = std::shared_ptr<OfficeConnection>;
 
 Variant ToVariant(const Any& value, const ConnectionRef& connection);
-Any ToAny(const Variant& value);
+Any ToAny(const Variant& value, LocalUno& local);
 
 // An office object (interface) or a struct value, reached through an Invocation adapter that
 // is made on first use.
@@ -217,7 +233,7 @@ class UnoObject : public automation::Object {
         throw automation::UnknownMemberError(std::string(name) + " is no method of this object");
       Sequence<Any> params(static_cast<sal_Int32>(args.size()));
       Any* out = params.getArray();
-      for (std::size_t i = 0; i < args.size(); ++i) out[i] = ToAny(args[i]);
+      for (std::size_t i = 0; i < args.size(); ++i) out[i] = ToAny(args[i], connection_->local());
       Sequence<sal_Int16> outIndex;
       Sequence<Any> outParams;
       return ToVariant(inv->invoke(exact, params, outIndex, outParams), connection_);
@@ -240,7 +256,7 @@ class UnoObject : public automation::Object {
       const OUString exact = Resolve(name);
       if (!inv->hasProperty(exact))
         throw automation::UnknownMemberError(std::string(name) + " is no property of this object");
-      inv->setValue(exact, ToAny(value));
+      inv->setValue(exact, ToAny(value, connection_->local()));
     });
   }
 
@@ -320,8 +336,8 @@ Variant SequenceToVariant(const Any& value, const ConnectionRef& connection) {
   VariantArray items;
   items.reserve(static_cast<std::size_t>(seq->nElements));
   for (sal_Int32 i = 0; i < seq->nElements; ++i)
-    items.push_back(ToVariant(Any(seq->elements + static_cast<std::size_t>(i) * size, elementRef),
-                              connection));
+    items.push_back(
+        ToVariant(Any(seq->elements + static_cast<std::size_t>(i) * size, elementRef), connection));
   TYPELIB_DANGER_RELEASE(elementType);
   TYPELIB_DANGER_RELEASE(seqType);
   return items;
@@ -380,12 +396,11 @@ Variant ToVariant(const Any& value, const ConnectionRef& connection) {
       return automation::ObjectRef(std::make_shared<UnoObject>(connection, value));
     }
     default:
-      throw automation::Error("Unsupported office value type " +
-                              FromU(value.getValueTypeName()));
+      throw automation::Error("Unsupported office value type " + FromU(value.getValueTypeName()));
   }
 }
 
-Any ToAny(const Variant& value) {
+Any ToAny(const Variant& value, LocalUno& local) {
   switch (value.type()) {
     case Variant::Type::Empty:
       return {};
@@ -403,8 +418,8 @@ Any ToAny(const Variant& value) {
       const VariantArray& items = value.AsArray();
       Sequence<Any> seq(static_cast<sal_Int32>(items.size()));
       Any* out = seq.getArray();
-      for (std::size_t i = 0; i < items.size(); ++i) out[i] = ToAny(items[i]);
-      return Any(seq);
+      for (std::size_t i = 0; i < items.size(); ++i) out[i] = ToAny(items[i], local);
+      return local.TypedSequence(seq);
     }
     case Variant::Type::Object: {
       auto* object = dynamic_cast<UnoObject*>(value.AsObject().get());
@@ -425,8 +440,7 @@ class UnoFactory : public automation::ObjectFactory {
       throw automation::Error("No office suite found (set UNO_PATH to its program folder)");
     try {
       auto connection = std::make_shared<OfficeConnection>(programDir);
-      return std::make_shared<ServiceManagerObject>(connection,
-                                                    Any(connection->serviceManager()));
+      return std::make_shared<ServiceManagerObject>(connection, Any(connection->serviceManager()));
     } catch (const css::uno::Exception&) {
       throw automation::Error("Cannot connect to the office: " + CaughtMessage());
     } catch (const std::runtime_error& e) {
