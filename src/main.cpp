@@ -31,7 +31,6 @@ int ListWorkbooks(const std::vector<std::string>& files) {
                     sheet.LastUsedRow() + 1, sheet.LastUsedColumn() + 1,
                     sheet.CellAt(0, 0).ReadString().c_str());
       }
-      calc.CloseDocument();
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s: %s\n", file.c_str(), e.what());
       status = 3;

@@ -224,6 +224,38 @@ TEST_F(RealOffice, UnknownNamesNeverReachTheOffice) {
   EXPECT_EQ(calc->Sheets().SheetByIndex(0).SheetObject.Get("name"), Variant("Sheet1"));
 }
 
+// Members are resolved once per interface type and then reached directly on other objects of
+// that type: the shortcut must give the same answers and fall back where it does not fit.
+TEST_F(RealOffice, MembersLearnedOnOneObjectServeOthersOfItsType) {
+  calc->LoadDocument(MakeBook(), office::loHidden, 0);
+  office::TOOCalcSheets& sheets = calc->Sheets();
+  for (std::int32_t i = 0; i < 3; ++i)  // a getter-backed property on three sheet objects
+    EXPECT_EQ(sheets.SheetByIndex(i).SheetName(), "Sheet" + std::to_string(i + 1));
+
+  office::TOOCalcSheet& sheet = sheets.SheetByIndex(0);
+  for (std::int32_t row = 0; row < 4; ++row) {  // property-set properties on new cells
+    office::TOOCalcCell& cell = sheet.CellAt(6, row);
+    cell.CellObject.Set("CellBackColor", 0x010203 * (row + 1));
+    cell.WriteString("r" + std::to_string(row));
+  }
+  for (std::int32_t row = 0; row < 4; ++row) {
+    EXPECT_EQ(sheet.CellAt(6, row).ReadString(), "r" + std::to_string(row));
+    EXPECT_EQ(sheet.CellAt(6, row).CellObject.Get("cellbackcolor").AsInt(), 0x010203 * (row + 1));
+  }
+
+  // Another service under the same declared type lacks the member: our error, bridge alive.
+  const Variant desktop = calc->ServiceManager.Call("CreateInstance", "com.sun.star.frame.Desktop");
+  EXPECT_TRUE(desktop.Call("getFrames").IsObject());
+  const Variant other =
+      calc->ServiceManager.Call("CreateInstance", "com.sun.star.util.PathSettings");
+  ASSERT_TRUE(other.IsObject());
+  EXPECT_THROW(other.Call("getFrames"), automation::UnknownMemberError);
+
+  // A wrong argument count is refused, not sent on by the shortcut.
+  EXPECT_THROW(sheets.SheetByIndex(1).SheetObject.Call("getCellByPosition", 1), automation::Error);
+  EXPECT_EQ(sheets.SheetByIndex(1).CellAt(0, 0).ReadString(), "second");
+}
+
 TEST_F(RealOffice, MacrosInADocumentNeverRun) {
   const fs::path marker = dir.path() / "macro-ran.txt";
   const std::string file = dir / "macro.ods";

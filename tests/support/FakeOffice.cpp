@@ -561,6 +561,7 @@ FakeOffice::FakeOffice() : state_(std::make_shared<State>()) {
 
 FakeOffice::~FakeOffice() {
   state_->office = nullptr;
+  state_->desktop.reset();  // it holds the state: break the cycle
 }
 
 ObjectRef FakeOffice::CreateObject(std::string_view progId) {

@@ -5,8 +5,12 @@
 // program loads at run time, so the program starts (not connected) where no office exists.
 #include <typelib/typedescription.h>
 #include <uno/sequence2.h>
+#include <com/sun/star/beans/MethodConcept.hpp>
+#include <com/sun/star/beans/PropertyConcept.hpp>
 #include <com/sun/star/beans/XExactName.hpp>
+#include <com/sun/star/beans/XIntrospectionAccess.hpp>
 #include <com/sun/star/beans/XMaterialHolder.hpp>
+#include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/bridge/XUnoUrlResolver.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
@@ -15,7 +19,9 @@
 #include <com/sun/star/lang/XMultiComponentFactory.hpp>
 #include <com/sun/star/lang/XSingleServiceFactory.hpp>
 #include <com/sun/star/reflection/InvocationTargetException.hpp>
+#include <com/sun/star/reflection/ParamMode.hpp>
 #include <com/sun/star/reflection/XIdlClass.hpp>
+#include <com/sun/star/reflection/XIdlMethod.hpp>
 #include <com/sun/star/reflection/theCoreReflection.hpp>
 #include <com/sun/star/script/Converter.hpp>
 #include <com/sun/star/script/XInvocation2.hpp>
@@ -29,8 +35,11 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "automation/Variant.hpp"
 #include "automation/uno/OfficeProcess.hpp"
@@ -86,6 +95,26 @@ auto Guarded(F&& work) -> decltype(work()) {
   }
 }
 
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// How a member of objects of one interface type was reached: the interface that declares it
+// and the method to call there. Learned once per type through a full Invocation adapter,
+// then used on every further object of that type, which saves the adapter's introspection
+// (several round trips) per new object.
+struct Binding {
+  css::uno::Type interface;
+  Reference<css::reflection::XIdlMethod> method;
+  std::vector<css::uno::Type> parameters;
+  OUString property;  // a property-set property: its name goes first
+  css::uno::Type propertyType;
+};
+using BindingRef = std::shared_ptr<const Binding>;
+
 // The client side of UNO: one local component context per process, bootstrapped from the
 // office's own fundamentalrc so it knows every office type.
 class LocalUno {
@@ -120,6 +149,43 @@ class LocalUno {
     return converter_->convertTo(Any(items), seqType);
   }
 
+  // Nothing found means "not learned yet"; a null binding means "no shortcut for this one".
+  const BindingRef* FindBinding(const std::string& key) const {
+    const auto it = bindings_.find(key);
+    return it == bindings_.end() ? nullptr : &it->second;
+  }
+  void Learn(const std::string& key, BindingRef binding) {
+    bindings_[key] = std::move(binding);
+  }
+
+  BindingRef MethodBinding(const Reference<css::reflection::XIdlMethod>& method,
+                           const OUString& property = OUString(),
+                           const css::uno::Type& propertyType = css::uno::Type()) {
+    if (!method.is()) return nullptr;
+    auto binding = std::make_shared<Binding>();
+    const Reference<css::reflection::XIdlClass> declaring = method->getDeclaringClass();
+    binding->interface = css::uno::Type(declaring->getTypeClass(), declaring->getName());
+    binding->method = method;
+    for (const auto& info : method->getParameterInfos()) {
+      if (info.aMode != css::reflection::ParamMode_IN) return nullptr;  // out values: adapter
+      binding->parameters.emplace_back(info.aType->getTypeClass(), info.aType->getName());
+    }
+    binding->property = property;
+    binding->propertyType = propertyType;
+    return binding;
+  }
+
+  Reference<css::reflection::XIdlMethod> PropertySetMethod(const char* name) {
+    return reflection_->forName("com.sun.star.beans.XPropertySet")
+        ->getMethod(OUString::createFromAscii(name));
+  }
+
+  Any Convert(const Any& value, const css::uno::Type& type) {
+    if (type.getTypeClass() == css::uno::TypeClass_ANY || value.getValueType() == type)
+      return value;
+    return converter_->convertTo(value, type);
+  }
+
   Any NewStruct(const std::string& typeName) {
     Reference<css::reflection::XIdlClass> type = reflection_->forName(ToU(typeName));
     if (!type.is() || (type->getTypeClass() != css::uno::TypeClass_STRUCT &&
@@ -146,6 +212,7 @@ class LocalUno {
   Reference<css::lang::XSingleServiceFactory> invocationFactory_;
   Reference<css::reflection::XIdlReflection> reflection_;
   Reference<css::script::XTypeConverter> converter_;
+  std::unordered_map<std::string, BindingRef> bindings_;
 };
 
 // One office process and the bridge to it. Every object handed out keeps it alive; when the
@@ -227,13 +294,21 @@ class UnoObject : public automation::Object {
 
   Variant Call(std::string_view name, const VariantArray& args) override {
     return Guarded([&] {
+      const std::string key = Key('C', name);
+      if (auto result = Shortcut(key, args, nullptr)) return *std::move(result);
       auto& inv = Invocation();
       const OUString exact = Resolve(name);
       if (!inv->hasMethod(exact))
         throw automation::UnknownMemberError(std::string(name) + " is no method of this object");
+      if (IsInterface()) {
+        const auto access = inv->getIntrospection();
+        Local().Learn(key, access.is() ? Local().MethodBinding(access->getMethod(
+                                             exact, css::beans::MethodConcept::ALL))
+                                       : nullptr);
+      }
       Sequence<Any> params(static_cast<sal_Int32>(args.size()));
       Any* out = params.getArray();
-      for (std::size_t i = 0; i < args.size(); ++i) out[i] = ToAny(args[i], connection_->local());
+      for (std::size_t i = 0; i < args.size(); ++i) out[i] = ToAny(args[i], Local());
       Sequence<sal_Int16> outIndex;
       Sequence<Any> outParams;
       return ToVariant(inv->invoke(exact, params, outIndex, outParams), connection_);
@@ -242,21 +317,28 @@ class UnoObject : public automation::Object {
 
   Variant Get(std::string_view name) override {
     return Guarded([&] {
+      const std::string key = Key('G', name);
+      if (auto result = Shortcut(key, {}, nullptr)) return *std::move(result);
       auto& inv = Invocation();
       const OUString exact = Resolve(name);
       if (!inv->hasProperty(exact))
         throw automation::UnknownMemberError(std::string(name) + " is no property of this object");
+      if (IsInterface()) Local().Learn(key, LearnProperty(exact, "get", "getPropertyValue"));
       return ToVariant(inv->getValue(exact), connection_);
     });
   }
 
   void Set(std::string_view name, const Variant& value) override {
     Guarded([&] {
+      const std::string key = Key('S', name);
+      const Any any = ToAny(value, Local());
+      if (Shortcut(key, {}, &any)) return;
       auto& inv = Invocation();
       const OUString exact = Resolve(name);
       if (!inv->hasProperty(exact))
         throw automation::UnknownMemberError(std::string(name) + " is no property of this object");
-      inv->setValue(exact, ToAny(value, connection_->local()));
+      if (IsInterface()) Local().Learn(key, LearnProperty(exact, "set", "setPropertyValue"));
+      inv->setValue(exact, any);
     });
   }
 
@@ -280,6 +362,68 @@ class UnoObject : public automation::Object {
     return invocation_;
   }
 
+  LocalUno& Local() const { return connection_->local(); }
+  bool IsInterface() const { return value_.getValueTypeClass() == css::uno::TypeClass_INTERFACE; }
+
+  std::string Key(char kind, std::string_view name) const {
+    return FromU(value_.getValueTypeName()) + '|' + kind + LowerAscii(name);
+  }
+
+  // A property is read or written through the property set when it is one of its
+  // properties, else through its get/set method.
+  BindingRef LearnProperty(const OUString& exact, const char* prefix, const char* setMethod) {
+    const auto access = invocation_->getIntrospection();
+    if (!access.is()) return nullptr;
+    if (access->hasProperty(exact, css::beans::PropertyConcept::PROPERTYSET)) {
+      const css::beans::Property property =
+          access->getProperty(exact, css::beans::PropertyConcept::PROPERTYSET);
+      return Local().MethodBinding(Local().PropertySetMethod(setMethod), exact, property.Type);
+    }
+    const OUString accessor = OUString::createFromAscii(prefix) + exact;
+    if (access->hasMethod(accessor, css::beans::MethodConcept::ALL))
+      return Local().MethodBinding(access->getMethod(accessor, css::beans::MethodConcept::ALL));
+    return nullptr;
+  }
+
+  // The learned way to a member, used when this object also has the declaring interface.
+  // Empty when there is none: the caller then goes through the Invocation adapter.
+  std::optional<Variant> Shortcut(const std::string& key, const VariantArray& args,
+                                  const Any* setValue) {
+    if (!IsInterface()) return std::nullopt;
+    const BindingRef* found = Local().FindBinding(key);
+    if (!found || !*found) return std::nullopt;
+    const Binding& b = **found;
+    const std::size_t given = args.size() + (setValue ? 1 : 0) + (b.property.isEmpty() ? 0 : 1);
+    if (given != b.parameters.size()) return std::nullopt;  // let the adapter explain
+    const Any target = Interface(b.interface);
+    if (!target.hasValue()) return std::nullopt;
+    Sequence<Any> params(static_cast<sal_Int32>(b.parameters.size()));
+    Any* out = params.getArray();
+    std::size_t i = 0;
+    if (!b.property.isEmpty()) out[i++] <<= b.property;
+    if (setValue) {
+      const css::uno::Type& type = b.property.isEmpty() ? b.parameters[i] : b.propertyType;
+      out[i++] = Local().Convert(*setValue, type);
+    }
+    for (const Variant& arg : args) {
+      out[i] = Local().Convert(ToAny(arg, Local()), b.parameters[i]);
+      ++i;
+    }
+    return ToVariant(b.method->invoke(target, params), connection_);
+  }
+
+  // This object as the given interface (asked of the office once per object and type);
+  // empty when it does not have it.
+  Any Interface(const css::uno::Type& type) {
+    for (const auto& [known, as] : interfaces_)
+      if (known == type) return as;
+    if (value_.getValueType() == type) return value_;
+    const Reference<css::uno::XInterface> object(value_, UNO_QUERY);
+    Any as = object.is() ? object->queryInterface(type) : Any();
+    interfaces_.emplace_back(type, as);
+    return as;
+  }
+
   // Letter case is free; a name the object does not have never reaches the office.
   OUString Resolve(std::string_view name) {
     const OUString wanted = ToU(name);
@@ -295,6 +439,7 @@ class UnoObject : public automation::Object {
   Any value_;
   Reference<css::script::XInvocation2> invocation_;
   Reference<css::beans::XExactName> exactName_;
+  std::vector<std::pair<css::uno::Type, Any>> interfaces_;
 };
 
 // The service manager answers one name of its own: Bridge_GetStruct makes a UNO struct.
