@@ -111,8 +111,8 @@ int main() {
       second.push_back(std::chrono::duration<double, std::milli>(t3 - t2).count());
     }
     Row("  getCellByPosition alone", Median(get));
-    Row("  first GetString (adapter made)", Median(first));
-    Row("  second GetString", Median(second));
+    Row("  first GetString on it (interface query + call)", Median(first));
+    Row("  second GetString on it", Median(second));
   }
   Row("DataArray of 10,000 x 10 (one call)",
       MedianMs(5, [&] { s.RangeAt(0, 0, kColumns - 1, kRows - 1).DataArray(); }));
