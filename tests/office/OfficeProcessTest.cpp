@@ -58,6 +58,20 @@ TEST(OfficeProcess, ClosingTheLastDocumentTerminatesTheOffice) {
   EXPECT_TRUE(WaitFor([&] { return !Alive(started[0]); }, std::chrono::seconds(10)));
 }
 
+TEST(OfficeProcess, AnOfficeThatDiesMidWorkGivesErrorsNotCrashes) {
+  auto calc = std::make_unique<office::TOOCalc>();
+  const auto started = StartedDuring([&] { calc->Connect(true); });
+  ASSERT_EQ(started.size(), 1u);
+  calc->LoadDocument("", office::loHidden, 0);
+  office::TOOCalcSheet& sheet = calc->Sheets().SheetByIndex(0);
+  ::kill(started[0], SIGKILL);
+  EXPECT_THROW(sheet.CellAt(0, 0).WriteString("x"), automation::Error);
+  EXPECT_THROW(calc->LoadDocument("", office::loHidden, 0), automation::Error);
+  EXPECT_THROW(calc->CloseDocument(), automation::Error);
+  calc.reset();  // ends a connection whose office is gone
+  EXPECT_FALSE(Alive(started[0]));
+}
+
 TEST(OfficeProcess, DiesWithOurProcess) {
   // The orphaned office comes to us, so we can see it die and reap it.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
