@@ -285,12 +285,15 @@ using ConnectionRef = std::shared_ptr<OfficeConnection>;
 Variant ToVariant(const Any& value, const ConnectionRef& connection);
 Any ToAny(const Variant& value, LocalUno& local);
 
-// An office object (interface) or a struct value, reached through an Invocation adapter that
-// is made on first use.
+// An office object (interface) or a struct value. A member is reached directly when it was
+// learned on an earlier object of the same interface type, else through an Invocation adapter
+// made on first use, which resolves the name and teaches the shortcut.
 class UnoObject : public automation::Object {
  public:
   UnoObject(ConnectionRef connection, Any value)
-      : connection_(std::move(connection)), value_(std::move(value)) {}
+      : connection_(std::move(connection)),
+        value_(std::move(value)),
+        typeKey_(FromU(value_.getValueTypeName()) + '|') {}
 
   Variant Call(std::string_view name, const VariantArray& args) override {
     return Guarded([&] {
@@ -344,8 +347,7 @@ class UnoObject : public automation::Object {
 
   // The UNO value to pass on: the interface itself, or the struct as edited so far.
   Any Value() {
-    if (value_.getValueTypeClass() == css::uno::TypeClass_INTERFACE || !invocation_.is())
-      return value_;
+    if (IsInterface() || !invocation_.is()) return value_;
     Reference<css::beans::XMaterialHolder> material(invocation_, UNO_QUERY);
     return material.is() ? material->getMaterial() : value_;
   }
@@ -356,7 +358,7 @@ class UnoObject : public automation::Object {
  private:
   Reference<css::script::XInvocation2>& Invocation() {
     if (!invocation_.is()) {
-      invocation_ = connection_->local().Invoke(value_);
+      invocation_ = Local().Invoke(value_);
       exactName_.set(invocation_, UNO_QUERY);
     }
     return invocation_;
@@ -366,7 +368,7 @@ class UnoObject : public automation::Object {
   bool IsInterface() const { return value_.getValueTypeClass() == css::uno::TypeClass_INTERFACE; }
 
   std::string Key(char kind, std::string_view name) const {
-    return FromU(value_.getValueTypeName()) + '|' + kind + LowerAscii(name);
+    return typeKey_ + kind + LowerAscii(name);
   }
 
   // A property is read or written through the property set when it is one of its
@@ -437,6 +439,7 @@ class UnoObject : public automation::Object {
 
   ConnectionRef connection_;
   Any value_;
+  std::string typeKey_;  // the declared type, as the key prefix of learned members
   Reference<css::script::XInvocation2> invocation_;
   Reference<css::beans::XExactName> exactName_;
   std::vector<std::pair<css::uno::Type, Any>> interfaces_;
@@ -448,7 +451,7 @@ class ServiceManagerObject : public UnoObject {
   using UnoObject::UnoObject;
 
   Variant Call(std::string_view name, const VariantArray& args) override {
-    if (EqualsNoCase(name, "Bridge_GetStruct")) {
+    if (LowerAscii(name) == "bridge_getstruct") {
       if (args.size() != 1) throw automation::Error("Bridge_GetStruct takes one type name");
       return Guarded([&] {
         return Variant(automation::ObjectRef(std::make_shared<UnoObject>(
@@ -456,16 +459,6 @@ class ServiceManagerObject : public UnoObject {
       });
     }
     return UnoObject::Call(name, args);
-  }
-
- private:
-  static bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(a[i])) !=
-          std::tolower(static_cast<unsigned char>(b[i])))
-        return false;
-    return true;
   }
 };
 
