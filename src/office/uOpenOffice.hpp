@@ -44,6 +44,7 @@ class TOpenOffice {
   bool IsConnected() const;
 
   // An empty file name opens a new document of this kind. The loaded document is current.
+  // A failed load (an office error, or no document) raises and changes nothing.
   virtual void LoadDocument(const std::string& fileName, LoadOptions options,
                             std::uint8_t macroMode);
   virtual void StoreDocument(const std::string& fileName, const std::string& format) = 0;

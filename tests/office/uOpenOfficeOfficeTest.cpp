@@ -83,6 +83,18 @@ TEST_F(RealOffice, HiddenLoadReachesTheOfficeWithExactlyTwoProperties) {
   recorded.Document.Call("close", true);
 }
 
+TEST_F(RealOffice, UnreadableFilesFailToLoadAndTakeNoIndex) {
+  std::ofstream(dir / "random.ods") << "\x13\x37 not a spreadsheet \x00\xff";
+  std::ofstream(dir / "broken.xlsx") << "PK\x03\x04 truncated";
+  calc->LoadDocument(MakeBook(), office::loHidden, 0);
+  EXPECT_THROW(calc->LoadDocument(dir / "random.ods", office::loHidden, 0), automation::Error);
+  EXPECT_THROW(calc->LoadDocument(dir / "broken.xlsx", office::loHidden, 0), automation::Error);
+  EXPECT_THROW(calc->LoadDocument(dir / "missing.ods", office::loHidden, 0), automation::Error);
+  EXPECT_EQ(calc->Documents.size(), 1u);
+  EXPECT_EQ(calc->CurrentDocumentIndex(), 0);
+  EXPECT_EQ(calc->Sheets().SheetCount(), 3);
+}
+
 TEST_F(RealOffice, ThreeLoadsAreNumberedAndSelectable) {
   const std::string a = MakeBook("a.ods"), b = MakeBook("b.ods"), c = MakeBook("c.ods");
   for (const auto& [file, index] : {std::pair{a, 0}, {b, 1}, {c, 2}}) {
