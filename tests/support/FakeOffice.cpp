@@ -86,7 +86,11 @@ struct Doc {
 
 struct FakeOffice::State {
   FakeOffice* office = nullptr;
-  std::map<std::string, int> failures;  // lower-case member -> calls left to fail
+  struct Failure {
+    int after = 0;  // calls still to succeed
+    int times = 0;  // then calls to fail
+  };
+  std::map<std::string, Failure> failures;  // by lower-case member
   std::vector<std::shared_ptr<Doc>> loaded;
   std::shared_ptr<automation::Object> desktop;
 };
@@ -148,8 +152,11 @@ class FakeObject : public automation::Object {
   void Enter(std::string_view name, const VariantArray& args) {
     office().calls.push_back({kind_, std::string(name), args});
     const auto fail = state_->failures.find(Lower(name));
-    if (fail != state_->failures.end() && fail->second > 0) {
-      --fail->second;
+    if (fail == state_->failures.end()) return;
+    if (fail->second.after > 0) {
+      --fail->second.after;
+    } else if (fail->second.times > 0) {
+      --fail->second.times;
       OfficeError("Injected failure of " + std::string(name));
     }
   }
@@ -578,8 +585,8 @@ std::size_t FakeOffice::Count(std::string_view member) const {
       calls.begin(), calls.end(), [&](const CallRecord& c) { return Lower(c.member) == wanted; }));
 }
 
-void FakeOffice::FailOn(std::string member, int times) {
-  state_->failures[Lower(member)] = times;
+void FakeOffice::FailOn(std::string member, int times, int after) {
+  state_->failures[Lower(member)] = {after, times};
 }
 
 std::size_t FakeOffice::LoadedCount() const {

@@ -75,8 +75,9 @@ class FakeOffice : public automation::ObjectFactory {
   std::size_t Count(std::string_view member) const;  // calls of a member, any letter case
   void ClearCalls() { calls.clear(); }
 
-  // The next `times` calls of the member (any letter case) raise an office error.
-  void FailOn(std::string member, int times = 1);
+  // After `after` more calls that succeed, the next `times` calls of the member (any letter
+  // case) raise an office error.
+  void FailOn(std::string member, int times = 1, int after = 0);
 
   // Documents loaded so far (closed ones included), in load order.
   std::size_t LoadedCount() const;

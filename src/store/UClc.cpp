@@ -1,0 +1,256 @@
+#include "store/UClc.hpp"
+
+#include <algorithm>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace store {
+
+namespace {
+
+constexpr std::int32_t kWindowAbove = 10;  // rows kept above the requested one
+constexpr std::int32_t kWindowRows = 21;
+constexpr std::int32_t kColumnLimit = 256;  // CopyRow writes left of this column
+
+std::string WithoutFolder(const std::string& fileName) {
+  const std::size_t sep = fileName.find_last_of("\\/:");
+  return sep == std::string::npos ? fileName : fileName.substr(sep + 1);
+}
+
+// General decimal form: at most 15 significant digits, no trailing zeros, the locale's
+// decimal separator; exponent form (1E20, 1.5E-7) beyond 15 integer digits or below 1E-5.
+std::string NumberText(double value) {
+  if (value == 0 || !std::isfinite(value)) return value == 0 ? "0" : std::to_string(value);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));  // d.dddddddddddddde[+-]x
+  std::string digits;
+  digits += buf[0];
+  digits.append(buf + 2, 14);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  const int exponent = std::atoi(std::strchr(buf, 'e') + 1);
+
+  const char* point = std::localeconv()->decimal_point;
+  const std::string separator = point && *point ? point : ".";
+  std::string text = value < 0 ? "-" : "";
+  if (exponent >= 15 || std::fabs(value) < 1e-5) {
+    text += digits[0];
+    if (digits.size() > 1) text += separator + digits.substr(1);
+    text += "E" + std::to_string(exponent);
+  } else if (exponent < 0) {
+    text += "0" + separator + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  } else {
+    const auto integer = static_cast<std::size_t>(exponent) + 1;
+    if (digits.size() <= integer) {
+      text += digits + std::string(integer - digits.size(), '0');
+    } else {
+      text += digits.substr(0, integer) + separator + digits.substr(integer);
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+clc::clc(automation::ObjectFactory& factory) : Office(std::make_unique<office::TOOCalc>(factory)) {
+  Connected = true;
+  Office->Connect(true);
+  try {
+    Connected = Office->IsConnected();
+  } catch (...) {
+    Connected = false;
+  }
+  CurrentBook = -1;
+}
+
+clc::~clc() = default;
+
+void clc::Use(std::int32_t book) {
+  if (book != CurrentBook) SelectBook(book);
+}
+
+bool clc::SelectBook(std::int32_t book) {
+  const bool selected = Office->SelectDocument(book);
+  CurrentBook = Office->CurrentDocumentIndex();
+  return selected;
+}
+
+std::int32_t clc::OpenBook(const std::string& fileName) {
+  try {
+    Office->LoadDocument(fileName, office::loHidden, 0);
+  } catch (...) {
+    return -1;
+  }
+  const std::int32_t index = Office->CurrentDocumentIndex();
+  Books.resize(static_cast<std::size_t>(index) + 1);
+  clc_file& entry = Books[static_cast<std::size_t>(index)];
+  entry.Path = fileName;
+  entry.ShortName = WithoutFolder(fileName);
+  entry.SheetList = ReadSheets(index);
+  return index;
+}
+
+sheets clc::ReadSheets(std::int32_t book) {
+  sheets list;
+  try {
+    Use(book);
+    office::TOOCalcSheets& all = Office->Sheets();
+    const std::int32_t active = all.ActiveSheetIndex();
+    const std::int32_t count = all.SheetCount();
+    for (std::int32_t i = 0; i < count; ++i) {
+      sheet& entry = list.emplace_back();
+      all.ActivateSheet(i);
+      office::TOOCalcSheet& current = all.SheetByIndex(i);
+      entry.Name = current.SheetName();
+      current.MeasureUsedArea();
+      entry.RowCount = current.LastUsedRow() + 1;
+      entry.ColCount = current.LastUsedColumn() + 1;
+    }
+    all.ActivateSheet(active);
+  } catch (...) {
+    return {};  // never a partly read list
+  }
+  return list;
+}
+
+void clc::SaveBookAs(std::int32_t book, const std::string& fileName) {
+  Use(book);
+  Office->StoreDocument(fileName, "Calc");
+  clc_file& entry = Books.at(static_cast<std::size_t>(book));
+  entry.Path = fileName;
+  entry.ShortName = WithoutFolder(fileName);
+}
+
+void clc::SaveBook(std::int32_t book) {
+  Use(book);
+  Office->StoreDocument(Books.at(static_cast<std::size_t>(book)).Path, "Calc");
+}
+
+void clc::CloseBook(std::int32_t book) {
+  Use(book);
+  // A book that cannot be made current is not closed: another book's document would be.
+  if (CurrentBook != book) return;
+  Office->CloseDocument();
+}
+
+bool clc::InBounds(std::int32_t book, std::int32_t sheet, std::int32_t column,
+                   std::int32_t row) const {
+  if (book < 0 || book >= static_cast<std::int32_t>(Books.size())) return false;
+  const sheets& list = Books[static_cast<std::size_t>(book)].SheetList;
+  if (sheet < 0 || sheet >= static_cast<std::int32_t>(list.size())) return false;
+  const struct sheet& s = list[static_cast<std::size_t>(sheet)];
+  return column > 0 && column <= s.ColCount && row > 0 && row <= s.RowCount;
+}
+
+std::string clc::ColumnName(std::int32_t column) {
+  std::string name;
+  for (std::int64_t n = static_cast<std::int64_t>(column) + 1; n > 0; n = (n - 1) / 26)
+    name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
+  return name;
+}
+
+std::string clc::CellTextByAddress(std::int32_t sheet, const std::string& address) {
+  try {
+    return Office->Sheets().SheetByIndex(sheet).CellNamed(address).ReadString();
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string clc::CellText(std::int32_t book, std::int32_t sheet, std::int32_t column,
+                          std::int32_t row) {
+  if (!InBounds(book, sheet, column, row)) return {};
+  Use(book);
+  return CellTextByAddress(sheet, ColumnName(column - 1) + std::to_string(row));
+}
+
+cell_value clc::ReadCell(std::int32_t book, std::int32_t sheet, std::int32_t column,
+                         std::int32_t row) {
+  cell_value cell;
+  if (!InBounds(book, sheet, column, row)) return cell;
+  Use(book);
+  office::TOOCalcSheet& s = Office->Sheets().SheetByIndex(sheet);
+  cell.Text = s.CellAt(column - 1, row - 1).ReadString();
+  cell.Background = s.CellAt(column - 1, row - 1).BackColor();
+  return cell;
+}
+
+cell_value clc::CachedCell(std::int32_t book, std::int32_t sheet, std::int32_t column,
+                           std::int32_t row) {
+  if (!InBounds(book, sheet, column, row)) return cell_value{};
+  struct sheet& s =
+      Books[static_cast<std::size_t>(book)].SheetList[static_cast<std::size_t>(sheet)];
+  sb_sheet& window = s.Window;
+  if (row < window.FirstRow || row > window.LastRow) {
+    window.FirstRow = std::max(1, row - kWindowAbove);
+    window.LastRow = std::min(s.RowCount, window.FirstRow + kWindowRows - 1);
+    window.Rows.assign(
+        static_cast<std::size_t>(window.LastRow - window.FirstRow + 1),
+        sb_record{std::vector<cell_value>(static_cast<std::size_t>(s.ColCount)), false});
+  }
+  sb_record& record = window.Rows[static_cast<std::size_t>(row - window.FirstRow)];
+  if (!record.Loaded) {
+    std::vector<cell_value> cells;  // kept only when the whole row could be read
+    cells.reserve(static_cast<std::size_t>(s.ColCount));
+    for (std::int32_t c = 1; c <= s.ColCount; ++c) cells.push_back(ReadCell(book, sheet, c, row));
+    record.Cells = std::move(cells);
+    record.Loaded = true;
+  }
+  return record.Cells[static_cast<std::size_t>(column - 1)];
+}
+
+std::string clc::ValueText(const automation::Variant& value) {
+  switch (value.type()) {
+    case automation::Variant::Type::String:
+      return value.AsString();
+    case automation::Variant::Type::Int32:
+    case automation::Variant::Type::Byte:
+    case automation::Variant::Type::Double:
+      return NumberText(value.AsDouble());
+    case automation::Variant::Type::Boolean:
+      return value.AsBool() ? "True" : "False";
+    default:
+      return {};
+  }
+}
+
+void clc::CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t sourceSheet,
+                  std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
+                  std::int32_t targetColumn) {
+  std::int32_t n = Books.at(static_cast<std::size_t>(sourceBook))
+                       .SheetList.at(static_cast<std::size_t>(sourceSheet))
+                       .ColCount;
+  if (targetColumn + n > kColumnLimit) n = kColumnLimit - targetColumn;
+  if (n <= 0) return;  // nothing left of the limit: ask the office nothing
+
+  Use(sourceBook);
+  const automation::VariantArray rows = Office->Sheets()
+                                            .SheetByIndex(sourceSheet)
+                                            .RangeAt(0, sourceRow - 1, n - 1, sourceRow - 1)
+                                            .DataArray();
+  const automation::VariantArray& values = rows.at(0).AsArray();
+
+  SelectBook(targetBook);
+  office::TOOCalcSheet& target = Office->Sheets().SheetByIndex(targetSheet);
+  for (std::int32_t i = 0; i < n; ++i)
+    target.CellAt(targetColumn - 1 + i, targetRow - 1)
+        .WriteString(ValueText(values.at(static_cast<std::size_t>(i))));
+}
+
+bool clc::DeleteSheet(std::int32_t book, std::int32_t sheet) {
+  try {
+    Use(book);
+    Office->Sheets().RemoveSheet(sheet);
+    clc_file& entry = Books.at(static_cast<std::size_t>(book));
+    entry.SheetList.clear();
+    entry.SheetList = ReadSheets(book);
+    SaveBook(book);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace store

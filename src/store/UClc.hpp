@@ -1,0 +1,71 @@
+// The workbook store: opens books through the office layer, reads their sheet lists, gives
+// cell texts (directly or through each sheet's row window), copies rows, deletes sheets and
+// saves. Book and sheet indexes are zero-based; rows and columns one-based, column first.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "automation/Backend.hpp"
+#include "office/uOpenOffice.hpp"
+#include "store/Ucommonxlsclc.hpp"
+
+namespace store {
+
+class clc {
+ public:
+  // Connects to the office; `Connected` tells whether that worked. Never raises.
+  explicit clc(automation::ObjectFactory& factory = automation::SystemFactory());
+  // Closes nothing; the office the program started ends with the connection.
+  ~clc();
+  clc(const clc&) = delete;
+  clc& operator=(const clc&) = delete;
+
+  // The book's index (never reused), or -1 when the file cannot be loaded; then nothing
+  // changes.
+  std::int32_t OpenBook(const std::string& fileName);
+  // A fresh sheet list of the book, or an empty one when any step fails.
+  sheets ReadSheets(std::int32_t book);
+  bool SelectBook(std::int32_t book);
+  // Stores in the office's own format (".ods" appended unless present); Path keeps the name
+  // as given. Office errors pass to the caller.
+  void SaveBookAs(std::int32_t book, const std::string& fileName);
+  void SaveBook(std::int32_t book);
+  void CloseBook(std::int32_t book);
+
+  // The cell's text; empty out of bounds or on any office error. Asks the office each time.
+  std::string CellText(std::int32_t book, std::int32_t sheet, std::int32_t column,
+                       std::int32_t row);
+  // Text and background straight from the office; the default cell out of bounds.
+  cell_value ReadCell(std::int32_t book, std::int32_t sheet, std::int32_t column, std::int32_t row);
+  // Through the sheet's 21-row window: a row is read whole on its first request.
+  cell_value CachedCell(std::int32_t book, std::int32_t sheet, std::int32_t column,
+                        std::int32_t row);
+  // Zero-based column index to letters: A..Z, AA..ZZ, AAA...
+  static std::string ColumnName(std::int32_t column);
+  // Copies the values of a source row as text into the target row from targetColumn on,
+  // never right of column 255.
+  void CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t sourceSheet,
+               std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
+               std::int32_t targetColumn);
+  // Removes the sheet, re-reads the sheet list and stores the book; false on any failure.
+  bool DeleteSheet(std::int32_t book, std::int32_t sheet);
+  // The text of a cell of the current document by address ("C12"); empty on any error.
+  std::string CellTextByAddress(std::int32_t sheet, const std::string& address);
+
+  // A value as CopyRow writes it: text unchanged, a number in general decimal form.
+  static std::string ValueText(const automation::Variant& value);
+
+  std::int32_t CurrentBook = -1;
+  std::unique_ptr<office::TOOCalc> Office;
+  bool Connected = false;
+  std::vector<clc_file> Books;
+
+ private:
+  void Use(std::int32_t book);  // select the book unless it is current
+  bool InBounds(std::int32_t book, std::int32_t sheet, std::int32_t column, std::int32_t row) const;
+};
+
+}  // namespace store

@@ -1,0 +1,112 @@
+// The workbook store on real files through the real LibreOffice.
+#include "store/UClc.hpp"
+
+#include "support/OfficeTesting.hpp"
+
+namespace {
+
+using namespace office_testing;
+using automation::Variant;
+
+constexpr std::int32_t kTextCell = 2;  // com.sun.star.table.CellContentType TEXT
+
+class RealStore : public testing::Test {
+ protected:
+  void SetUp() override {
+    store = std::make_unique<store::clc>(SharedOffice());
+    ASSERT_TRUE(store->Connected);
+  }
+  void TearDown() override {
+    for (const Variant& doc : store->Office->Documents) {
+      try {
+        doc.Call("close", true);
+      } catch (const automation::Error&) {
+      }
+    }
+    store.reset();
+  }
+
+  std::string ThreeSheets(const std::string& name) {
+    const std::string file = dir / name;
+    MakeWorkbook(file, {{"First", {{0, 0, "a1", {}, {}}, {2, 4, "c5", {}, {}}}},
+                        {"Second",
+                         {{0, 0, "Key", {}, {}},
+                          {1, 0, "", 12.0, {}},
+                          {2, 0, "abc", {}, {}},
+                          {3, 0, "", 3.5, {}},
+                          {0, 1, "K2", {}, {}}}},
+                        {"Third", {}}});
+    return file;
+  }
+
+  std::unique_ptr<store::clc> store;
+  TempDir dir;
+};
+
+TEST_F(RealStore, ReadsTheSheetListAndKeepsTheActiveSheet) {
+  const std::int32_t book = store->OpenBook(ThreeSheets("three.ods"));
+  ASSERT_EQ(book, 0);
+  // A hidden load starts on the first sheet; make the second active as a user would have.
+  store->Office->Sheets().ActivateSheet(1);
+  const store::sheets list = store->ReadSheets(book);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].Name, "First");
+  EXPECT_EQ(list[0].RowCount, 5);
+  EXPECT_EQ(list[0].ColCount, 3);
+  EXPECT_EQ(list[1].Name, "Second");
+  EXPECT_EQ(list[2].RowCount, 1);
+  EXPECT_EQ(list[2].ColCount, 1);
+  EXPECT_EQ(store->Office->Sheets().ActiveSheetIndex(), 1);
+}
+
+TEST_F(RealStore, CellsThroughTheWindowAndByAddress) {
+  ASSERT_EQ(store->OpenBook(ThreeSheets("three.ods")), 0);
+  EXPECT_EQ(store->CellText(0, 1, 2, 1), "12");
+  EXPECT_EQ(store->CellText(0, 0, 3, 5), "c5");
+  EXPECT_EQ(store->CachedCell(0, 1, 3, 1).Text, "abc");
+  EXPECT_EQ(store->CachedCell(0, 1, 1, 2).Background, store::kWhite);
+  EXPECT_EQ(store->CellText(0, 1, 5, 1), "");  // beyond the used area
+}
+
+TEST_F(RealStore, DeleteSheetStoresTheFileWithTheRest) {
+  ASSERT_EQ(store->OpenBook(ThreeSheets("three.ods")), 0);
+  const std::string result = dir / "result.ods";
+  store->SaveBookAs(0, result);
+  ASSERT_TRUE(store->DeleteSheet(0, 0));
+  ASSERT_EQ(store->Books[0].SheetList.size(), 2u);
+  EXPECT_EQ(store->Books[0].SheetList[0].Name, "Second");
+
+  const std::int32_t again = store->OpenBook(result);
+  ASSERT_EQ(again, 1);
+  ASSERT_EQ(store->Books[1].SheetList.size(), 2u);
+  EXPECT_EQ(store->Books[1].SheetList[1].Name, "Third");
+}
+
+TEST_F(RealStore, ACopiedRowLandsAsTextInTheStoredFile) {
+  const std::int32_t main = store->OpenBook(ThreeSheets("main.ods"));
+  const std::int32_t add = store->OpenBook(ThreeSheets("add.ods"));
+  ASSERT_EQ(main, 0);
+  ASSERT_EQ(add, 1);
+  const std::string result = dir / "merged";
+  store->SaveBookAs(main, result);
+  EXPECT_EQ(store->Books[0].Path, result);
+  store->CopyRow(add, main, 1, 0, 1, 2, 5);  // add "Second" row 1 -> main "First" row 2 at E
+  store->SaveBook(main);
+
+  ASSERT_TRUE(fs::exists(result + ".ods"));
+  const std::int32_t merged = store->OpenBook(result + ".ods");
+  ASSERT_EQ(merged, 2);
+  const std::vector<std::string> expected = {"Key", "12", "abc", "3.5"};
+  office::TOOCalcSheet& sheet = store->Office->Sheets().SheetByIndex(0);
+  for (std::int32_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(store->CellText(merged, 0, 5 + i, 2), expected[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(sheet.CellAt(4 + i, 1).CellObject.Call("getType").AsInt(), kTextCell) << i;
+  }
+  EXPECT_EQ(store->Books[merged].SheetList[0].ColCount, 8);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return RunOfficeTests(argc, argv);
+}

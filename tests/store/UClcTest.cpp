@@ -1,0 +1,379 @@
+// The workbook store against the in-memory office.
+#include "store/UClc.hpp"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+
+#include "support/FakeOffice.hpp"
+
+namespace {
+
+using automation::Variant;
+using automation::VariantArray;
+using store::clc;
+
+std::string Url(const std::string& name) {
+  return office::FileNameToUrl("/data/" + name);
+}
+
+class Store : public testing::Test {
+ protected:
+  void SetUp() override {
+    // main.ods: "Main" 100 x 7 with texts, numbers and a coloured cell; "Small" 2 x 2;
+    // "Empty". add.ods: one sheet of 3 rows.
+    fake::Workbook main = fake::Workbook::WithSheets({"Main", "Small", "Empty"});
+    main.activeSheet = 1;
+    for (int r = 0; r < 100; ++r)
+      for (int c = 0; c < 7; ++c)
+        main[0].At(c, r).text = store::clc::ColumnName(c) + std::to_string(r + 1);
+    main[0].At(1, 4).backColor = 0x0000FF;
+    main[1].At(1, 1).text = "b2";
+    office.files[Url("main.ods")] = main;
+
+    fake::Workbook add = fake::Workbook::WithSheets({"Add"});
+    add[0].At(0, 0).number = 12;
+    add[0].At(1, 0).text = "abc";
+    add[0].At(3, 0).number = 3.5;
+    add[0].At(6, 0).text = "last";
+    add[0].At(0, 2).text = "row3";
+    office.files[Url("add.ods")] = add;
+  }
+
+  fake::FakeOffice office;
+};
+
+TEST_F(Store, CreationConnectsOrReportsNotConnected) {
+  clc connected(office);
+  EXPECT_TRUE(connected.Connected);
+  EXPECT_EQ(connected.CurrentBook, -1);
+  EXPECT_TRUE(connected.Books.empty());
+
+  fake::FakeOffice none;
+  none.available = false;
+  clc absent(none);
+  EXPECT_FALSE(absent.Connected);
+}
+
+TEST_F(Store, OpenBookReadsTheSheetListAndKeepsTheActiveSheet) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  const store::clc_file& book = store.Books.at(0);
+  EXPECT_EQ(book.Path, "/data/main.ods");
+  EXPECT_EQ(book.ShortName, "main.ods");
+  ASSERT_EQ(book.SheetList.size(), 3u);
+  EXPECT_EQ(book.SheetList[0].Name, "Main");
+  EXPECT_EQ(book.SheetList[0].RowCount, 100);
+  EXPECT_EQ(book.SheetList[0].ColCount, 7);
+  EXPECT_EQ(book.SheetList[1].RowCount, 2);
+  EXPECT_EQ(book.SheetList[1].ColCount, 2);
+  EXPECT_EQ(book.SheetList[2].RowCount, 1);  // an empty sheet is one cell
+  EXPECT_EQ(book.SheetList[2].ColCount, 1);
+  EXPECT_EQ(book.SheetList[0].Window.FirstRow, -1);
+  EXPECT_EQ(office.Loaded(0).activeSheet, 1);
+  EXPECT_EQ(store.CurrentBook, 0);
+  EXPECT_EQ(office.Count("GetString"), 0u);  // opening reads no cell
+}
+
+TEST_F(Store, AFailedOpenChangesNothingAndTakesNoIndex) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  office.corruptFiles.push_back(Url("bad.ods"));
+  EXPECT_EQ(store.OpenBook("/data/missing.ods"), -1);
+  EXPECT_EQ(store.OpenBook("/data/bad.ods"), -1);
+  EXPECT_EQ(store.Books.size(), 1u);
+  EXPECT_EQ(store.OpenBook("/data/add.ods"), 1);
+}
+
+TEST_F(Store, IndexesAreNeverReusedAfterCloseAndReopen) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 1);  // the same file twice: two books
+  store.CloseBook(0);
+  EXPECT_EQ(store.CurrentBook, 0);
+  EXPECT_EQ(store.OpenBook("/data/main.ods"), 2);
+  ASSERT_EQ(store.Books.size(), 3u);
+  EXPECT_EQ(store.Books[0].SheetList.size(), 3u);  // the closed book keeps its old data
+}
+
+TEST_F(Store, ASheetListIsWholeOrEmpty) {
+  clc store(office);
+  office.FailOn("GotoEndOfUsedArea", 1, 1);        // the first sheet measures, the second not
+  EXPECT_EQ(store.OpenBook("/data/main.ods"), 0);  // the book opens all the same
+  EXPECT_TRUE(store.Books[0].SheetList.empty());
+
+  EXPECT_EQ(store.ReadSheets(0).size(), 3u);
+  office.FailOn("SetActiveSheet", 1, 3);  // re-activating the remembered sheet fails
+  EXPECT_TRUE(store.ReadSheets(0).empty());
+}
+
+TEST_F(Store, SaveBookAsNamesTheFileAndKeepsThePathAsGiven) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  store.SaveBookAs(0, "/out/result.xls");
+  EXPECT_TRUE(office.files.count(office::FileNameToUrl("/out/result.xls.ods")));
+  EXPECT_EQ(store.Books[0].Path, "/out/result.xls");
+  EXPECT_EQ(store.Books[0].ShortName, "result.xls");
+  office.files.erase(office::FileNameToUrl("/out/result.xls.ods"));
+  store.SaveBook(0);
+  EXPECT_TRUE(office.files.count(office::FileNameToUrl("/out/result.xls.ods")));
+
+  store.SaveBookAs(0, "/out/result.ODS");
+  EXPECT_TRUE(office.files.count(office::FileNameToUrl("/out/result.ODS")));
+
+  office.FailOn("StoreAsURL");
+  EXPECT_THROW(store.SaveBookAs(0, "/out/other.ods"), automation::Error);
+  EXPECT_EQ(store.Books[0].Path, "/out/result.ODS");
+}
+
+TEST_F(Store, OperationsSelectTheirBookFirst) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  EXPECT_EQ(store.CellText(0, 1, 2, 2), "b2");
+  EXPECT_EQ(store.CurrentBook, 0);
+  EXPECT_EQ(store.CellText(1, 0, 2, 1), "abc");
+  EXPECT_EQ(store.CurrentBook, 1);
+}
+
+TEST_F(Store, CellTextAsksByAddressAndNeverRaises) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  office.ClearCalls();
+  EXPECT_EQ(store.CellText(0, 0, 3, 12), "C12");
+  ASSERT_EQ(office.Count("GetCellRangeByName"), 1u);
+  EXPECT_EQ(office.calls[office.calls.size() - 2].args, VariantArray{"C12"});
+
+  office.FailOn("GetString");
+  EXPECT_EQ(store.CellText(0, 0, 3, 12), "");
+  office.FailOn("GetCellRangeByName");
+  EXPECT_EQ(store.CellText(0, 0, 3, 12), "");
+}
+
+TEST_F(Store, OutOfBoundsReadsAskTheOfficeNothing) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  office.ClearCalls();
+  const std::vector<std::array<std::int32_t, 4>> misses = {
+      {0, 0, 0, 1}, {0, 0, 1, 0}, {0, 0, 8, 1},  {0, 0, 1, 101}, {-1, 0, 1, 1},
+      {1, 0, 1, 1}, {0, 3, 1, 1}, {0, -1, 1, 1}, {0, 1, 3, 1},   {0, 1, 1, 3}};
+  for (const auto& [book, sheet, column, row] : misses) {
+    SCOPED_TRACE(testing::Message() << book << "," << sheet << "," << column << "," << row);
+    EXPECT_EQ(store.CellText(book, sheet, column, row), "");
+    const store::cell_value read = store.ReadCell(book, sheet, column, row);
+    EXPECT_EQ(read.Text, "");
+    EXPECT_EQ(read.Background, store::kWhite);
+    EXPECT_EQ(store.CachedCell(book, sheet, column, row).Background, store::kWhite);
+  }
+  EXPECT_TRUE(office.calls.empty());
+}
+
+TEST_F(Store, ReadCellGivesTextAndWindowsColours) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  const store::cell_value blue = store.ReadCell(0, 0, 2, 5);
+  EXPECT_EQ(blue.Text, "B5");
+  EXPECT_EQ(blue.Background, 0x00FF0000);
+  EXPECT_EQ(blue.Font.FontColor, store::kBlack);
+  EXPECT_FALSE(blue.Font.FontFlag);
+  EXPECT_EQ(store.ReadCell(0, 0, 1, 1).Background, 0x00FFFFFF);  // no fill
+
+  office.FailOn("GetString");
+  EXPECT_THROW(store.ReadCell(0, 0, 1, 1), automation::Error);
+}
+
+TEST_F(Store, TheWindowHoldsTwentyOneRowsAroundTheRequest) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  const store::sb_sheet& window = store.Books[0].SheetList[0].Window;
+
+  EXPECT_EQ(store.CachedCell(0, 0, 3, 5).Text, "C5");
+  EXPECT_EQ(window.FirstRow, 1);
+  EXPECT_EQ(window.LastRow, 21);
+  ASSERT_EQ(window.Rows.size(), 21u);
+  EXPECT_TRUE(window.Rows[4].Loaded);
+  EXPECT_FALSE(window.Rows[5].Loaded);
+  EXPECT_EQ(window.Rows[5].Cells.size(), 7u);
+
+  EXPECT_EQ(store.CachedCell(0, 0, 1, 95).Text, "A95");
+  EXPECT_EQ(window.FirstRow, 85);
+  EXPECT_EQ(window.LastRow, 100);
+  EXPECT_EQ(window.Rows.size(), 16u);
+
+  EXPECT_EQ(store.CachedCell(0, 0, 1, 50).Text, "A50");
+  EXPECT_EQ(window.FirstRow, 40);
+  EXPECT_EQ(window.LastRow, 60);
+
+  // Row 3 of the 2-row sheet: the default cell, and that sheet's window stays empty.
+  const store::sb_sheet& small = store.Books[0].SheetList[1].Window;
+  EXPECT_EQ(store.CachedCell(0, 1, 2, 2).Text, "b2");
+  const auto before = small.Rows.size();
+  EXPECT_EQ(store.CachedCell(0, 1, 1, 3).Text, "");
+  EXPECT_EQ(small.Rows.size(), before);
+  EXPECT_EQ(small.FirstRow, 1);
+  EXPECT_EQ(small.LastRow, 2);
+}
+
+TEST_F(Store, ALoadedRowIsServedWithoutTheOffice) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  office.ClearCalls();
+  store.CachedCell(0, 0, 1, 30);
+  EXPECT_EQ(office.Count("GetString"), 7u);  // the whole row, once
+  EXPECT_EQ(office.Count("CellBackColor"), 7u);
+  office.ClearCalls();
+  for (int c = 1; c <= 7; ++c)
+    EXPECT_EQ(store.CachedCell(0, 0, c, 30).Text, clc::ColumnName(c - 1) + "30");
+  EXPECT_TRUE(office.calls.empty());
+
+  // Cached values are copies, and are not refreshed by later writes.
+  store::cell_value copy = store.CachedCell(0, 0, 2, 30);
+  copy.Text = "changed";
+  office.Loaded(0)[0].At(1, 29).text = "written later";
+  EXPECT_EQ(store.CachedCell(0, 0, 2, 30).Text, "B30");
+}
+
+TEST_F(Store, ARowThatFailsHalfWayIsNotMarkedLoaded) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  office.FailOn("CellBackColor");
+  EXPECT_THROW(store.CachedCell(0, 0, 1, 7), automation::Error);
+  const store::sb_record& row = store.Books[0].SheetList[0].Window.Rows[6];
+  EXPECT_FALSE(row.Loaded);
+  EXPECT_EQ(row.Cells[0].Text, "");
+  EXPECT_EQ(store.CachedCell(0, 0, 1, 7).Text, "A7");
+}
+
+TEST(ColumnName, LettersAsSpreadsheetsWriteThem) {
+  const std::vector<std::pair<std::int32_t, std::string>> names = {
+      {0, "A"},    {25, "Z"},   {26, "AA"},   {27, "AB"},   {51, "AZ"},    {52, "BA"},
+      {255, "IV"}, {701, "ZZ"}, {702, "AAA"}, {703, "AAB"}, {16383, "XFD"}};
+  for (const auto& [column, name] : names) EXPECT_EQ(clc::ColumnName(column), name) << column;
+}
+
+TEST_F(Store, CellTextWorksPastColumnZZ) {
+  fake::Workbook wide = fake::Workbook::WithSheets({"Wide"});
+  wide[0].At(702, 0).text = "far";
+  office.files[Url("wide.ods")] = wide;
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/wide.ods"), 0);
+  EXPECT_EQ(store.CellText(0, 0, 703, 1), "far");
+}
+
+TEST(ValueText, NumbersInGeneralDecimalForm) {
+  const std::vector<std::pair<Variant, std::string>> cases = {
+      {Variant(12.0), "12"},
+      {Variant(3.5), "3.5"},
+      {Variant(-0.25), "-0.25"},
+      {Variant(0.0), "0"},
+      {Variant(45000.0), "45000"},  // a date is its day number
+      {Variant(1e20), "1E20"},
+      {Variant(1.5e-7), "1.5E-7"},
+      {Variant(-2.5e-6), "-2.5E-6"},
+      {Variant(0.00001), "0.00001"},
+      {Variant(0.1 + 0.2), "0.3"},  // 15 significant digits
+      {Variant(1.0 / 3), "0.333333333333333"},
+      {Variant(123456789012345.0), "123456789012345"},
+      {Variant(1234567890123456.0), "1.23456789012346E15"},
+      {Variant(999999999999999.9), "1E15"},
+      {Variant(std::int32_t{7}), "7"},
+      {Variant("abc"), "abc"},
+      {Variant(""), ""},
+      {Variant(), ""},
+  };
+  for (const auto& [value, text] : cases)
+    EXPECT_EQ(clc::ValueText(value), text) << value.Describe();
+}
+
+TEST(ValueText, UsesTheLocaleDecimalSeparator) {
+  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = previous ? previous : "C";
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE"))
+    GTEST_SKIP() << "no German locale here";
+  EXPECT_EQ(clc::ValueText(Variant(3.5)), "3,5");
+  std::setlocale(LC_NUMERIC, saved.c_str());
+}
+
+TEST_F(Store, CopyRowWritesTextCellsFromTheTargetColumn) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  office.ClearCalls();
+  store.CopyRow(1, 0, 0, 0, 1, 3, 10);
+  EXPECT_EQ(office.Count("GetDataArray"), 1u);
+  EXPECT_EQ(office.Count("SetString"), 7u);
+  const fake::Sheet& target = office.Loaded(0)[0];
+  EXPECT_EQ(target.Find(9, 2)->text, "12");  // J3
+  EXPECT_FALSE(target.Find(9, 2)->number.has_value());
+  EXPECT_EQ(target.Find(10, 2)->text, "abc");
+  EXPECT_EQ(target.Find(12, 2)->text, "3.5");
+  EXPECT_EQ(target.Find(15, 2)->text, "last");  // P3
+  EXPECT_EQ(target.Find(16, 2), nullptr);       // Q3 untouched
+  EXPECT_EQ(target.Find(6, 2)->text, "G3");     // left of the copy untouched
+  EXPECT_EQ(store.CurrentBook, 0);
+}
+
+TEST_F(Store, CopyRowEmptiesTargetsWhereTheSourceIsEmpty) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  store.CopyRow(1, 0, 0, 0, 3, 4, 1);  // add row 3: "row3" then six empty cells
+  const fake::Sheet& target = office.Loaded(0)[0];
+  EXPECT_EQ(target.Find(0, 3)->text, "row3");
+  EXPECT_FALSE(target.Find(1, 3)->HasContent());  // was "B4"
+}
+
+TEST_F(Store, CopyRowStopsLeftOfColumn256) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  office.ClearCalls();
+  store.CopyRow(1, 0, 0, 0, 1, 1, 250);
+  EXPECT_EQ(office.Count("SetString"), 6u);
+  for (const auto& call : office.calls) {
+    if (call.member == "GetCellRangeByPosition") {
+      EXPECT_EQ(Variant(call.args), Variant(VariantArray{0, 0, 5, 0}));  // 6 wide
+    }
+  }
+  const fake::Sheet& target = office.Loaded(0)[0];
+  EXPECT_EQ(target.Find(249, 0)->text, "12");  // IP1
+  EXPECT_EQ(target.Find(252, 0)->text, "3.5");
+  EXPECT_EQ(target.Find(255, 0), nullptr);  // IV1: never written
+  office.ClearCalls();
+  store.CopyRow(1, 0, 0, 0, 1, 1, 256);
+  store.CopyRow(1, 0, 0, 0, 1, 1, 300);
+  EXPECT_TRUE(office.calls.empty());
+}
+
+TEST_F(Store, DeleteSheetRereadsTheListAndStores) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  store.SaveBookAs(0, "/out/result.ods");
+  store.CachedCell(0, 1, 1, 1);
+  ASSERT_TRUE(store.DeleteSheet(0, 0));
+  ASSERT_EQ(store.Books[0].SheetList.size(), 2u);
+  EXPECT_EQ(store.Books[0].SheetList[0].Name, "Small");
+  EXPECT_EQ(store.Books[0].SheetList[0].Window.FirstRow, -1);  // windows emptied
+  EXPECT_EQ(office.files[office::FileNameToUrl("/out/result.ods")].sheets.size(), 2u);
+
+  office.FailOn("RemoveByName");
+  EXPECT_FALSE(store.DeleteSheet(0, 0));
+  office.FailOn("StoreAsURL");
+  EXPECT_FALSE(store.DeleteSheet(0, 0));  // removed, but not stored: still false
+  EXPECT_EQ(store.Books[0].SheetList.size(), 1u);
+}
+
+TEST_F(Store, CloseBookClosesOnlyTheNamedBook) {
+  clc store(office);
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  store.CloseBook(5);  // no such book: nothing is closed
+  EXPECT_EQ(office.OpenFrames(), 2);
+  store.CloseBook(0);
+  EXPECT_EQ(office.OpenFrames(), 1);
+  EXPECT_TRUE(store.Connected);
+  store.CloseBook(1);
+  EXPECT_TRUE(office.terminated);  // the last window: the office ends
+}
+
+}  // namespace
