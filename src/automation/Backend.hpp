@@ -9,6 +9,10 @@
 
 namespace automation {
 
+// Office objects must be released before main returns: UNO's own static data is destroyed
+// at exit, and an office object released after that crashes. (Should one be left, the office
+// process is still killed when the module unloads.)
+//
 // The process-wide factory. The module is looked for in TABLOOM_UNO_MODULE, then beside the
 // executable, then in ../lib/tabloom relative to it.
 ObjectFactory& SystemFactory();

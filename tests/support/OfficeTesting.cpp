@@ -29,8 +29,10 @@ automation::ObjectRef SharedOfficeFactory::CreateObject(std::string_view progId)
 }
 
 SharedOfficeFactory& SharedOffice() {
-  static SharedOfficeFactory factory;
-  return factory;
+  // Never destroyed: office objects must be released before the process exits (UNO's own
+  // statics are gone by then), which RunOfficeTests and the benchmarks do explicitly.
+  static auto* factory = new SharedOfficeFactory;
+  return *factory;
 }
 
 std::vector<pid_t> ChildOfficePids() {
