@@ -1,39 +1,40 @@
-// Tabloom. Until the windows arrive this entry point shows the office layer at work: it starts
-// the office, opens the given workbooks (or the example) hidden, and lists their sheets.
+// Tabloom. Until the windows arrive this entry point shows the workbook store at work: it
+// starts the office, opens the given workbooks (or the examples) hidden, and lists their
+// sheets with the first row of each.
+#include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "office/uOpenOffice.hpp"
+#include "store/UClc.hpp"
 
 namespace {
 
 int ListWorkbooks(const std::vector<std::string>& files) {
-  office::TOOCalc calc;
-  calc.Connect(true);
-  if (!calc.IsConnected()) {
+  store::clc books;
+  if (!books.Connected) {
     std::fprintf(stderr, "To use Tabloom you must have LibreOffice installed on your PC.\n");
     return 4;
   }
   int status = 0;
   for (const std::string& file : files) {
-    try {
-      calc.LoadDocument(file, office::loHidden, 0);
-      office::TOOCalcSheets& sheets = calc.Sheets();
-      const std::int32_t count = sheets.SheetCount();
-      std::printf("%s: %d sheet(s)\n", file.c_str(), count);
-      for (std::int32_t i = 0; i < count; ++i) {
-        office::TOOCalcSheet& sheet = sheets.SheetByIndex(i);
-        sheet.MeasureUsedArea();
-        std::printf("  %-20s %d rows x %d columns, A1 = \"%s\"\n", sheet.SheetName().c_str(),
-                    sheet.LastUsedRow() + 1, sheet.LastUsedColumn() + 1,
-                    sheet.CellAt(0, 0).ReadString().c_str());
-      }
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "%s: %s\n", file.c_str(), e.what());
+    const std::int32_t book = books.OpenBook(file);
+    if (book < 0) {
+      std::fprintf(stderr, "%s: cannot be opened\n", file.c_str());
       status = 3;
+      continue;
+    }
+    const store::clc_file& entry = books.Books[static_cast<std::size_t>(book)];
+    std::printf("%s: %zu sheet(s)\n", entry.ShortName.c_str(), entry.SheetList.size());
+    for (std::size_t s = 0; s < entry.SheetList.size(); ++s) {
+      const store::sheet& sheet = entry.SheetList[s];
+      std::printf("  %-16s %4d rows x %3d columns |", sheet.Name.c_str(), sheet.RowCount,
+                  sheet.ColCount);
+      for (std::int32_t c = 1; c <= std::min(sheet.ColCount, 6); ++c)
+        std::printf(" %s |",
+                    books.CachedCell(book, static_cast<std::int32_t>(s), c, 1).Text.c_str());
+      std::printf("\n");
     }
   }
   return status;
@@ -44,8 +45,8 @@ int ListWorkbooks(const std::vector<std::string>& files) {
 int main(int argc, char** argv) {
   std::vector<std::string> files(argv + 1, argv + argc);
   if (files.empty()) {
-    const auto example = std::filesystem::path(TABLOOM_SOURCE_DIR) / "examples" / "orders.ods";
-    files.push_back(example.string());
+    const auto examples = std::filesystem::path(TABLOOM_SOURCE_DIR) / "examples";
+    files = {(examples / "orders.ods").string(), (examples / "customers.ods").string()};
   }
   return ListWorkbooks(files);
 }
