@@ -1,0 +1,94 @@
+// The merge run, free of any window: it holds the merge parameters, builds the row key list
+// from the add table, and writes the result: the main sheet alone, with the matching add row
+// copied into each main row that has one. The main window and the batch command drive it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "merge/UList.hpp"
+#include "store/UClc.hpp"
+
+namespace merge {
+
+// A pair of columns (zero-based) whose texts must agree.
+struct TLink {
+  std::int32_t MainCol = -1;
+  std::int32_t AddCol = -1;
+  bool Deleted = false;
+};
+
+// Zero-based column index to letters (A..Z, AA.., as the store names columns).
+std::string ColumnLetters(std::int32_t column);
+
+// Trims characters of code 32 or less from both ends, then upper-cases by Unicode rules
+// unless the match is case-sensitive.
+std::string KeyPart(const std::string& cellText, bool caseSensitive);
+
+class MergeRun {
+ public:
+  // Called with the progress position and maximum as the run advances.
+  using Progress = std::function<void(std::int32_t position, std::int32_t maximum)>;
+
+  explicit MergeRun(store::clc& store);
+  ~MergeRun();
+
+  // --- merge parameters: an index not set is -1, a file not set is empty ---
+  std::string MainFile;
+  std::string AddFile;
+  std::int32_t MainBook = -1;
+  std::int32_t AddBook = -1;
+  std::int32_t MainSheet = -1;
+  std::int32_t AddSheet = -1;
+  std::int32_t MainTitleRow = -1;
+  std::int32_t MainFirstRow = -1;
+  std::int32_t AddTitleRow = -1;
+  std::int32_t AddThereColumn = -1;  // one-based
+  std::vector<TLink> Links;          // compact: no deleted slot between live ones
+  std::int32_t LinkCount = 0;
+  bool CaseSensitive = false;
+
+  bool MainParamsComplete() const;
+  bool AddParamsComplete() const;
+
+  // A target that names a source file in any spelling, or does once ".ods" is appended.
+  bool IsIllegalTarget(const std::string& target) const;
+
+  // --- the run ---
+  void SetProgress(Progress progress) { progress_ = std::move(progress); }
+  std::int32_t ProgressMaximum() const;
+  void CreateKeyList();
+  void IndexAddTable();
+  // Writes the result to `target`; false when any step failed (LastError says why). The main
+  // book is loaded afresh from MainFile either way.
+  bool MergeIntoMain(const std::string& target);
+  void FreeKeyList();
+  void KeepOnlySheet(std::int32_t book, std::int32_t sheet);
+  // The digest of one row's key, from the main or the add columns of the links.
+  std::string RowDigest(std::int32_t book, std::int32_t sheet, std::int32_t row, bool main);
+
+  // The whole run after the target was chosen and checked: key list, index, merge, free.
+  bool Run(const std::string& target);
+
+  std::string LastError;         // the cause of the last failed merge, for the batch command
+  std::int32_t RowsWalked = 0;   // main data rows walked by the last merge
+  std::int32_t RowsMatched = 0;  // of these, rows that received an add row
+  bool MainBookLost() const { return MainBook < 0; }  // the main file could not be reloaded
+
+  const TList* KeyList() const { return keyList_.get(); }
+
+ private:
+  void Step();
+  std::int32_t RowCount(std::int32_t book, std::int32_t sheet) const;
+
+  store::clc& store_;
+  std::unique_ptr<TList> keyList_;
+  Progress progress_;
+  std::int32_t position_ = 0;
+  std::int32_t maximum_ = 0;
+};
+
+}  // namespace merge

@@ -1,0 +1,270 @@
+// The merge run against the in-memory office: which rows match, what lands where, and what
+// a failure leaves behind.
+#include "merge/MergeRun.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/FakeOffice.hpp"
+
+namespace {
+
+using merge::KeyPart;
+using merge::MergeRun;
+
+std::string Url(const std::string& name) {
+  return office::FileNameToUrl("/data/" + name);
+}
+
+class Merge : public testing::Test {
+ protected:
+  // main.ods: sheets "Before", "Main", "After". Main: title row 0 (ID, Name), data rows
+  // 1..4. add.ods: title row 0 (Key, City, Zip), data rows below.
+  void SetUp() override {
+    fake::Workbook main = fake::Workbook::WithSheets({"Before", "Main", "After"});
+    Put(main[1], {{"ID", "Name"}, {"abc ", "one"}, {"x", "two"}, {"", "three"}, {"C-17", "four"}});
+    office.files[Url("main.ods")] = main;
+    fake::Workbook add = fake::Workbook::WithSheets({"Add"});
+    Put(add[0], {{"Key", "City", "Zip"},
+                 {"ABC", "Lyon", "69000"},
+                 {"c-17", "Köln", ""},
+                 {" x", "Malmö", "21100"}});
+    office.files[Url("add.ods")] = add;
+  }
+
+  static void Put(fake::Sheet& sheet, const std::vector<std::vector<std::string>>& rows) {
+    for (std::size_t r = 0; r < rows.size(); ++r)
+      for (std::size_t c = 0; c < rows[r].size(); ++c)
+        if (!rows[r][c].empty())
+          sheet.At(static_cast<std::int32_t>(c), static_cast<std::int32_t>(r)).text = rows[r][c];
+  }
+
+  // A run set up as the setup window would: main sheet 1 with title row 0 and data from row
+  // 1, add sheet 0 with title row 0, one link A = A, copies after one empty column.
+  MergeRun& Prepared() {
+    run.MainFile = "/data/main.ods";
+    run.AddFile = "/data/add.ods";
+    run.MainBook = store.OpenBook(run.MainFile);
+    run.AddBook = store.OpenBook(run.AddFile);
+    run.MainSheet = 1;
+    run.AddSheet = 0;
+    run.MainTitleRow = 0;
+    run.MainFirstRow = 1;
+    run.AddTitleRow = 0;
+    run.AddThereColumn =
+        store.Books[static_cast<std::size_t>(run.MainBook)].SheetList[1].ColCount + 2;
+    run.Links = {{0, 0, false}};
+    run.LinkCount = 1;
+    return run;
+  }
+
+  const fake::Sheet& Result(const std::string& name = "result.ods") {
+    return *office.files.at(office::FileNameToUrl("/out/" + name)).sheets.at(0);
+  }
+  static std::string Text(const fake::Sheet& sheet, int column, int row) {
+    const fake::Cell* cell = sheet.Find(column, row);
+    return cell ? cell->text : std::string();
+  }
+
+  fake::FakeOffice office;
+  store::clc store{office};
+  MergeRun run{store};
+};
+
+TEST(KeyPart, TrimsControlsAndBlanksAndUpperCasesByUnicode) {
+  EXPECT_EQ(KeyPart(" \t abc \r\n", true), "abc");
+  EXPECT_EQ(KeyPart(" abc ", false), "ABC");
+  EXPECT_EQ(KeyPart("grüße", false), "GRÜSSE");
+  EXPECT_EQ(KeyPart("ärger", false), "ÄRGER");
+  EXPECT_EQ(KeyPart("a b", false), "A B");  // inner blanks stay
+  EXPECT_EQ(KeyPart("\x01\x1f", true), "");
+}
+
+TEST(ColumnLetters, AsTheStoreNamesColumns) {
+  EXPECT_EQ(merge::ColumnLetters(0), "A");
+  EXPECT_EQ(merge::ColumnLetters(25), "Z");
+  EXPECT_EQ(merge::ColumnLetters(26), "AA");
+  EXPECT_EQ(merge::ColumnLetters(701), "ZZ");
+}
+
+TEST_F(Merge, CompletenessNeedsEachRequiredParameter) {
+  MergeRun& r = Prepared();
+  EXPECT_TRUE(r.MainParamsComplete());
+  EXPECT_TRUE(r.AddParamsComplete());
+  r.MainTitleRow = r.AddTitleRow = -1;  // titles are optional
+  EXPECT_TRUE(r.MainParamsComplete() && r.AddParamsComplete());
+  r.LinkCount = 0;
+  EXPECT_FALSE(r.MainParamsComplete());
+  EXPECT_FALSE(r.AddParamsComplete());
+  r.LinkCount = 1;
+  r.MainFirstRow = -1;
+  EXPECT_FALSE(r.MainParamsComplete());
+  r.MainFirstRow = 1;
+  r.AddSheet = -1;
+  EXPECT_FALSE(r.AddParamsComplete());
+  r.AddSheet = 0;
+  r.AddFile.clear();
+  EXPECT_FALSE(r.AddParamsComplete());
+}
+
+TEST_F(Merge, CaseFreeMatchingWithTrimming) {
+  ASSERT_TRUE(Prepared().Run("/out/result.ods"));
+  const fake::Sheet& result = Result();
+  EXPECT_EQ(Text(result, 3, 0), "Key");  // the title copy, from D: two columns + 2
+  EXPECT_EQ(Text(result, 4, 0), "City");
+  EXPECT_EQ(Text(result, 4, 1), "Lyon");   // "abc " = "ABC"
+  EXPECT_EQ(Text(result, 4, 2), "Malmö");  // "x" = " x"
+  EXPECT_EQ(Text(result, 3, 3), "");       // the empty key: no empty add row here
+  EXPECT_EQ(Text(result, 4, 4), "Köln");   // "C-17" = "c-17"
+  EXPECT_EQ(Text(result, 5, 4), "");       // an empty add cell stays empty
+  EXPECT_EQ(Text(result, 2, 1), "");       // the separating column
+  EXPECT_EQ(Text(result, 1, 2), "two");    // the main table's own cells are untouched
+  EXPECT_EQ(run.RowsWalked, 4);
+  EXPECT_EQ(run.RowsMatched, 3);
+}
+
+TEST_F(Merge, CaseSensitiveMatchingStillTrims) {
+  Prepared().CaseSensitive = true;
+  ASSERT_TRUE(run.Run("/out/result.ods"));
+  const fake::Sheet& result = Result();
+  EXPECT_EQ(Text(result, 4, 1), "");       // "abc " vs "ABC"
+  EXPECT_EQ(Text(result, 4, 2), "Malmö");  // "x" vs " x"
+  EXPECT_EQ(Text(result, 4, 4), "");       // "C-17" vs "c-17"
+  EXPECT_EQ(run.RowsMatched, 1);
+}
+
+TEST_F(Merge, LinkTextsAreJoinedWithoutSeparator) {
+  fake::Workbook main = fake::Workbook::WithSheets({"M"});
+  Put(main[0], {{"ab", "c", "main"}});
+  fake::Workbook add = fake::Workbook::WithSheets({"A"});
+  Put(add[0], {{"a", "bc", "joined"}});
+  office.files[Url("m.ods")] = main;
+  office.files[Url("a.ods")] = add;
+  run.MainFile = "/data/m.ods";
+  run.AddFile = "/data/a.ods";
+  run.MainBook = store.OpenBook(run.MainFile);
+  run.AddBook = store.OpenBook(run.AddFile);
+  run.MainSheet = run.AddSheet = 0;
+  run.MainFirstRow = 0;
+  run.AddThereColumn = 5;
+  run.Links = {{0, 0, false}, {1, 1, false}};
+  run.LinkCount = 2;
+  ASSERT_TRUE(run.Run("/out/result.ods"));
+  EXPECT_EQ(Text(Result(), 6, 0), "joined");
+}
+
+TEST_F(Merge, EmptyKeysMatchBlankAddRowsAndTitlesTakePart) {
+  fake::Workbook& add = office.files[Url("add.ods")];
+  add[0].At(0, 4).text = " ";  // a blank key inside the used area
+  add[0].At(1, 4).text = "blank";
+  fake::Workbook& main = office.files[Url("main.ods")];
+  main[1].At(0, 5).text = "Key";  // a data row with the add title's link text
+  Prepared().MainTitleRow = -1;   // no title copy
+  ASSERT_TRUE(run.Run("/out/result.ods"));
+  const fake::Sheet& result = Result();
+  EXPECT_EQ(Text(result, 4, 0), "");       // no title copied
+  EXPECT_EQ(Text(result, 4, 3), "blank");  // the main row with an empty link cell
+  EXPECT_EQ(Text(result, 4, 5), "City");   // matched the add title row
+}
+
+TEST_F(Merge, OnlyTheMainSheetIsKeptAndSourcesAreNotWritten) {
+  const auto mainBefore = office.files[Url("main.ods")].sheets.size();
+  ASSERT_TRUE(Prepared().Run("/out/result.ods"));
+  const fake::Workbook& result = office.files.at(office::FileNameToUrl("/out/result.ods"));
+  ASSERT_EQ(result.sheets.size(), 1u);
+  EXPECT_EQ(result.sheets[0]->name, "Main");
+  EXPECT_EQ(office.files[Url("main.ods")].sheets.size(), mainBefore);
+  EXPECT_EQ(office.Count("RemoveByName"), 2u);
+}
+
+TEST_F(Merge, AFirstRowPastTheEndWalksNothingButStillWritesTheSheet) {
+  Prepared().MainFirstRow = 50;
+  ASSERT_TRUE(run.Run("/out/result.ods"));
+  EXPECT_EQ(run.RowsWalked, 0);
+  EXPECT_EQ(Text(Result(), 3, 0), "Key");  // the title copy all the same
+  EXPECT_EQ(Text(Result(), 4, 1), "");
+}
+
+TEST_F(Merge, CopiesStopLeftOfColumn256) {
+  Prepared().AddThereColumn = 254;
+  ASSERT_TRUE(run.Run("/out/result.ods"));
+  EXPECT_EQ(Text(Result(), 253, 1), "ABC");  // columns 254 and 255 only
+  EXPECT_EQ(Text(Result(), 254, 1), "Lyon");
+  EXPECT_EQ(Result().Find(255, 1), nullptr);
+}
+
+TEST_F(Merge, ProgressCountsAddRowsAndWalkedMainRows) {
+  std::vector<std::int32_t> positions;
+  std::int32_t maximum = -1;
+  Prepared().SetProgress([&](std::int32_t position, std::int32_t max) {
+    positions.push_back(position);
+    maximum = max;
+  });
+  ASSERT_TRUE(run.Run("/out/result.ods"));
+  EXPECT_EQ(maximum, 4 + 5 - 1 + 2);
+  ASSERT_FALSE(positions.empty());
+  EXPECT_EQ(positions.front(), 0);
+  EXPECT_EQ(positions.back(), maximum);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_EQ(positions.size(), 1u + 4 + 4 + 1);
+}
+
+TEST_F(Merge, TwoRunsInARowGiveTheSameResult) {
+  ASSERT_TRUE(Prepared().Run("/out/first.ods"));
+  EXPECT_EQ(run.MainBook, 2);  // the main table loaded afresh
+  ASSERT_TRUE(run.Run("/out/second.ods"));
+  const fake::Sheet& first = Result("first.ods");
+  const fake::Sheet& second = Result("second.ods");
+  ASSERT_EQ(first.cells.size(), second.cells.size());
+  for (const auto& [position, cell] : first.cells)
+    EXPECT_EQ(Text(second, position.second, position.first), cell.text);
+}
+
+TEST_F(Merge, AFailedMergeReloadsTheMainTable) {
+  Prepared();
+  office.FailOn("SetString", 1, 5);
+  EXPECT_FALSE(run.Run("/out/result.ods"));
+  EXPECT_NE(run.LastError.find("SetString"), std::string::npos);
+  EXPECT_FALSE(run.MainBookLost());
+  EXPECT_EQ(store.Books[static_cast<std::size_t>(run.MainBook)].SheetList.size(), 3u);
+  EXPECT_EQ(run.KeyList(), nullptr);
+  ASSERT_TRUE(run.Run("/out/result.ods"));  // and a further run works
+  EXPECT_EQ(Text(Result(), 4, 4), "Köln");
+}
+
+TEST_F(Merge, AMainFileThatCannotBeReloadedIsReported) {
+  Prepared();
+  office.files.erase(Url("main.ods"));
+  EXPECT_TRUE(run.Run("/out/result.ods"));
+  EXPECT_TRUE(run.MainBookLost());
+}
+
+TEST(IllegalTarget, NamesOfASourceInAnySpelling) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tabloom-target-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "sub");
+  std::ofstream(dir / "main.ods") << "m";
+  std::ofstream(dir / "add.xls") << "a";
+  fs::create_symlink(dir / "main.ods", dir / "link.ods");
+  fake::FakeOffice office;
+  store::clc store(office);
+  MergeRun run(store);
+  run.MainFile = (dir / "main.ods").string();
+  run.AddFile = (dir / "add.xls").string();
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir / "sub");
+  for (const std::string& target :
+       {run.MainFile, run.AddFile, std::string("../main.ods"), (dir / "." / "main.ods").string(),
+        (dir / "link.ods").string(), (dir / "main").string(),
+        (dir / "sub" / ".." / "main").string(), std::string("../add.xls")})
+    EXPECT_TRUE(run.IsIllegalTarget(target)) << target;
+  for (const std::string& target : {(dir / "result.ods").string(), (dir / "add").string(),
+                                    (dir / "main.xls").string(), std::string("main.ods")})
+    EXPECT_FALSE(run.IsIllegalTarget(target)) << target;
+  fs::current_path(cwd);
+  fs::remove_all(dir);
+}
+
+}  // namespace
