@@ -1,12 +1,16 @@
-// Tabloom. Until the windows arrive this entry point shows the workbook store at work: it
-// starts the office, opens the given workbooks (or the examples) hidden, and lists their
+// Tabloom. `tabloom merge ...` is the batch command. Until the windows arrive, any other
+// arguments are workbooks to list: the office opens them hidden and the store shows their
 // sheets with the first row of each.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "cli/MergeCommand.hpp"
 #include "store/UClc.hpp"
 
 namespace {
@@ -40,10 +44,37 @@ int ListWorkbooks(const std::vector<std::string>& files) {
   return status;
 }
 
+int Merge(const std::vector<std::string>& args) {
+  try {
+    const cli::MergeOptions options = cli::ParseMergeArguments(args);
+    if (options.help) {
+      std::cout << cli::kMergeUsage;
+      return cli::kMerged;
+    }
+    return cli::RunMerge(options, automation::SystemFactory(), std::cout, std::cerr,
+                         ::isatty(STDERR_FILENO) != 0);
+  } catch (const cli::UsageError& e) {
+    std::cerr << e.what() << "\nTry 'tabloom merge --help'.\n";
+    return cli::kUsage;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> files(argv + 1, argv + argc);
+  if (!files.empty() && files[0] == "merge") return Merge({files.begin() + 1, files.end()});
+  if (!files.empty() && files[0] == "--version") {
+    std::cout << TABLOOM_VERSION << "\n";
+    return 0;
+  }
+  if (!files.empty() && (files[0] == "--help" || files[0] == "-h")) {
+    std::cout << "usage: tabloom                 start Tabloom\n"
+                 "       tabloom merge ...       merge two tables without windows\n"
+                 "       tabloom --version\n\n"
+              << cli::kMergeUsage;
+    return 0;
+  }
   if (files.empty()) {
     const auto examples = std::filesystem::path(TABLOOM_SOURCE_DIR) / "examples";
     files = {(examples / "orders.ods").string(), (examples / "customers.ods").string()};

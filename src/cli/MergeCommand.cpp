@@ -1,0 +1,203 @@
+#include "cli/MergeCommand.hpp"
+
+#include <cctype>
+#include <ostream>
+
+#include "merge/MergeRun.hpp"
+#include "store/UClc.hpp"
+
+namespace cli {
+
+const char* const kMergeUsage =
+    "usage: tabloom merge MAIN ADD -o TARGET --link MAINCOL=ADDCOL [--link MAINCOL=ADDCOL ...]\n"
+    "              [--main-sheet SHEET] [--add-sheet SHEET]\n"
+    "              [--main-title-row N] [--add-title-row N] [--first-row N]\n"
+    "              [--ignore-case]\n"
+    "\n"
+    "Copies to every row of the main table the add row whose link cells agree, and writes the\n"
+    "main sheet alone to TARGET (.ods). SHEET is a sheet name or its number (1 = first);\n"
+    "N is a row number as the office shows it (1 = first row); columns are letters (A, B, AA).\n"
+    "--first-row defaults to the row after --main-title-row, else 1. Matching is case-sensitive\n"
+    "unless --ignore-case is given. An existing TARGET is overwritten.\n";
+
+std::int32_t ColumnIndex(const std::string& letters) {
+  if (letters.empty() || letters.size() > 7) return -1;
+  std::int64_t n = 0;
+  for (const char c : letters) {
+    if (!std::isalpha(static_cast<unsigned char>(c))) return -1;
+    n = n * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
+  }
+  return n - 1 > INT32_MAX ? -1 : static_cast<std::int32_t>(n - 1);
+}
+
+namespace {
+
+std::int32_t RowNumber(const std::string& option, const std::string& value) {
+  std::size_t used = 0;
+  long n = 0;
+  try {
+    n = std::stol(value, &used);
+  } catch (...) {
+    used = 0;
+  }
+  if (used != value.size() || value.empty() || n < 1 || n > 1048576)
+    throw UsageError(option + " needs a row number of 1 or more, not \"" + value + "\".");
+  return static_cast<std::int32_t>(n - 1);
+}
+
+}  // namespace
+
+MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
+  MergeOptions o;
+  std::vector<std::string> files;
+  bool firstRowGiven = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) throw UsageError(a + " needs a value.");
+      return args[++i];
+    };
+    if (a == "-h" || a == "--help") {
+      o.help = true;
+    } else if (a == "-o" || a == "--output") {
+      o.target = value();
+    } else if (a == "--link") {
+      const std::string& link = value();
+      const std::size_t eq = link.find('=');
+      const std::int32_t mainCol = eq == std::string::npos ? -1 : ColumnIndex(link.substr(0, eq));
+      const std::int32_t addCol = eq == std::string::npos ? -1 : ColumnIndex(link.substr(eq + 1));
+      if (mainCol < 0 || addCol < 0)
+        throw UsageError("--link needs two column letters as MAINCOL=ADDCOL, not \"" + link +
+                         "\".");
+      o.links.emplace_back(mainCol, addCol);
+    } else if (a == "--main-sheet") {
+      o.mainSheet = value();
+    } else if (a == "--add-sheet") {
+      o.addSheet = value();
+    } else if (a == "--main-title-row") {
+      o.mainTitleRow = RowNumber(a, value());
+    } else if (a == "--add-title-row") {
+      o.addTitleRow = RowNumber(a, value());
+    } else if (a == "--first-row") {
+      o.firstRow = RowNumber(a, value());
+      firstRowGiven = true;
+    } else if (a == "--ignore-case") {
+      o.ignoreCase = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw UsageError("Unknown option " + a + ".");
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (o.help) return o;
+  if (files.size() != 2)
+    throw UsageError("Give exactly two files: the main table and the add table.");
+  o.mainFile = files[0];
+  o.addFile = files[1];
+  if (o.target.empty()) throw UsageError("Give the result file with -o TARGET.");
+  if (o.links.empty()) throw UsageError("Give at least one --link MAINCOL=ADDCOL.");
+  if (!firstRowGiven) o.firstRow = o.mainTitleRow >= 0 ? o.mainTitleRow + 1 : 0;
+  return o;
+}
+
+namespace {
+
+// A sheet by name, else by number (1 = first); the first sheet when none is given.
+std::int32_t FindSheet(const store::clc_file& book, const std::string& wanted) {
+  if (wanted.empty()) return book.SheetList.empty() ? -1 : 0;
+  for (std::size_t i = 0; i < book.SheetList.size(); ++i)
+    if (book.SheetList[i].Name == wanted) return static_cast<std::int32_t>(i);
+  std::size_t used = 0;
+  long k = 0;
+  try {
+    k = std::stol(wanted, &used);
+  } catch (...) {
+    return -1;
+  }
+  if (used != wanted.size() || k < 1 || k > static_cast<long>(book.SheetList.size())) return -1;
+  return static_cast<std::int32_t>(k - 1);
+}
+
+class ProgressBar {
+ public:
+  ProgressBar(std::ostream& err, bool enabled) : err_(err), enabled_(enabled) {}
+  ~ProgressBar() {
+    if (enabled_ && drawn_) err_ << "\n";
+  }
+  void Show(std::int32_t position, std::int32_t maximum) {
+    if (!enabled_ || maximum <= 0) return;
+    const int percent = static_cast<int>(100LL * position / maximum);
+    if (percent == last_) return;
+    last_ = percent;
+    drawn_ = true;
+    const int filled = percent * 40 / 100;
+    err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+         << std::string(static_cast<std::size_t>(40 - filled), ' ') << "] " << percent << "%"
+         << std::flush;
+  }
+
+ private:
+  std::ostream& err_;
+  bool enabled_;
+  bool drawn_ = false;
+  int last_ = -1;
+};
+
+}  // namespace
+
+int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, std::ostream& out,
+             std::ostream& err, bool progressBar) {
+  store::clc books(factory);
+  merge::MergeRun run(books);
+  run.MainFile = options.mainFile;
+  run.AddFile = options.addFile;
+  if (run.IsIllegalTarget(options.target)) {
+    err << "Illegal target file name: " << options.target << "\n";
+    return kUsage;
+  }
+  if (!books.Connected) {
+    err << "To use Tabloom you must have LibreOffice installed on your PC.\n";
+    return kNoOffice;
+  }
+  run.MainBook = books.OpenBook(options.mainFile);
+  if (run.MainBook < 0) {
+    err << "The main table " << options.mainFile << " cannot be opened.\n";
+    return kCannotOpen;
+  }
+  run.AddBook = books.OpenBook(options.addFile);
+  if (run.AddBook < 0) {
+    err << "The add table " << options.addFile << " cannot be opened.\n";
+    return kCannotOpen;
+  }
+  const store::clc_file& mainBook = books.Books[static_cast<std::size_t>(run.MainBook)];
+  run.MainSheet = FindSheet(mainBook, options.mainSheet);
+  run.AddSheet = FindSheet(books.Books[static_cast<std::size_t>(run.AddBook)], options.addSheet);
+  if (run.MainSheet < 0 || run.AddSheet < 0) {
+    err << "The sheet \"" << (run.MainSheet < 0 ? options.mainSheet : options.addSheet)
+        << "\" is not in the " << (run.MainSheet < 0 ? "main" : "add") << " table.\n";
+    return kCannotOpen;
+  }
+  run.MainTitleRow = options.mainTitleRow;
+  run.AddTitleRow = options.addTitleRow;
+  run.MainFirstRow = options.firstRow;
+  run.AddThereColumn = mainBook.SheetList[static_cast<std::size_t>(run.MainSheet)].ColCount + 2;
+  for (const auto& [mainCol, addCol] : options.links) run.Links.push_back({mainCol, addCol, false});
+  run.LinkCount = static_cast<std::int32_t>(run.Links.size());
+  run.CaseSensitive = !options.ignoreCase;
+
+  bool ok = false;
+  {
+    ProgressBar bar(err, progressBar);
+    run.SetProgress(
+        [&](std::int32_t position, std::int32_t maximum) { bar.Show(position, maximum); });
+    ok = run.Run(options.target);
+  }
+  if (!ok) {
+    err << "The merge failed: " << run.LastError << "\n";
+    return kMergeFailed;
+  }
+  out << "Done: " << run.RowsMatched << " of " << run.RowsWalked << " main rows matched\n";
+  return kMerged;
+}
+
+}  // namespace cli

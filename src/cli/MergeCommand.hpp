@@ -1,0 +1,52 @@
+// The batch command: `tabloom merge MAIN ADD -o TARGET --link MAINCOL=ADDCOL ...`, the same
+// merge as the windows, for scripts and large tables.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "automation/Variant.hpp"
+
+namespace cli {
+
+enum ExitStatus : int {
+  kMerged = 0,
+  kMergeFailed = 1,
+  kUsage = 2,
+  kCannotOpen = 3,
+  kNoOffice = 4,
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct MergeOptions {
+  std::string mainFile, addFile, target;
+  std::vector<std::pair<std::int32_t, std::int32_t>> links;  // zero-based main, add columns
+  std::string mainSheet, addSheet;                           // empty: the first sheet
+  std::int32_t mainTitleRow = -1;                            // zero-based; -1 none
+  std::int32_t addTitleRow = -1;
+  std::int32_t firstRow = 0;  // zero-based main data begin
+  bool ignoreCase = false;
+  bool help = false;
+};
+
+// Column letters (any case) to a zero-based index; -1 when they are no column.
+std::int32_t ColumnIndex(const std::string& letters);
+
+// Raises UsageError with one clear sentence.
+MergeOptions ParseMergeArguments(const std::vector<std::string>& args);
+
+extern const char* const kMergeUsage;
+
+// Runs the batch merge; returns the exit status. Progress goes to `err` when `progressBar`.
+int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, std::ostream& out,
+             std::ostream& err, bool progressBar);
+
+}  // namespace cli

@@ -1,0 +1,133 @@
+// The batch command: its arguments, and its run against the in-memory office.
+#include "cli/MergeCommand.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "office/uOpenOffice.hpp"
+#include "support/FakeOffice.hpp"
+
+namespace {
+
+using cli::ParseMergeArguments;
+using cli::UsageError;
+
+TEST(ColumnIndex, LettersInAnyCase) {
+  EXPECT_EQ(cli::ColumnIndex("A"), 0);
+  EXPECT_EQ(cli::ColumnIndex("b"), 1);
+  EXPECT_EQ(cli::ColumnIndex("AA"), 26);
+  EXPECT_EQ(cli::ColumnIndex("zz"), 701);
+  EXPECT_EQ(cli::ColumnIndex("AAA"), 702);
+  EXPECT_EQ(cli::ColumnIndex(""), -1);
+  EXPECT_EQ(cli::ColumnIndex("A1"), -1);
+  EXPECT_EQ(cli::ColumnIndex("Ä"), -1);
+}
+
+TEST(MergeArguments, RowsAreOneBasedAndTheFirstRowFollowsTheTitle) {
+  auto o = ParseMergeArguments({"m.ods", "a.ods", "-o", "r.ods", "--link", "b=a", "--link", "C=D",
+                                "--main-title-row", "2", "--add-title-row", "1", "--ignore-case",
+                                "--main-sheet", "Data", "--add-sheet", "2"});
+  EXPECT_EQ(o.mainFile, "m.ods");
+  EXPECT_EQ(o.addFile, "a.ods");
+  EXPECT_EQ(o.target, "r.ods");
+  ASSERT_EQ(o.links.size(), 2u);
+  EXPECT_EQ(o.links[0], std::make_pair(1, 0));
+  EXPECT_EQ(o.links[1], std::make_pair(2, 3));
+  EXPECT_EQ(o.mainTitleRow, 1);
+  EXPECT_EQ(o.addTitleRow, 0);
+  EXPECT_EQ(o.firstRow, 2);
+  EXPECT_TRUE(o.ignoreCase);
+  EXPECT_EQ(o.mainSheet, "Data");
+  EXPECT_EQ(o.addSheet, "2");
+
+  o = ParseMergeArguments({"m", "a", "-o", "r", "--link", "A=A"});
+  EXPECT_EQ(o.firstRow, 0);
+  EXPECT_EQ(o.mainTitleRow, -1);
+  EXPECT_FALSE(o.ignoreCase);
+  o = ParseMergeArguments(
+      {"m", "a", "-o", "r", "--link", "A=A", "--main-title-row", "3", "--first-row", "10"});
+  EXPECT_EQ(o.firstRow, 9);
+}
+
+TEST(MergeArguments, AnythingElseIsAUsageError) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"m", "a", "--link", "A=A"},                                  // no target
+      {"m", "a", "-o", "r"},                                        // no link
+      {"m", "-o", "r", "--link", "A=A"},                            // one file
+      {"m", "a", "x", "-o", "r", "--link", "A=A"},                  // three files
+      {"m", "a", "-o", "r", "--link", "A"},                         // no '='
+      {"m", "a", "-o", "r", "--link", "1=A"},                       // not letters
+      {"m", "a", "-o", "r", "--link", "A=A", "--first-row", "0"},   // rows start at 1
+      {"m", "a", "-o", "r", "--link", "A=A", "--first-row", "2x"},  // not a number
+      {"m", "a", "-o", "r", "--link", "A=A", "--main-title-row"},   // no value
+      {"m", "a", "-o", "r", "--link", "A=A", "--colour", "red"},    // unknown option
+  };
+  for (const auto& args : bad) EXPECT_THROW(ParseMergeArguments(args), UsageError);
+  EXPECT_TRUE(ParseMergeArguments({"--help"}).help);
+}
+
+class MergeCommand : public testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Workbook main = fake::Workbook::WithSheets({"Notes", "Data"});
+    main[1].At(0, 0).text = "ID";
+    main[1].At(1, 0).text = "Name";
+    main[1].At(0, 1).text = "c-17";
+    main[1].At(1, 1).text = "one";
+    main[1].At(0, 2).text = "C-99";
+    office.files[office::FileNameToUrl("/data/main.ods")] = main;
+    fake::Workbook add = fake::Workbook::WithSheets({"Add"});
+    add[0].At(0, 0).text = "Key";
+    add[0].At(1, 0).text = "City";
+    add[0].At(0, 1).text = "C-17";
+    add[0].At(1, 1).text = "Lyon";
+    office.files[office::FileNameToUrl("/data/add.ods")] = add;
+  }
+
+  int Run(const std::vector<std::string>& args) {
+    out.str("");
+    err.str("");
+    return cli::RunMerge(ParseMergeArguments(args), office, out, err, false);
+  }
+
+  fake::FakeOffice office;
+  std::ostringstream out, err;
+};
+
+TEST_F(MergeCommand, MergesAndSummarises) {
+  EXPECT_EQ(Run({"/data/main.ods", "/data/add.ods", "-o", "/out/r", "--link", "A=A", "--main-sheet",
+                 "Data", "--main-title-row", "1", "--add-title-row", "1", "--ignore-case"}),
+            cli::kMerged)
+      << err.str();
+  EXPECT_EQ(out.str(), "Done: 1 of 2 main rows matched\n");
+  const fake::Workbook& result = office.files.at(office::FileNameToUrl("/out/r.ods"));
+  ASSERT_EQ(result.sheets.size(), 1u);
+  EXPECT_EQ(result.sheets[0]->Find(4, 1)->text, "Lyon");  // column count 2 + 2 = D, then E
+  EXPECT_EQ(result.sheets[0]->Find(3, 0)->text, "Key");
+}
+
+TEST_F(MergeCommand, ExitStatusesOfEachFailure) {
+  const std::vector<std::string> base = {"--link", "A=A", "--main-sheet", "2"};
+  auto with = [&](std::vector<std::string> head) {
+    head.insert(head.end(), base.begin(), base.end());
+    return head;
+  };
+  EXPECT_EQ(Run(with({"/data/main.ods", "/data/add.ods", "-o", "/data/main.ods"})), cli::kUsage);
+  EXPECT_NE(err.str().find("Illegal target file name"), std::string::npos);
+  EXPECT_EQ(Run(with({"/data/missing.ods", "/data/add.ods", "-o", "/out/r.ods"})),
+            cli::kCannotOpen);
+  EXPECT_EQ(Run({"/data/main.ods", "/data/add.ods", "-o", "/out/r.ods", "--link", "A=A",
+                 "--main-sheet", "Nope"}),
+            cli::kCannotOpen);
+  EXPECT_EQ(Run({"/data/main.ods", "/data/add.ods", "-o", "/out/r.ods", "--link", "A=A",
+                 "--add-sheet", "3"}),
+            cli::kCannotOpen);
+  office.FailOn("StoreAsURL");
+  EXPECT_EQ(Run(with({"/data/main.ods", "/data/add.ods", "-o", "/out/r.ods"})), cli::kMergeFailed);
+  EXPECT_NE(err.str().find("The merge failed"), std::string::npos);
+  office.available = false;
+  EXPECT_EQ(Run(with({"/data/main.ods", "/data/add.ods", "-o", "/out/r.ods"})), cli::kNoOffice);
+}
+
+}  // namespace
