@@ -1,8 +1,9 @@
 #include "office/uOpenOffice.hpp"
 
 #include <cctype>
-#include <cstring>
 #include <filesystem>
+
+#include "automation/FileUrl.hpp"
 
 namespace office {
 
@@ -38,18 +39,7 @@ std::string FileNameToUrl(const std::string& fileName) {
   } else {
     path = std::filesystem::absolute(fileName).lexically_normal().string();
   }
-  static const char* hex = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (const unsigned char c : path) {
-    if (std::isalnum(c) || std::strchr("/-._~:!$&'()*+,;=@", c)) {
-      url += static_cast<char>(c);
-    } else {
-      url += '%';
-      url += hex[c >> 4];
-      url += hex[c & 15];
-    }
-  }
-  return url;
+  return automation::FileUrl(path);
 }
 
 // --- TOpenOffice ---------------------------------------------------------------------------

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,8 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include "automation/FileUrl.hpp"
 
 extern char** environ;
 
@@ -113,22 +114,6 @@ std::string UniquePipeName() {
          std::to_string(static_cast<unsigned long long>(ticks) % 1000000007ULL);
 }
 
-// Percent-encodes a POSIX path for the -env:UserInstallation URL.
-std::string PathToFileUrl(const std::string& path) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || std::strchr("/-._~", c)) {
-      url += static_cast<char>(c);
-    } else {
-      url += '%';
-      url += hex[c >> 4];
-      url += hex[c & 15];
-    }
-  }
-  return url;
-}
-
 }  // namespace
 
 std::string FindOfficeProgramDir() {
@@ -189,7 +174,7 @@ void OfficeProcess::Launch() {
       "--nodefault",
       "--nolockcheck",
       "--accept=pipe,name=" + pipe_ + ";urp;StarOffice.ComponentContext",
-      "-env:UserInstallation=" + PathToFileUrl(profileDir_)};
+      "-env:UserInstallation=" + automation::FileUrl(profileDir_)};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
