@@ -42,13 +42,6 @@ bool MergeRun::AddParamsComplete() const {
 
 namespace {
 
-bool EndsWithOdsNoCase(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".ods";
-}
-
 // Whether two names reach the same file: the same inode where the candidate exists (symlinks,
 // "./", letter case on case-free file systems), else the same normalised absolute path.
 bool SameFile(const std::string& candidate, const std::string& source) {
@@ -64,7 +57,8 @@ bool SameFile(const std::string& candidate, const std::string& source) {
 
 bool MergeRun::IsIllegalTarget(const std::string& target) const {
   if (target == MainFile || target == AddFile) return true;
-  const std::string stored = EndsWithOdsNoCase(target) ? target : target + ".ods";
+  // The store appends ".ods" to a name that lacks it: that file is written too.
+  const std::string stored = office::TOOCalc::ChooseStoreTarget(target, "Calc").fileName;
   for (const std::string& name : {target, stored})
     if (SameFile(name, MainFile) || SameFile(name, AddFile)) return true;
   return false;

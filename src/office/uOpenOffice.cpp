@@ -76,6 +76,10 @@ Variant TOpenOffice::MakePropertyValue(const std::string& name, const Variant& v
   return property;
 }
 
+VariantArray TOpenOffice::StoreArguments(const std::string& filter) {
+  return {MakePropertyValue("FilterName", filter), MakePropertyValue("Overwrite", true)};
+}
+
 void TOpenOffice::LoadDocument(const std::string& fileName, LoadOptions options,
                                std::uint8_t macroMode) {
   const std::string url = fileName.empty() ? FactoryUrl : FileNameToUrl(fileName);
@@ -98,9 +102,7 @@ void TOpenOffice::ExportPdf(const std::string& fileName) {
   const std::string filter = FilterPrefix + "_pdf_Export";
   std::string name = fileName;
   if (UpperAscii(Extension(fileName)) != ".PDF") name += ".pdf";
-  const VariantArray args{MakePropertyValue("FilterName", filter),
-                          MakePropertyValue("Overwrite", true)};
-  Document.Call("StoreToURL", FileNameToUrl(name), args);
+  Document.Call("StoreToURL", FileNameToUrl(name), StoreArguments(filter));
 }
 
 void TOpenOffice::CloseDocument() {
@@ -136,7 +138,7 @@ TOOCalc::~TOOCalc() {
 // ".xls" ("MS Excel 97"/".xls"); "Calc" or a name ending in ".ods" always wins. The chosen
 // extension is appended unless the name already has it (result.xls as "Calc" is
 // result.xls.ods).
-void TOOCalc::StoreDocument(const std::string& fileName, const std::string& format) {
+StoreTarget TOOCalc::ChooseStoreTarget(const std::string& fileName, const std::string& format) {
   std::string filter = "calc8";
   std::string extension = ".ods";
   const std::string present = UpperAscii(Extension(fileName));
@@ -148,10 +150,12 @@ void TOOCalc::StoreDocument(const std::string& fileName, const std::string& form
     filter = "calc8";
     extension = ".ods";
   }
-  const std::string name = present == UpperAscii(extension) ? fileName : fileName + extension;
-  const VariantArray args{MakePropertyValue("FilterName", filter),
-                          MakePropertyValue("Overwrite", true)};
-  Document.Call("StoreAsURL", FileNameToUrl(name), args);
+  return {present == UpperAscii(extension) ? fileName : fileName + extension, filter};
+}
+
+void TOOCalc::StoreDocument(const std::string& fileName, const std::string& format) {
+  const StoreTarget target = ChooseStoreTarget(fileName, format);
+  Document.Call("StoreAsURL", FileNameToUrl(target.fileName), StoreArguments(target.filter));
 }
 
 TOOCalcSheets& TOOCalc::Sheets() {

@@ -31,6 +31,12 @@ std::string FileNameToUrl(const std::string& fileName);
 class TOOCalcSheets;
 class TOOCalcSheet;
 
+// Where a store writes and with which filter.
+struct StoreTarget {
+  std::string fileName;
+  std::string filter;
+};
+
 // One office connection plus the documents loaded through it.
 class TOpenOffice {
  public:
@@ -64,6 +70,8 @@ class TOpenOffice {
 
  protected:
   Variant MakePropertyValue(const std::string& name, const Variant& value);
+  // "FilterName" = filter, "Overwrite" = true.
+  VariantArray StoreArguments(const std::string& filter);
 
  private:
   automation::ObjectFactory& factory_;
@@ -77,6 +85,7 @@ class TOOCalc : public TOpenOffice {
 
   // format "Calc" or "Excel97"; the file's extension may override it (see the .cpp).
   void StoreDocument(const std::string& fileName, const std::string& format) override;
+  static StoreTarget ChooseStoreTarget(const std::string& fileName, const std::string& format);
   // The one sheet collection, bound to whichever document is current now.
   TOOCalcSheets& Sheets();
 
