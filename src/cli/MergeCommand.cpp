@@ -1,6 +1,7 @@
 #include "cli/MergeCommand.hpp"
 
 #include <cctype>
+#include <optional>
 #include <ostream>
 
 #include "merge/MergeRun.hpp"
@@ -32,17 +33,23 @@ std::int32_t ColumnIndex(const std::string& letters) {
 
 namespace {
 
-std::int32_t RowNumber(const std::string& option, const std::string& value) {
-  std::size_t used = 0;
-  long n = 0;
+// A whole number written alone, else nothing.
+std::optional<long> WholeNumber(const std::string& text) {
   try {
-    n = std::stol(value, &used);
+    std::size_t used = 0;
+    const long n = std::stol(text, &used);
+    if (used == text.size()) return n;
   } catch (...) {
-    used = 0;
+    // not a number, or out of range
   }
-  if (used != value.size() || value.empty() || n < 1 || n > 1048576)
+  return std::nullopt;
+}
+
+std::int32_t RowNumber(const std::string& option, const std::string& value) {
+  const std::optional<long> n = WholeNumber(value);
+  if (!n || *n < 1 || *n > 1048576)
     throw UsageError(option + " needs a row number of 1 or more, not \"" + value + "\".");
-  return static_cast<std::int32_t>(n - 1);
+  return static_cast<std::int32_t>(*n - 1);
 }
 
 }  // namespace
@@ -107,15 +114,9 @@ std::int32_t FindSheet(const store::clc_file& book, const std::string& wanted) {
   if (wanted.empty()) return book.SheetList.empty() ? -1 : 0;
   for (std::size_t i = 0; i < book.SheetList.size(); ++i)
     if (book.SheetList[i].Name == wanted) return static_cast<std::int32_t>(i);
-  std::size_t used = 0;
-  long k = 0;
-  try {
-    k = std::stol(wanted, &used);
-  } catch (...) {
-    return -1;
-  }
-  if (used != wanted.size() || k < 1 || k > static_cast<long>(book.SheetList.size())) return -1;
-  return static_cast<std::int32_t>(k - 1);
+  const std::optional<long> k = WholeNumber(wanted);
+  if (!k || *k < 1 || *k > static_cast<long>(book.SheetList.size())) return -1;
+  return static_cast<std::int32_t>(*k - 1);
 }
 
 class ProgressBar {
