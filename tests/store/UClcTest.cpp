@@ -40,7 +40,14 @@ class Store : public testing::Test {
     office.files[Url("add.ods")] = add;
   }
 
+  // Book 0 is main.ods, book 1 add.ods.
+  void OpenMainAndAdd() {
+    ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+    ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  }
+
   fake::FakeOffice office;
+  clc store{office};
 };
 
 TEST_F(Store, CreationConnectsOrReportsNotConnected) {
@@ -56,7 +63,6 @@ TEST_F(Store, CreationConnectsOrReportsNotConnected) {
 }
 
 TEST_F(Store, OpenBookReadsTheSheetListAndKeepsTheActiveSheet) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   const store::clc_file& book = store.Books.at(0);
   EXPECT_EQ(book.Path, "/data/main.ods");
@@ -76,7 +82,6 @@ TEST_F(Store, OpenBookReadsTheSheetListAndKeepsTheActiveSheet) {
 }
 
 TEST_F(Store, AFailedOpenChangesNothingAndTakesNoIndex) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   office.corruptFiles.push_back(Url("bad.ods"));
   EXPECT_EQ(store.OpenBook("/data/missing.ods"), -1);
@@ -86,7 +91,6 @@ TEST_F(Store, AFailedOpenChangesNothingAndTakesNoIndex) {
 }
 
 TEST_F(Store, IndexesAreNeverReusedAfterCloseAndReopen) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 1);  // the same file twice: two books
   store.CloseBook(0);
@@ -97,7 +101,6 @@ TEST_F(Store, IndexesAreNeverReusedAfterCloseAndReopen) {
 }
 
 TEST_F(Store, ASheetListIsWholeOrEmpty) {
-  clc store(office);
   office.FailOn("GotoEndOfUsedArea", 1, 1);        // the first sheet measures, the second not
   EXPECT_EQ(store.OpenBook("/data/main.ods"), 0);  // the book opens all the same
   EXPECT_TRUE(store.Books[0].SheetList.empty());
@@ -108,7 +111,6 @@ TEST_F(Store, ASheetListIsWholeOrEmpty) {
 }
 
 TEST_F(Store, SaveBookAsNamesTheFileAndKeepsThePathAsGiven) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   store.SaveBookAs(0, "/out/result.xls");
   EXPECT_TRUE(office.files.count(office::FileNameToUrl("/out/result.xls.ods")));
@@ -127,9 +129,7 @@ TEST_F(Store, SaveBookAsNamesTheFileAndKeepsThePathAsGiven) {
 }
 
 TEST_F(Store, OperationsSelectTheirBookFirst) {
-  clc store(office);
-  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
-  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenMainAndAdd());
   EXPECT_EQ(store.CellText(0, 1, 2, 2), "b2");
   EXPECT_EQ(store.CurrentBook, 0);
   EXPECT_EQ(store.CellText(1, 0, 2, 1), "abc");
@@ -137,7 +137,6 @@ TEST_F(Store, OperationsSelectTheirBookFirst) {
 }
 
 TEST_F(Store, CellTextAsksByAddressAndNeverRaises) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   office.ClearCalls();
   EXPECT_EQ(store.CellText(0, 0, 3, 12), "C12");
@@ -151,7 +150,6 @@ TEST_F(Store, CellTextAsksByAddressAndNeverRaises) {
 }
 
 TEST_F(Store, OutOfBoundsReadsAskTheOfficeNothing) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   office.ClearCalls();
   const std::vector<std::array<std::int32_t, 4>> misses = {
@@ -169,7 +167,6 @@ TEST_F(Store, OutOfBoundsReadsAskTheOfficeNothing) {
 }
 
 TEST_F(Store, ReadCellGivesTextAndWindowsColours) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   const store::cell_value blue = store.ReadCell(0, 0, 2, 5);
   EXPECT_EQ(blue.Text, "B5");
@@ -183,7 +180,6 @@ TEST_F(Store, ReadCellGivesTextAndWindowsColours) {
 }
 
 TEST_F(Store, TheWindowHoldsTwentyOneRowsAroundTheRequest) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   const store::sb_sheet& window = store.Books[0].SheetList[0].Window;
 
@@ -215,7 +211,6 @@ TEST_F(Store, TheWindowHoldsTwentyOneRowsAroundTheRequest) {
 }
 
 TEST_F(Store, ALoadedRowIsServedWithoutTheOffice) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   office.ClearCalls();
   store.CachedCell(0, 0, 1, 30);
@@ -234,7 +229,6 @@ TEST_F(Store, ALoadedRowIsServedWithoutTheOffice) {
 }
 
 TEST_F(Store, ARowThatFailsHalfWayIsNotMarkedLoaded) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   office.FailOn("CellBackColor");
   EXPECT_THROW(store.CachedCell(0, 0, 1, 7), automation::Error);
@@ -255,7 +249,6 @@ TEST_F(Store, CellTextWorksPastColumnZZ) {
   fake::Workbook wide = fake::Workbook::WithSheets({"Wide"});
   wide[0].At(702, 0).text = "far";
   office.files[Url("wide.ods")] = wide;
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/wide.ods"), 0);
   EXPECT_EQ(store.CellText(0, 0, 703, 1), "far");
 }
@@ -295,9 +288,7 @@ TEST(ValueText, UsesTheLocaleDecimalSeparator) {
 }
 
 TEST_F(Store, CopyRowWritesTextCellsFromTheTargetColumn) {
-  clc store(office);
-  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
-  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenMainAndAdd());
   office.ClearCalls();
   store.CopyRow(1, 0, 0, 0, 1, 3, 10);
   EXPECT_EQ(office.Count("GetDataArray"), 1u);
@@ -314,9 +305,7 @@ TEST_F(Store, CopyRowWritesTextCellsFromTheTargetColumn) {
 }
 
 TEST_F(Store, CopyRowEmptiesTargetsWhereTheSourceIsEmpty) {
-  clc store(office);
-  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
-  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenMainAndAdd());
   store.CopyRow(1, 0, 0, 0, 3, 4, 1);  // add row 3: "row3" then six empty cells
   const fake::Sheet& target = office.Loaded(0)[0];
   EXPECT_EQ(target.Find(0, 3)->text, "row3");
@@ -324,9 +313,7 @@ TEST_F(Store, CopyRowEmptiesTargetsWhereTheSourceIsEmpty) {
 }
 
 TEST_F(Store, CopyRowStopsLeftOfColumn256) {
-  clc store(office);
-  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
-  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenMainAndAdd());
   office.ClearCalls();
   store.CopyRow(1, 0, 0, 0, 1, 1, 250);
   EXPECT_EQ(office.Count("SetString"), 6u);
@@ -346,7 +333,6 @@ TEST_F(Store, CopyRowStopsLeftOfColumn256) {
 }
 
 TEST_F(Store, DeleteSheetRereadsTheListAndStores) {
-  clc store(office);
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   store.SaveBookAs(0, "/out/result.ods");
   store.CachedCell(0, 1, 1, 1);
@@ -364,9 +350,7 @@ TEST_F(Store, DeleteSheetRereadsTheListAndStores) {
 }
 
 TEST_F(Store, CloseBookClosesOnlyTheNamedBook) {
-  clc store(office);
-  ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
-  ASSERT_EQ(store.OpenBook("/data/add.ods"), 1);
+  ASSERT_NO_FATAL_FAILURE(OpenMainAndAdd());
   store.CloseBook(5);  // no such book: nothing is closed
   EXPECT_EQ(office.OpenFrames(), 2);
   store.CloseBook(0);
