@@ -35,7 +35,8 @@ SharedOfficeFactory& SharedOffice() {
   return *factory;
 }
 
-std::vector<pid_t> ChildOfficePids() {
+std::vector<pid_t> ChildOfficePids(pid_t parent) {
+  if (parent == 0) parent = ::getpid();
   std::vector<pid_t> pids;
   DIR* proc = ::opendir("/proc");
   if (!proc) return pids;
@@ -53,7 +54,7 @@ std::vector<pid_t> ChildOfficePids() {
     char state = 0;
     pid_t ppid = 0;
     rest >> state >> ppid;
-    if (comm == "soffice.bin" && ppid == ::getpid() && state != 'Z') pids.push_back(pid);
+    if (comm == "soffice.bin" && ppid == parent && state != 'Z') pids.push_back(pid);
   }
   ::closedir(proc);
   return pids;

@@ -32,8 +32,8 @@ class SharedOfficeFactory : public automation::ObjectFactory {
 
 SharedOfficeFactory& SharedOffice();
 
-// soffice.bin processes whose parent is this process (zombies excluded).
-std::vector<pid_t> ChildOfficePids();
+// soffice.bin processes whose parent is `parent` (zombies excluded); default: this process.
+std::vector<pid_t> ChildOfficePids(pid_t parent = 0);
 
 // The argument that makes an office test program start an office and kill itself.
 extern const char* const kStartOfficeAndDie;
