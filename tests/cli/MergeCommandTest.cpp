@@ -107,6 +107,21 @@ TEST_F(MergeCommand, MergesAndSummarises) {
   EXPECT_EQ(result.sheets[0]->Find(3, 0)->text, "Key");
 }
 
+TEST_F(MergeCommand, DrawsAProgressBarOnlyWhenAsked) {
+  const std::vector<std::string> args = {
+      "/data/main.ods", "/data/add.ods", "-o", "/out/r.ods", "--link", "A=A", "--main-sheet", "2"};
+  ASSERT_EQ(Run(args), cli::kMerged);
+  EXPECT_EQ(err.str(), "");
+  out.str("");
+  err.str("");
+  ASSERT_EQ(cli::RunMerge(ParseMergeArguments(args), office, out, err, true), cli::kMerged);
+  const std::string bar = err.str();
+  EXPECT_EQ(bar.rfind("\r[", 0), 0u) << bar;
+  EXPECT_NE(bar.find("] 100%"), std::string::npos) << bar;
+  EXPECT_EQ(bar.back(), '\n');  // the summary starts on a line of its own
+  EXPECT_EQ(out.str(), "Done: 0 of 3 main rows matched\n");
+}
+
 TEST_F(MergeCommand, ExitStatusesOfEachFailure) {
   const std::vector<std::string> base = {"--link", "A=A", "--main-sheet", "2"};
   auto with = [&](std::vector<std::string> head) {

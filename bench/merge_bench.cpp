@@ -1,0 +1,115 @@
+// End-to-end cost of `tabloom merge` against the office's own work on the same files.
+//
+// For each size it writes a main and an add workbook of N rows x 10 columns (one text key
+// column, 90% of the main rows matching, add rows shuffled), then times
+//   * the batch command, start to end (office start, loads, keys, copies, store), and
+//   * the floor: an office started, both files loaded, the main stored as the result, ended.
+// Usage: merge_bench [ROWS...]   (default 1000 10000 50000)
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "office/uOpenOffice.hpp"
+#include "support/OfficeTesting.hpp"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using office_testing::CellSpec;
+using office_testing::SheetSpec;
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Writes both tables as .ods through the office.
+void MakeTables(const office_testing::TempDir& dir, int rows, const std::string& main,
+                const std::string& add) {
+  std::vector<int> order(static_cast<std::size_t>(rows));
+  for (int i = 0; i < rows; ++i) order[static_cast<std::size_t>(i)] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(42));
+  SheetSpec m{"Main", {}}, a{"Add", {}};
+  for (int r = 0; r < rows; ++r) {
+    const int key = r % 10 == 9 ? rows + r : r;  // every tenth main row has no partner
+    const int addKey = order[static_cast<std::size_t>(r)];
+    for (int c = 0; c < 10; ++c) {
+      m.cells.push_back(c == 0  ? CellSpec{0, r, "K" + std::to_string(key), {}, {}}
+                        : c % 2 ? CellSpec{c, r, "", r * 0.5 + c, {}}
+                                : CellSpec{c, r, "main " + std::to_string(r), {}, {}});
+      a.cells.push_back(c == 0  ? CellSpec{0, r, "K" + std::to_string(addKey), {}, {}}
+                        : c % 2 ? CellSpec{c, r, "", addKey * 1.25 + c, {}}
+                                : CellSpec{c, r, "add " + std::to_string(addKey), {}, {}});
+    }
+  }
+  office::TOOCalc calc(office_testing::SharedOffice());
+  calc.Connect(true);
+  for (const auto& [sheet, file] : {std::pair{m, main}, std::pair{a, add}}) {
+    const std::string flat = dir / "table.fods";
+    office_testing::WriteFlatOds(flat, {sheet});
+    calc.LoadDocument(flat, office::loHidden, 0);
+    calc.StoreDocument(file, "Calc");
+    calc.Document.Call("close", true);
+  }
+}
+
+// The floor: what the office itself needs to start, load both files and store the result.
+double LoadAndStore(const std::string& main, const std::string& add, const std::string& result) {
+  const auto start = Clock::now();
+  {
+    office::TOOCalc calc;
+    calc.Connect(true);
+    calc.LoadDocument(add, office::loHidden, 0);
+    calc.LoadDocument(main, office::loHidden, 0);
+    calc.StoreDocument(result, "Calc");
+  }
+  return Seconds(start);
+}
+
+double RunCommand(std::vector<std::string> args, int& status) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const auto start = Clock::now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  ::waitpid(pid, &status, 0);
+  return Seconds(start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<int> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+  if (sizes.empty()) sizes = {1000, 10000, 50000};
+
+  std::printf("| rows x 10 | tabloom merge | office load + store | ratio |\n");
+  std::printf("|-----------|---------------|---------------------|-------|\n");
+  for (const int rows : sizes) {
+    office_testing::TempDir dir;
+    const std::string main = dir / "main.ods", add = dir / "add.ods";
+    MakeTables(dir, rows, main, add);
+    office_testing::SharedOffice().Release();
+
+    const double floor = LoadAndStore(main, add, dir / "plain.ods");
+    int status = 0;
+    const double merge = RunCommand(
+        {TABLOOM_BINARY, "merge", main, add, "-o", dir / "result.ods", "--link", "A=A"}, status);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      std::fprintf(stderr, "tabloom merge failed for %d rows\n", rows);
+      return 1;
+    }
+    std::printf("| %9d | %11.1f s | %17.1f s | %5.1f |\n", rows, merge, floor, merge / floor);
+    std::fflush(stdout);
+  }
+  return 0;
+}
