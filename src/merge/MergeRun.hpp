@@ -49,7 +49,7 @@ class MergeRun {
   std::int32_t AddThereColumn = -1;  // one-based
   std::vector<TLink> Links;          // compact: no deleted slot between live ones
   std::int32_t LinkCount = 0;
-  bool CaseSensitive = false;
+  bool CaseSensitive = true;  // keys compare with letter case unless the user says otherwise
 
   bool MainParamsComplete() const;
   bool AddParamsComplete() const;

@@ -42,7 +42,8 @@ class Merge : public testing::Test {
   }
 
   // A run set up as the setup window would: main sheet 1 with title row 0 and data from row
-  // 1, add sheet 0 with title row 0, one link A = A, copies after one empty column.
+  // 1, add sheet 0 with title row 0, one link A = A, copies after one empty column, letter
+  // case ignored.
   MergeRun& Prepared() {
     run.MainFile = "/data/main.ods";
     run.AddFile = "/data/add.ods";
@@ -57,6 +58,7 @@ class Merge : public testing::Test {
         store.Books[static_cast<std::size_t>(run.MainBook)].SheetList[1].ColCount + 2;
     run.Links = {{0, 0, false}};
     run.LinkCount = 1;
+    run.CaseSensitive = false;
     return run;
   }
 
@@ -87,6 +89,15 @@ TEST(ColumnLetters, AsTheStoreNamesColumns) {
   EXPECT_EQ(merge::ColumnLetters(25), "Z");
   EXPECT_EQ(merge::ColumnLetters(26), "AA");
   EXPECT_EQ(merge::ColumnLetters(701), "ZZ");
+}
+
+TEST_F(Merge, NewParametersAreUnsetAndCaseSensitive) {
+  EXPECT_EQ(run.MainBook, -1);
+  EXPECT_EQ(run.MainFirstRow, -1);
+  EXPECT_EQ(run.AddThereColumn, -1);
+  EXPECT_TRUE(run.CaseSensitive);
+  EXPECT_FALSE(run.MainParamsComplete());
+  EXPECT_FALSE(run.AddParamsComplete());
 }
 
 TEST_F(Merge, CompletenessNeedsEachRequiredParameter) {
