@@ -1,0 +1,42 @@
+// Everything the windows ask of the person or of the desktop goes through this interface:
+// message boxes, open and save dialogs, opening a web address. Tests answer it themselves.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+namespace gui {
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  // A message box with one OK button.
+  virtual void Message(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // Filters are written "description|pattern|description|pattern" ("ods|*.ods").
+  virtual std::optional<QString> OpenFile(QWidget* parent, const QString& title,
+                                          const QString& filter) = 0;
+  // Does not ask before overwriting; `defaultSuffix` is added to a name without one.
+  virtual std::optional<QString> SaveFile(QWidget* parent, const QString& title,
+                                          const QString& filter, const QString& defaultSuffix,
+                                          const QString& proposed) = 0;
+  // Opens a web address in the user's browser; failures are not reported.
+  virtual void OpenUrl(const QString& url) = 0;
+};
+
+// The real thing: Qt's message boxes and file dialogs, the desktop's browser.
+class QtDialogs : public Dialogs {
+ public:
+  void Message(QWidget* parent, const QString& text, const QString& caption) override;
+  std::optional<QString> OpenFile(QWidget* parent, const QString& title,
+                                  const QString& filter) override;
+  std::optional<QString> SaveFile(QWidget* parent, const QString& title, const QString& filter,
+                                  const QString& defaultSuffix, const QString& proposed) override;
+  void OpenUrl(const QString& url) override;
+};
+
+// "ods|*.ods" -> "ods (*.ods)"; pairs joined with ";;".
+QString QtFilter(const QString& filter);
+
+}  // namespace gui

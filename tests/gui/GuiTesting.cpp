@@ -1,0 +1,37 @@
+#include "gui/GuiTesting.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+namespace gui_testing {
+
+void WhenModal(std::function<void(QWidget*)> act) {
+  auto* poll = new QTimer(qApp);
+  auto* clock = new QElapsedTimer;
+  clock->start();
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, [poll, clock, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal && clock->elapsed() < 10000) return;
+    poll->stop();
+    poll->deleteLater();
+    delete clock;
+    if (modal)
+      act(modal);
+    else
+      ADD_FAILURE() << "no modal window appeared";
+  });
+  poll->start();
+}
+
+}  // namespace gui_testing
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

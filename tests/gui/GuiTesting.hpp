@@ -1,0 +1,58 @@
+// Support for window tests: dialogs answered by the test, and waiting for modal windows.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "gui/Dialogs.hpp"
+
+namespace gui_testing {
+
+class FakeDialogs : public gui::Dialogs {
+ public:
+  struct Shown {
+    QString text, caption;
+  };
+  struct SaveAsked {
+    QString title, filter, defaultSuffix, proposed;
+  };
+
+  void Message(QWidget*, const QString& text, const QString& caption) override {
+    messages.push_back({text, caption});
+  }
+  std::optional<QString> OpenFile(QWidget*, const QString&, const QString& filter) override {
+    openFilters.push_back(filter);
+    return Next(openAnswers);
+  }
+  std::optional<QString> SaveFile(QWidget*, const QString& title, const QString& filter,
+                                  const QString& defaultSuffix, const QString& proposed) override {
+    saves.push_back({title, filter, defaultSuffix, proposed});
+    return Next(saveAnswers);
+  }
+  void OpenUrl(const QString& url) override { urls.push_back(url); }
+
+  std::vector<Shown> messages;
+  std::vector<SaveAsked> saves;
+  std::vector<QString> openFilters;
+  std::vector<QString> urls;
+  std::deque<QString> saveAnswers;  // an empty answer, or none left: cancelled
+  std::deque<QString> openAnswers;
+
+ private:
+  static std::optional<QString> Next(std::deque<QString>& answers) {
+    if (answers.empty()) return std::nullopt;
+    const QString answer = answers.front();
+    answers.pop_front();
+    if (answer.isEmpty()) return std::nullopt;
+    return answer;
+  }
+};
+
+// Runs `act` once a modal window is up (polled, bounded), then returns; use before exec().
+void WhenModal(std::function<void(QWidget*)> act);
+
+}  // namespace gui_testing

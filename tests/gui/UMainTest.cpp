@@ -1,0 +1,232 @@
+// The main window against the in-memory office, driven as a user would.
+#include "gui/UMain.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "gui/GuiTesting.hpp"
+#include "office/uOpenOffice.hpp"
+#include "support/FakeOffice.hpp"
+
+namespace {
+
+using gui::TFMain;
+using gui_testing::FakeDialogs;
+
+std::string Url(const std::string& name) {
+  return office::FileNameToUrl("/data/" + name);
+}
+
+class MainWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Workbook main = fake::Workbook::WithSheets({"Orders"});
+    main[0].At(0, 0).text = "ID";
+    main[0].At(0, 1).text = "C-17";
+    main[0].At(0, 2).text = "C-99";
+    office.files[Url("main.ods")] = main;
+    office.files[Url("list.xls")] = main;
+    fake::Workbook add = fake::Workbook::WithSheets({"Customers"});
+    add[0].At(0, 0).text = "ID";
+    add[0].At(1, 0).text = "Name";
+    add[0].At(0, 1).text = "C-17";
+    add[0].At(1, 1).text = "Chloé";
+    office.files[Url("add.ods")] = add;
+    window = std::make_unique<TFMain>(office, dialogs);
+  }
+
+  // What the setup window will do: open both files and choose everything.
+  void SetUpMerge(const std::string& mainFile = "/data/main.ods") {
+    window->ShowSetup = [mainFile](TFMain& w) {
+      merge::MergeRun& m = *w.Merge;
+      m.MainFile = mainFile;
+      m.MainBook = w.Store->OpenBook(m.MainFile);
+      m.AddFile = "/data/add.ods";
+      m.AddBook = w.Store->OpenBook(m.AddFile);
+      m.MainSheet = m.AddSheet = 0;
+      m.MainTitleRow = m.AddTitleRow = 0;
+      m.MainFirstRow = 1;
+      m.AddThereColumn =
+          w.Store->Books[static_cast<std::size_t>(m.MainBook)].SheetList[0].ColCount + 2;
+      m.Links = {{0, 0, false}};
+      m.LinkCount = 1;
+    };
+    QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  }
+
+  fake::FakeOffice office;
+  FakeDialogs dialogs;
+  std::unique_ptr<TFMain> window;
+};
+
+TEST_F(MainWindow, StartsReadyWithItsTexts) {
+  EXPECT_EQ(gui::FMain, window.get());
+  EXPECT_EQ(window->windowTitle(), "Tabloom");
+  EXPECT_EQ(window->FilesButton->text(), "Select Files");
+  EXPECT_EQ(window->StartButton->text(), "Start");
+  EXPECT_FALSE(window->StartButton->isEnabled());
+  EXPECT_EQ(window->OKLabel->text(), "");
+  EXPECT_EQ(window->HelpButton->toolTip(), "Online Help");
+  EXPECT_EQ(window->pb->value(), 0);
+  EXPECT_EQ(window->ProgramVersion, "1.0.7");
+  EXPECT_EQ(window->CompanyName, "Quernby Software");
+  EXPECT_EQ(window->DetailsPage, window->WebSite + "/content/details/3/");
+  EXPECT_EQ(window->DownloadPage, window->WebSite + "/content/download/3/");
+  EXPECT_EQ(window->WebSite, "http://" + window->UpdateHost);
+  EXPECT_EQ(window->UpdatePath, "/version_check.php?id=3");
+  EXPECT_TRUE(window->Merge->CaseSensitive);
+  EXPECT_EQ(window->Merge->MainFirstRow, -1);
+  EXPECT_FALSE(window->Terminating);
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST(MainWindowWithoutOffice, SaysSoAndEnds) {
+  fake::FakeOffice none;
+  none.available = false;
+  FakeDialogs dialogs;
+  TFMain window(none, dialogs);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text,
+            "To use the Tabloom\r\nyou must have Open Office installed on your PC");
+  EXPECT_EQ(dialogs.messages[0].caption, "warnining");
+  EXPECT_TRUE(window.Terminating);
+}
+
+TEST_F(MainWindow, ClosingTheSetupAtOnceLeavesStartDisabled) {
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  EXPECT_EQ(window->OKLabel->text(), "Not all the parameters are specified");
+  EXPECT_FALSE(window->StartButton->isEnabled());
+}
+
+TEST_F(MainWindow, ACompleteSetupEnablesStartAndALostLinkDisablesIt) {
+  SetUpMerge();
+  EXPECT_TRUE(window->StartButton->isEnabled());
+  EXPECT_EQ(window->OKLabel->text(), "Everything is OK, press Start Button\nto continue");
+  window->ShowSetup = [](TFMain& w) {
+    w.Merge->Links[0].Deleted = true;
+    w.Merge->LinkCount = 0;
+  };
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  EXPECT_FALSE(window->StartButton->isEnabled());
+  EXPECT_EQ(window->OKLabel->text(), "Not all the parameters are specified");
+}
+
+TEST_F(MainWindow, StartMergesIntoTheChosenFile) {
+  SetUpMerge();
+  dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs.saves.size(), 1u);
+  EXPECT_EQ(dialogs.saves[0].title, "Save Result As");
+  EXPECT_EQ(dialogs.saves[0].filter, "ods|*.ods");
+  EXPECT_EQ(dialogs.saves[0].defaultSuffix, "ods");
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(window->OKLabel->text(), "Done");
+  EXPECT_EQ(window->pb->value(), 0);
+  EXPECT_TRUE(window->StartButton->isEnabled());
+  EXPECT_TRUE(window->FilesButton->isEnabled());
+  const fake::Sheet& result = *office.files.at(office::FileNameToUrl("/out/result.ods")).sheets[0];
+  const fake::Cell* copied = result.Find(3, 1);  // one column + 2: from C, the name in D
+  ASSERT_NE(copied, nullptr);
+  EXPECT_EQ(copied->text, "Chloé");
+
+  // The next run proposes the same name.
+  dialogs.saveAnswers.push_back(QString());
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  EXPECT_EQ(dialogs.saves[1].proposed, "/out/result.ods");
+}
+
+TEST_F(MainWindow, TheSaveDialogOffersTheMainFilesExtension) {
+  SetUpMerge("/data/list.xls");
+  dialogs.saveAnswers.push_back(QString());  // cancelled: nothing happens
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  EXPECT_EQ(dialogs.saves.at(0).defaultSuffix, "xls");
+  EXPECT_EQ(window->OKLabel->text(), "Everything is OK, press Start Button\nto continue");
+  EXPECT_EQ(office.Count("StoreAsURL"), 0u);
+}
+
+TEST_F(MainWindow, ASourceAsTargetIsRefused) {
+  SetUpMerge();
+  dialogs.saveAnswers.push_back(QString("/data/add.ods"));
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "Illegal target file name");
+  EXPECT_EQ(dialogs.messages[0].caption, "Error");
+  EXPECT_EQ(office.Count("StoreAsURL"), 0u);
+  EXPECT_TRUE(window->StartButton->isEnabled());
+}
+
+TEST_F(MainWindow, AFailedRunSaysSoAndCanRunAgain) {
+  SetUpMerge();
+  office.FailOn("StoreAsURL");
+  dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "File is locked\r\nby another application");
+  EXPECT_EQ(dialogs.messages[0].caption, "Error");
+  EXPECT_EQ(window->OKLabel->text(), "");
+  EXPECT_TRUE(window->StartButton->isEnabled());
+  EXPECT_EQ(window->pb->value(), 0);
+}
+
+TEST_F(MainWindow, AMainTableThatCannotBeReloadedAsksForANewSetup) {
+  SetUpMerge();
+  office.files.erase(Url("main.ods"));
+  dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  EXPECT_FALSE(window->StartButton->isEnabled());
+  EXPECT_TRUE(window->OKLabel->text().startsWith("The main table could not be loaded again"));
+}
+
+TEST_F(MainWindow, ButtonsAreOffAndClosingIsRefusedDuringARun) {
+  SetUpMerge();
+  dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+  bool closed = true, filesEnabled = true, startEnabled = true;
+  // Runs inside the run's event processing.
+  QTimer::singleShot(0, [&] {
+    filesEnabled = window->FilesButton->isEnabled();
+    startEnabled = window->StartButton->isEnabled();
+    closed = window->close();
+  });
+  // A long enough add table that the run lets events through.
+  fake::Workbook& add = office.Loaded(1);
+  for (int r = 2; r < 3000; ++r) add[0].At(0, r).text = "K" + std::to_string(r);
+  window->Store->Books[1].SheetList = window->Store->ReadSheets(1);
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  EXPECT_FALSE(closed);
+  EXPECT_FALSE(filesEnabled);
+  EXPECT_FALSE(startEnabled);
+  EXPECT_EQ(window->OKLabel->text(), "Done");
+  EXPECT_TRUE(window->close());
+}
+
+TEST_F(MainWindow, HelpOpensTheProductPage) {
+  QTest::mouseClick(window->HelpButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs.urls.size(), 1u);
+  EXPECT_EQ(dialogs.urls[0], window->DetailsPage);
+}
+
+TEST_F(MainWindow, ResizingKeepsTheMarginsAndAnchors) {
+  window->show();
+  window->resize(900, 300);
+  EXPECT_EQ(window->MainWindowPanel->geometry(), QRect(4, 4, 892, 292));
+  EXPECT_EQ(window->AboutButton->geometry().right() + 1, 892 - 148 + 105);
+  EXPECT_EQ(window->HelpButton->x(), 892 - 34);
+  EXPECT_EQ(window->pb->geometry(), QRect(8, 292 - 30, 892 - 28, 21));
+  EXPECT_EQ(window->FilesButton->geometry(), QRect(8, 16, 225, 25));
+}
+
+TEST(ColumnLetters, AToZZ) {
+  EXPECT_EQ(TFMain::ColumnLetters(0), "A");
+  EXPECT_EQ(TFMain::ColumnLetters(25), "Z");
+  EXPECT_EQ(TFMain::ColumnLetters(26), "AA");
+  EXPECT_EQ(TFMain::ColumnLetters(701), "ZZ");
+}
+
+}  // namespace
