@@ -14,6 +14,7 @@
 #include "gui/Dialogs.hpp"
 #include "gui/ProgramIcon.hpp"
 #include "gui/UAbout.hpp"
+#include "gui/UFiles.hpp"
 
 #ifndef TABLOOM_WEB_HOST
 #define TABLOOM_WEB_HOST "www.quernby.example"
@@ -48,6 +49,10 @@ QString LabelText(const QString& text) {
 TFMain::TFMain(automation::ObjectFactory& factory, Dialogs& dialogs, QWidget* parent)
     : QWidget(parent), factory_(factory), dialogs_(dialogs) {
   FMain = this;
+  ShowSetup = [](TFMain& main) {
+    TFFiles files(main);
+    files.exec();
+  };
   BuildWindow();
   FormCreate();
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
@@ -100,7 +101,13 @@ TEST(MainWindowWithoutOffice, SaysSoAndEnds) {
 }
 
 TEST_F(MainWindow, ClosingTheSetupAtOnceLeavesStartDisabled) {
+  QString shown;
+  gui_testing::WhenModal([&](QWidget* modal) {
+    shown = modal->metaObject()->className();
+    static_cast<QDialog*>(modal)->accept();
+  });
   QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  EXPECT_EQ(shown, "gui::TFFiles");
   EXPECT_EQ(window->OKLabel->text(), "Not all the parameters are specified");
   EXPECT_FALSE(window->StartButton->isEnabled());
 }

@@ -1,0 +1,653 @@
+#include "gui/UFiles.hpp"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTabBar>
+#include <QToolButton>
+
+#include "gui/CellPainter.hpp"
+#include "gui/Dialogs.hpp"
+#include "gui/PreviewGrid.hpp"
+#include "gui/ProgramIcon.hpp"
+#include "gui/UMain.hpp"
+
+namespace gui {
+
+namespace {
+
+constexpr int kLeftWidth = 361;
+constexpr int kBaseHeight = 209;
+constexpr int kAddHeight = 161;
+constexpr int kFileBarHeight = 41;
+constexpr int kTabHeight = 21;
+constexpr int kInitialGridRows = 65536;
+
+QFont Font(bool bold = false) {
+  QFont font = QApplication::font();
+  font.setPixelSize(13);
+  font.setBold(bold);
+  return font;
+}
+
+QFrame* Panel(QWidget* parent) {
+  auto* panel = new QFrame(parent);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  return panel;
+}
+
+QPushButton* Button(const QString& text, const QString& hint, QWidget* parent, QRect geometry,
+                    bool bold = true) {
+  auto* button = new QPushButton(text, parent);
+  button->setToolTip(hint);
+  button->setGeometry(geometry);
+  button->setFont(Font(bold));
+  return button;
+}
+
+QLabel* NumberPanel(const QString& hint, QWidget* parent, QPoint at) {
+  auto* panel = new QLabel(parent);
+  panel->setToolTip(hint);
+  panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  panel->setAlignment(Qt::AlignCenter);
+  panel->setFont(Font(true));
+  panel->setGeometry(at.x(), at.y(), 73, 25);
+  return panel;
+}
+
+void SetBold(QPushButton* button, bool bold) {
+  button->setFont(Font(bold));
+}
+
+QString RowText(int row, bool awaited) {
+  if (awaited) return "?";
+  return row < 0 ? QString() : QString::number(row + 1);
+}
+
+}  // namespace
+
+TFFiles::TFFiles(TFMain& main) : QDialog(&main), main_(main) {
+  BuildWindow();
+  FormCreate();
+}
+
+void TFFiles::BuildWindow() {
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setWindowIcon(ProgramIcon());
+  setFont(Font());
+  setSizeGripEnabled(true);
+
+  WindowPanel = new QFrame(this);
+  CommonLeftPanel = new QFrame(WindowPanel);
+  BaseFilePanel = Panel(CommonLeftPanel);
+  AddFilePanel = Panel(CommonLeftPanel);
+  IndexPanel = Panel(CommonLeftPanel);
+  BothF1Panel = new QFrame(WindowPanel);
+  F1Panel1 = Panel(BothF1Panel);
+  F1Panel2 = Panel(BothF1Panel);
+
+  MainLabel = new QLabel("Main Table", BaseFilePanel);
+  MainLabel->setFont(Font(true));
+  MainLabel->move(8, 8);
+  FileChoiseButton1 = Button("Open", "Open Base File", BaseFilePanel, {8, 32, 177, 25});
+  SheetButton1 = Button("Sheet", "Sheet Select", BaseFilePanel, {8, 72, 177, 25});
+  SheetPanel1 = NumberPanel("", BaseFilePanel, {200, 72});
+  TitleRowButton1 =
+      Button("Title Row", "Title Row Select", BaseFilePanel, {8, 112, 177, 25}, false);
+  TitleRowPanel1 = NumberPanel("Title Row Number", BaseFilePanel, {200, 112});
+  FirstRowButton1 =
+      Button("Data Begin Row", "First Data Row Select", BaseFilePanel, {8, 152, 177, 25});
+  FirstRowPanel1 = NumberPanel("First Row With Data Number", BaseFilePanel, {200, 152});
+
+  AddLabel = new QLabel("Add Table", AddFilePanel);
+  AddLabel->setFont(Font(true));
+  AddLabel->move(8, 8);
+  FileChoiseButton2 = Button("Open", "Open Additional File", AddFilePanel, {8, 32, 177, 25});
+  SheetButton2 = Button("Sheet", "Sheet Select", AddFilePanel, {8, 72, 177, 25});
+  SheetPanel2 = NumberPanel("", AddFilePanel, {200, 72});
+  TitleRowButton2 = Button("Title Row", "Title Row Select", AddFilePanel, {8, 112, 177, 25}, false);
+  TitleRowPanel2 = NumberPanel("Title Row Number", AddFilePanel, {200, 112});
+
+  LinksLabel = new QLabel("Links :", IndexPanel);
+  LinksLabel->setFont(Font(true));
+  LinksLabel->move(8, 8);
+  PlusButton = Button("+", "Add Link", IndexPanel, {8, 32, 33, 25});
+  MinusButton = Button("-", "Remove Link", IndexPanel, {48, 32, 33, 25});
+  indexlb = new QListWidget(IndexPanel);
+  indexlb->setToolTip("List of Links");
+  indexlb->setGeometry(8, 64, kLeftWidth - 20, 96);
+  case_snes_cb = new QCheckBox(IndexPanel);
+  case_snes_cb->move(8, 168);
+  OKButton = Button("Continue", "", IndexPanel, {0, 200, 105, 25});
+  HelpButton = new QToolButton(IndexPanel);
+  HelpButton->setText("?");
+  HelpButton->setToolTip("Online Help");
+  HelpButton->setFont(Font(true));
+  HelpButton->setCursor(Qt::PointingHandCursor);
+
+  for (auto [panel, name, grid, tabs] : {std::tuple{F1Panel1, &FileNamePanel1, &Grid1, &TabSet1},
+                                         std::tuple{F1Panel2, &FileNamePanel2, &Grid2, &TabSet2}}) {
+    *name = new QLabel(panel);
+    (*name)->setFont(Font(true));
+    (*name)->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    (*name)->setIndent(8);
+    *grid = new PreviewGrid(panel);
+    (*grid)->SetRowCount(kInitialGridRows);
+    *tabs = new QTabBar(panel);
+    (*tabs)->setShape(QTabBar::RoundedSouth);
+    (*tabs)->setDrawBase(false);
+  }
+
+  connect(FileChoiseButton1, &QPushButton::clicked, this, &TFFiles::FileChoiseButton1Click);
+  connect(FileChoiseButton2, &QPushButton::clicked, this, &TFFiles::FileChoiseButton2Click);
+  connect(SheetButton1, &QPushButton::clicked, this, &TFFiles::SheetButton1Click);
+  connect(SheetButton2, &QPushButton::clicked, this, &TFFiles::SheetButton2Click);
+  connect(TitleRowButton1, &QPushButton::clicked, this, &TFFiles::TitleRowButton1Click);
+  connect(FirstRowButton1, &QPushButton::clicked, this, &TFFiles::FirstRowButton1Click);
+  connect(TitleRowButton2, &QPushButton::clicked, this, &TFFiles::TitleRowButton2Click);
+  connect(PlusButton, &QPushButton::clicked, this, &TFFiles::PlusButtonClick);
+  connect(MinusButton, &QPushButton::clicked, this, &TFFiles::MinusButtonClick);
+  connect(case_snes_cb, &QCheckBox::clicked, this, &TFFiles::case_snes_cbClick);
+  connect(OKButton, &QPushButton::clicked, this, &TFFiles::OKButtonClick);
+  connect(HelpButton, &QToolButton::clicked, this, &TFFiles::HelpButtonClick);
+  connect(TabSet1, &QTabBar::currentChanged, this, [this](int n) { ChangeTab(TabSet1, n); });
+  connect(TabSet2, &QTabBar::currentChanged, this, [this](int n) { ChangeTab(TabSet2, n); });
+  Grid1->DrawCell = [this](QPainter& p, const QRect& r, int c, int row) {
+    DrawGridCell(true, p, r, c, row);
+  };
+  Grid2->DrawCell = [this](QPainter& p, const QRect& r, int c, int row) {
+    DrawGridCell(false, p, r, c, row);
+  };
+  Grid1->MouseDown = [this](Qt::MouseButton, int x, int y) { Grid1MouseDown(x, y); };
+  Grid2->MouseDown = [this](Qt::MouseButton, int x, int y) { Grid2MouseDown(x, y); };
+  Grid1->MouseMove = [this](int x, int y) { Grid1MouseMove(x, y); };
+  Grid2->MouseMove = [this](int x, int y) { Grid2MouseMove(x, y); };
+
+  resize(1003, 609);  // the design's 1011 x 640 window less its frame
+}
+
+void TFFiles::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  const int w = width() - 8, h = height() - 8;
+  WindowPanel->setGeometry(4, 4, w, h);
+  CommonLeftPanel->setGeometry(0, 0, kLeftWidth, h);
+  BaseFilePanel->setGeometry(0, 0, kLeftWidth, kBaseHeight);
+  AddFilePanel->setGeometry(0, kBaseHeight, kLeftWidth, kAddHeight);
+  const int indexHeight = std::max(0, h - kBaseHeight - kAddHeight);
+  IndexPanel->setGeometry(0, kBaseHeight + kAddHeight, kLeftWidth, indexHeight);
+  OKButton->move((IndexPanel->width() - OKButton->width()) / 2, indexHeight - 33);
+  HelpButton->setGeometry(IndexPanel->width() - 31, indexHeight - 33, 23, 25);
+  case_snes_cb->move(8, std::min(168, indexHeight - 60));
+  BothF1Panel->setGeometry(kLeftWidth, 0, w - kLeftWidth, h);
+  const int half = h / 2;
+  for (auto [panel, name, grid, tabs, top, height] :
+       {std::tuple{F1Panel1, FileNamePanel1, Grid1, TabSet1, 0, half},
+        std::tuple{F1Panel2, FileNamePanel2, Grid2, TabSet2, half, h - half}}) {
+    panel->setGeometry(0, top, w - kLeftWidth, height);
+    const int inner = panel->width();
+    name->setGeometry(0, 0, inner, kFileBarHeight);
+    grid->setGeometry(0, kFileBarHeight, inner, height - kFileBarHeight - kTabHeight);
+    tabs->setGeometry(0, height - kTabHeight, inner, kTabHeight);
+  }
+}
+
+void TFFiles::FormCreate() {
+  merge::MergeRun& p = *main_.Merge;
+  if (p.MainSheet >= 0) ShownSheet1 = p.MainSheet;
+  if (p.AddSheet >= 0) ShownSheet2 = p.AddSheet;
+  FillingTabs = false;
+  setWindowTitle(main_.ProgramTitle);
+  case_snes_cb->setText("case sensitive");
+  case_snes_cb->setChecked(p.CaseSensitive);
+  ClickMode.clear();
+  ClearPendingLink();
+  RefreshPanels();
+  for (const bool mainTable : {true, false}) {
+    const int book = mainTable ? p.MainBook : p.AddBook;
+    const int sheet = mainTable ? p.MainSheet : p.AddSheet;
+    QTabBar* tabs = mainTable ? TabSet1 : TabSet2;
+    if (book >= 0) {
+      FillingTabs = true;
+      FillTabs(tabs, book);
+      SelectTab(tabs, sheet < 0 ? 0 : sheet);
+      FillingTabs = false;
+    }
+    (mainTable ? Grid1 : Grid2)->Repaint();
+  }
+  RefreshPanels();
+}
+
+void TFFiles::FillTabs(QTabBar* tabs, int book) {
+  const QSignalBlocker block(tabs);
+  while (tabs->count() > 0) tabs->removeTab(0);
+  if (book < 0) return;
+  for (const store::sheet& s : main_.Store->Books[static_cast<std::size_t>(book)].SheetList)
+    tabs->addTab(QString::fromStdString(s.Name));
+  (tabs == TabSet1 ? previousTab1_ : previousTab2_) = -1;
+}
+
+void TFFiles::ChangeTab(QTabBar* tabs, int n) {
+  if (n < 0) return;
+  int& previous = tabs == TabSet1 ? previousTab1_ : previousTab2_;
+  if (tabs == TabSet1 ? TabSet1Change(n) : TabSet2Change(n)) {
+    previous = n;
+  } else {  // refused: the previous tab stays selected
+    const QSignalBlocker block(tabs);
+    tabs->setCurrentIndex(previous);
+  }
+}
+
+void TFFiles::SelectTab(QTabBar* tabs, int index) {
+  const int previous = tabs == TabSet1 ? previousTab1_ : previousTab2_;
+  if (tabs->currentIndex() != index) {
+    tabs->setCurrentIndex(index);
+  } else if (previous < 0) {
+    // Freshly filled, no tab counts as selected yet (Qt marks the first one): the first
+    // selection still reaches the handler.
+    ChangeTab(tabs, index);
+  }
+}
+
+void TFFiles::RefreshPanels() {
+  merge::MergeRun& p = *main_.Merge;
+  FileNamePanel1->setText(QString::fromStdString(p.MainFile));
+  FileNamePanel2->setText(QString::fromStdString(p.AddFile));
+  TitleRowPanel1->setText(RowText(p.MainTitleRow, ClickMode == "TitleRow1"));
+  FirstRowPanel1->setText(RowText(p.MainFirstRow, ClickMode == "FirstRow1"));
+  TitleRowPanel2->setText(RowText(p.AddTitleRow, ClickMode == "TitleRow2"));
+  auto sheetName = [this](int book, int sheet) {
+    if (book < 0 || sheet < 0) return QString();
+    const auto& list = main_.Store->Books[static_cast<std::size_t>(book)].SheetList;
+    return sheet < static_cast<int>(list.size())
+               ? QString::fromStdString(list[static_cast<std::size_t>(sheet)].Name)
+               : QString();
+  };
+  SheetPanel1->setText(ClickMode == "Sheet1" ? "?" : sheetName(p.MainBook, p.MainSheet));
+  SheetPanel2->setText(ClickMode == "Sheet2" ? "?" : sheetName(p.AddBook, p.AddSheet));
+
+  indexlb->clear();
+  for (const merge::TLink& link : p.Links)
+    if (!link.Deleted)
+      indexlb->addItem(TFMain::ColumnLetters(link.MainCol) + "  ->  " +
+                       TFMain::ColumnLetters(link.AddCol));
+  if (LinkPending)
+    indexlb->addItem((PendingMainCol < 0 ? "?" : TFMain::ColumnLetters(PendingMainCol)) + "  ->  " +
+                     (PendingAddCol < 0 ? "?" : TFMain::ColumnLetters(PendingAddCol)));
+
+  SetBold(FileChoiseButton1, p.MainFile.empty());
+  SetBold(FileChoiseButton2, p.AddFile.empty());
+  SetBold(FirstRowButton1, p.MainFirstRow < 0);
+  SetBold(SheetButton1, p.MainSheet < 0);
+  SetBold(SheetButton2, p.AddSheet < 0);
+}
+
+void TFFiles::ClearPendingLink() {
+  LinkPending = false;
+  PendingMainCol = -1;
+  PendingAddCol = -1;
+}
+
+void TFFiles::Note(const QString& text) {
+  main_.dialogs().Message(this, text, "Note");
+}
+
+void TFFiles::OpenTable(bool mainTable) {
+  const std::optional<QString> chosen = main_.dialogs().OpenFile(this, QString(), "ods|*.ods");
+  if (!chosen) return;
+  merge::MergeRun& p = *main_.Merge;
+  std::string& file = mainTable ? p.MainFile : p.AddFile;
+  std::int32_t& book = mainTable ? p.MainBook : p.AddBook;
+  QTabBar* tabs = mainTable ? TabSet1 : TabSet2;
+  PreviewGrid* grid = mainTable ? Grid1 : Grid2;
+  file = chosen->toStdString();
+  if (mainTable) {
+    p.MainFirstRow = p.MainTitleRow = p.AddThereColumn = p.MainSheet = -1;
+    p.LinkCount = 0;
+    p.Links.clear();
+  } else {
+    p.AddTitleRow = p.AddSheet = -1;
+  }
+  book = main_.Store->OpenBook(file);
+  FillTabs(tabs, -1);
+  if (book < 0 || main_.Store->Books[static_cast<std::size_t>(book)].SheetList.empty()) {
+    file.clear();
+    book = -1;
+  } else {
+    FillTabs(tabs, book);
+    SelectTab(tabs, 0);
+    grid->SetRowCount(
+        GridRows(main_.Store->Books[static_cast<std::size_t>(book)].SheetList[0].RowCount));
+  }
+  grid->Repaint();
+  RefreshPanels();
+}
+
+void TFFiles::FileChoiseButton1Click() {
+  OpenTable(true);
+}
+void TFFiles::FileChoiseButton2Click() {
+  OpenTable(false);
+}
+
+void TFFiles::SheetButton1Click() {
+  merge::MergeRun& p = *main_.Merge;
+  if (p.MainFile.empty()) {
+    Note("File not opened");
+    return;
+  }
+  p.MainFirstRow = p.MainTitleRow = p.AddThereColumn = -1;
+  p.LinkCount = 0;
+  p.Links.clear();
+  Grid1->SetTopRow(1);
+  Grid1->SetLeftCol(1);
+  Grid1->Repaint();
+  Grid2->Repaint();
+  ClickMode = "Sheet1";
+  if (LinkPending) {
+    ClearPendingLink();
+    MinusButton->setEnabled(true);
+  }
+  RefreshPanels();
+}
+
+void TFFiles::SheetButton2Click() {
+  merge::MergeRun& p = *main_.Merge;
+  if (p.AddFile.empty()) {
+    Note("File not opened");
+    return;
+  }
+  p.AddTitleRow = -1;
+  p.LinkCount = 0;
+  p.Links.clear();
+  Grid1->Repaint();
+  Grid2->Repaint();
+  ClickMode = "Sheet2";
+  if (LinkPending) {
+    ClearPendingLink();
+    MinusButton->setEnabled(true);
+  }
+  RefreshPanels();
+}
+
+void TFFiles::ConfirmSheet(bool mainTable) {
+  merge::MergeRun& p = *main_.Merge;
+  if (mainTable) {
+    p.MainSheet = ShownSheet1;
+    p.AddThereColumn = ShownColCount(true) + 2;
+  } else {
+    p.AddSheet = ShownSheet2;
+  }
+  ClickMode.clear();
+  RefreshPanels();
+}
+
+int TFFiles::ShownColCount(bool mainTable) const {
+  const merge::MergeRun& p = *main_.Merge;
+  const int book = mainTable ? p.MainBook : p.AddBook;
+  const int sheet = mainTable ? ShownSheet1 : ShownSheet2;
+  if (book < 0) return 0;
+  const auto& list = main_.Store->Books[static_cast<std::size_t>(book)].SheetList;
+  return sheet >= 0 && sheet < static_cast<int>(list.size())
+             ? list[static_cast<std::size_t>(sheet)].ColCount
+             : 0;
+}
+
+bool TFFiles::TabSet1Change(int n) {
+  merge::MergeRun& p = *main_.Merge;
+  if (p.MainSheet == -1 || ClickMode == "Sheet1") {
+    ShownSheet1 = n;
+    if (p.MainBook >= 0)
+      Grid1->SetRowCount(GridRows(main_.Store->Books[static_cast<std::size_t>(p.MainBook)]
+                                      .SheetList[static_cast<std::size_t>(n)]
+                                      .RowCount));
+    if (ClickMode == "Sheet1") ConfirmSheet(true);
+    Grid1->Repaint();
+    return true;
+  }
+  if (FillingTabs) return true;
+  Note("Press Sheet Button first");
+  return false;
+}
+
+bool TFFiles::TabSet2Change(int n) {
+  merge::MergeRun& p = *main_.Merge;
+  if (p.AddSheet == -1 || ClickMode == "Sheet2") {
+    ShownSheet2 = n;
+    if (p.AddBook >= 0)
+      Grid2->SetRowCount(GridRows(main_.Store->Books[static_cast<std::size_t>(p.AddBook)]
+                                      .SheetList[static_cast<std::size_t>(n)]
+                                      .RowCount));
+    if (ClickMode == "Sheet2") ConfirmSheet(false);
+    Grid2->Repaint();
+    return true;
+  }
+  if (FillingTabs) return true;
+  Note("Press Sheet Button first");
+  return false;
+}
+
+void TFFiles::StartRowChoice(bool mainTable, int& parameter, const QString& mode) {
+  merge::MergeRun& p = *main_.Merge;
+  const bool sheetChosen = mainTable ? p.MainSheet >= 0 : p.AddSheet >= 0;
+  const bool fileOpen = !(mainTable ? p.MainFile : p.AddFile).empty();
+  if (!sheetChosen) {
+    Note(fileOpen ? "Please select the sheet first"
+                  : "You need open the file and select the sheet first");
+    return;
+  }
+  parameter = -1;
+  PreviewGrid* grid = mainTable ? Grid1 : Grid2;
+  grid->SetTopRow(1);
+  grid->SetLeftCol(1);
+  grid->Repaint();
+  ClickMode = mode;
+  if (LinkPending) {
+    ClearPendingLink();
+    MinusButton->setEnabled(true);
+  }
+  RefreshPanels();
+}
+
+void TFFiles::TitleRowButton1Click() {
+  StartRowChoice(true, main_.Merge->MainTitleRow, "TitleRow1");
+}
+
+void TFFiles::FirstRowButton1Click() {
+  StartRowChoice(true, main_.Merge->MainFirstRow, "FirstRow1");
+}
+
+void TFFiles::TitleRowButton2Click() {
+  StartRowChoice(false, main_.Merge->AddTitleRow, "TitleRow2");
+}
+
+void TFFiles::PlusButtonClick() {
+  const merge::MergeRun& p = *main_.Merge;
+  if (p.MainFile.empty() || p.AddFile.empty() || ClickMode == "IdxCol1" || ClickMode == "IdxCol2" ||
+      p.MainSheet < 0 || p.AddSheet < 0)
+    return;
+  MinusButton->setEnabled(false);
+  for (PreviewGrid* grid : {Grid1, Grid2}) {
+    grid->SetTopRow(1);
+    grid->SetLeftCol(1);
+  }
+  ClearPendingLink();
+  LinkPending = true;
+  RefreshPanels();
+  ClickMode = "IdxCol1";
+}
+
+void TFFiles::AppendPendingLink() {
+  merge::MergeRun& p = *main_.Merge;
+  if (static_cast<int>(p.Links.size()) <= p.LinkCount) p.Links.emplace_back();
+  p.Links[static_cast<std::size_t>(p.LinkCount)] = {PendingMainCol, PendingAddCol, false};
+  ClearPendingLink();
+  ++p.LinkCount;
+}
+
+void TFFiles::MinusButtonClick() {
+  merge::MergeRun& p = *main_.Merge;
+  const int position = indexlb->currentRow();
+  if (p.MainFile.empty() || position < 0 || !indexlb->currentItem()->isSelected()) return;
+  delete indexlb->takeItem(position);
+  for (std::size_t i = static_cast<std::size_t>(position); i + 1 < p.Links.size(); ++i)
+    p.Links[i] = p.Links[i + 1];
+  if (!p.Links.empty()) p.Links.back().Deleted = true;
+  --p.LinkCount;
+  Grid1->Repaint();
+  Grid2->Repaint();
+}
+
+void TFFiles::case_snes_cbClick() {
+  main_.Merge->CaseSensitive = case_snes_cb->isChecked();
+}
+
+void TFFiles::HelpButtonClick() {
+  main_.dialogs().OpenUrl(main_.DetailsPage);
+}
+
+QPoint TFFiles::HitTest(const PreviewGrid& grid, int x, int y) {
+  constexpr int line = PreviewGrid::kGridLineWidth;
+  auto find = [line](int at, int firstScrolling, int count, auto size) {
+    if (at <= 0) return -1;
+    int index = 0, bottom = size(0) + line;
+    if (at > bottom) {
+      index = firstScrolling - 1;
+      while (at > bottom && index < count - 1) {
+        ++index;
+        bottom += size(index) + line;
+      }
+    }
+    return index;
+  };
+  const int row = find(y, grid.TopRow(), grid.RowCount(), [&](int r) { return grid.RowHeight(r); });
+  const int col = find(x, grid.LeftCol(), grid.ColCount(), [&](int c) { return grid.ColWidth(c); });
+  return {col, row};
+}
+
+void TFFiles::Grid1MouseMove(int x, int y) {
+  const QPoint previous(HotCol1, HotRow1);
+  const QPoint hot = HitTest(*Grid1, x, y);
+  HotCol1 = hot.x();
+  HotRow1 = hot.y();
+  if (!ClickMode.isEmpty() && hot != previous) Grid1->Repaint();
+}
+
+void TFFiles::Grid2MouseMove(int x, int y) {
+  const QPoint previous(HotCol2, HotRow2);
+  const QPoint hot = HitTest(*Grid2, x, y);
+  HotCol2 = hot.x();
+  HotRow2 = hot.y();
+  if (!ClickMode.isEmpty() && hot != previous) Grid2->Repaint();
+}
+
+void TFFiles::Grid1MouseDown(int x, int y) {
+  const QPoint hot = HitTest(*Grid1, x, y);
+  HotCol1 = hot.x();
+  HotRow1 = hot.y();
+  const int c = HotCol1, r = HotRow1;
+  merge::MergeRun& p = *main_.Merge;
+  if (ClickMode == "Sheet1") {
+    ConfirmSheet(true);
+  } else if (ClickMode == "TitleRow1" || ClickMode == "FirstRow1") {
+    (ClickMode == "TitleRow1" ? p.MainTitleRow : p.MainFirstRow) = r - 1;
+    ClickMode.clear();
+    RefreshPanels();
+  } else if (ClickMode == "IdxCol1") {
+    if (c - 1 > ShownColCount(true)) return;  // right of the first free column: ignored
+    if (c >= 1) {
+      PendingMainCol = c - 1;
+      ClickMode = "IdxCol2";
+    } else {
+      ClearPendingLink();
+      MinusButton->setEnabled(true);
+      ClickMode.clear();
+    }
+    RefreshPanels();
+  } else {
+    return;
+  }
+  Grid1->Repaint();
+}
+
+void TFFiles::Grid2MouseDown(int x, int y) {
+  const QPoint hot = HitTest(*Grid2, x, y);
+  HotCol2 = hot.x();
+  HotRow2 = hot.y();
+  const int c = HotCol2, r = HotRow2;
+  merge::MergeRun& p = *main_.Merge;
+  if (ClickMode == "Sheet2") {
+    ConfirmSheet(false);
+    Grid2->Repaint();
+  } else if (ClickMode == "TitleRow2") {
+    p.AddTitleRow = r - 1;
+    ClickMode.clear();
+    RefreshPanels();
+    Grid2->Repaint();
+  } else if (ClickMode == "IdxCol2") {
+    if (c - 1 > ShownColCount(false)) return;
+    if (c >= 1) {
+      PendingAddCol = c - 1;
+      AppendPendingLink();
+    } else {
+      ClearPendingLink();
+    }
+    ClickMode.clear();
+    MinusButton->setEnabled(true);
+    RefreshPanels();
+    Grid1->Repaint();
+    Grid2->Repaint();
+  }
+}
+
+TFFiles::Decoration TFFiles::Decorate(bool mainTable, int c, int r) const {
+  const merge::MergeRun& p = *main_.Merge;
+  const int book = mainTable ? p.MainBook : p.AddBook;
+  const int colCount = ShownColCount(mainTable);
+  Decoration d;
+  if (c == 0 && r == 0 && (mainTable ? p.MainSheet : p.AddSheet) >= 0) d.marks |= CornerDot;
+  const bool choosingRow =
+      mainTable ? (ClickMode == "TitleRow1" || ClickMode == "FirstRow1") : ClickMode == "TitleRow2";
+  if (choosingRow && r == (mainTable ? HotRow1 : HotRow2)) d.marks |= RowHighlight;
+  const int hotCol = mainTable ? HotCol1 : HotCol2;
+  if (ClickMode == (mainTable ? "IdxCol1" : "IdxCol2") && c == hotCol && hotCol - 1 <= colCount)
+    d.marks |= ColumnHighlight;
+  if (book >= 0 && c == colCount) d.marks |= UsedAreaEdge;
+  if (c > 0 && r == 0) {
+    for (std::size_t i = 0; i < p.Links.size(); ++i) {
+      const merge::TLink& link = p.Links[i];
+      if (!link.Deleted && c == (mainTable ? link.MainCol : link.AddCol) + 1)
+        d.label = "Link " + QString::number(i + 1);
+    }
+    if (LinkPending && c == (mainTable ? PendingMainCol : PendingAddCol) + 1) d.label = "Link ?";
+  }
+  if (c == 0 && r > 0) {
+    if (mainTable && r == p.MainFirstRow + 1) d.label = "Data Begin";
+    if (r == (mainTable ? p.MainTitleRow : p.AddTitleRow) + 1) d.label = "Title";
+  }
+  return d;
+}
+
+void TFFiles::DrawGridCell(bool mainTable, QPainter& painter, const QRect& rect, int c, int r) {
+  const merge::MergeRun& p = *main_.Merge;
+  const Decoration d = Decorate(mainTable, c, r);
+  if (c == 0 && !d.label.isEmpty()) {
+    // The header column only grows, to fit its widest label.
+    QFont bold = painter.font();
+    bold.setBold(true);
+    const int width = QFontMetrics(bold).horizontalAdvance(d.label);
+    PreviewGrid* grid = mainTable ? Grid1 : Grid2;
+    if (width > grid->ColWidth(0)) grid->SetColWidth(0, width + 2);
+  }
+  PaintCell(painter, rect, c, r,
+            main_.Store->CachedCell(mainTable ? p.MainBook : p.AddBook,
+                                    mainTable ? ShownSheet1 : ShownSheet2, c, r),
+            d.marks, d.label);
+}
+
+}  // namespace gui

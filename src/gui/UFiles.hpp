@@ -1,0 +1,108 @@
+// The merge setup window: open both tables, preview their sheets, choose sheets, title and
+// data rows by clicks in the grids, and define the links. Every choice is written straight
+// into the main window's merge parameters; the window itself keeps only what a click means.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTabBar;
+class QToolButton;
+
+namespace gui {
+
+class PreviewGrid;
+class TFMain;
+
+class TFFiles : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TFFiles(TFMain& main);
+
+  // Window state.
+  QString ClickMode;  // "", "Sheet1", "Sheet2", "TitleRow1", "FirstRow1", "TitleRow2",
+                      // "IdxCol1", "IdxCol2"
+  int PendingMainCol = -1;
+  int PendingAddCol = -1;
+  bool LinkPending = false;
+  bool FillingTabs = false;
+  int HotCol1 = 0, HotRow1 = 0, HotCol2 = 0, HotRow2 = 0;
+  int ShownSheet1 = 0, ShownSheet2 = 0;
+
+  // Controls.
+  QFrame *WindowPanel, *CommonLeftPanel, *BaseFilePanel, *AddFilePanel, *IndexPanel;
+  QFrame *BothF1Panel, *F1Panel1, *F1Panel2;
+  QLabel *MainLabel, *AddLabel, *LinksLabel, *FileNamePanel1, *FileNamePanel2;
+  QPushButton *FileChoiseButton1, *FileChoiseButton2, *SheetButton1, *SheetButton2;
+  QPushButton *TitleRowButton1, *FirstRowButton1, *TitleRowButton2;
+  QLabel *SheetPanel1, *SheetPanel2, *TitleRowPanel1, *FirstRowPanel1, *TitleRowPanel2;
+  QPushButton *PlusButton, *MinusButton, *OKButton;
+  QToolButton* HelpButton;
+  QListWidget* indexlb;
+  QCheckBox* case_snes_cb;
+  PreviewGrid *Grid1, *Grid2;
+  QTabBar *TabSet1, *TabSet2;
+
+  // Handlers.
+  void FileChoiseButton1Click();
+  void FileChoiseButton2Click();
+  void SheetButton1Click();
+  void SheetButton2Click();
+  // Returns whether the change to tab n is allowed.
+  bool TabSet1Change(int n);
+  bool TabSet2Change(int n);
+  void TitleRowButton1Click();
+  void FirstRowButton1Click();
+  void TitleRowButton2Click();
+  void PlusButtonClick();
+  void MinusButtonClick();
+  void case_snes_cbClick();
+  void HelpButtonClick();
+  void OKButtonClick() { accept(); }
+  void Grid1MouseDown(int x, int y);
+  void Grid2MouseDown(int x, int y);
+  void Grid1MouseMove(int x, int y);
+  void Grid2MouseMove(int x, int y);
+
+  void RefreshPanels();
+  void ClearPendingLink();
+  // The cell under a point of a grid: (column, row), -1 where the point is off the grid.
+  static QPoint HitTest(const PreviewGrid& grid, int x, int y);
+  // What a grid cell shows besides the sheet: marks and a header label.
+  struct Decoration {
+    unsigned marks = 0;
+    QString label;
+  };
+  Decoration Decorate(bool main, int c, int r) const;
+
+  // The grid rows for a sheet of `rowCount` used rows.
+  static int GridRows(int rowCount) { return rowCount < 2 ? 2 : rowCount + 2; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;  // FormResize
+
+ private:
+  void FormCreate();
+  void BuildWindow();
+  void OpenTable(bool main);
+  void ConfirmSheet(bool main);
+  void StartRowChoice(bool main, int& parameter, const QString& mode);
+  void ChangeTab(QTabBar* tabs, int n);
+  void Note(const QString& text);
+  int ShownColCount(bool main) const;
+  void DrawGridCell(bool main, QPainter& painter, const QRect& rect, int c, int r);
+  void SelectTab(QTabBar* tabs, int index);
+  void FillTabs(QTabBar* tabs, int book);
+  void AppendPendingLink();
+
+  TFMain& main_;
+  int previousTab1_ = -1, previousTab2_ = -1;
+};
+
+}  // namespace gui

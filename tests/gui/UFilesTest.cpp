@@ -1,0 +1,337 @@
+// The setup window driven as a user would: buttons, tabs and clicks on grid pixels.
+#include "gui/UFiles.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+
+#include "gui/GuiTesting.hpp"
+#include "gui/PreviewGrid.hpp"
+#include "gui/UMain.hpp"
+#include "office/uOpenOffice.hpp"
+#include "support/FakeOffice.hpp"
+
+namespace {
+
+using gui::TFFiles;
+
+std::string Url(const std::string& name) {
+  return office::FileNameToUrl("/data/" + name);
+}
+
+class SetupWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    // main.ods: "Orders" A..E x 7 rows, "Notes" 1 row, "Two" 2 rows. add.ods: "Customers"
+    // A..C x 4 rows.
+    fake::Workbook main = fake::Workbook::WithSheets({"Orders", "Notes", "Two"});
+    for (int r = 0; r < 7; ++r)
+      for (int c = 0; c < 5; ++c) main[0].At(c, r).text = "m" + std::to_string(r);
+    main[1].At(0, 0).text = "note";
+    main[2].At(0, 1).text = "two";
+    office.files[Url("main.ods")] = main;
+    fake::Workbook add = fake::Workbook::WithSheets({"Customers"});
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 3; ++c) add[0].At(c, r).text = "a" + std::to_string(r);
+    office.files[Url("add.ods")] = add;
+    Open();
+  }
+
+  void Open() {
+    owned = std::make_unique<TFFiles>(main);
+    files = owned.get();
+    files->show();
+  }
+  void Reopen() {
+    owned.reset();
+    Open();
+  }
+
+  void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+  void ClickCell(gui::PreviewGrid* grid, int col, int row,
+                 Qt::MouseButton button = Qt::LeftButton) {
+    const QRect cell = grid->CellRect(col, row);
+    ASSERT_FALSE(cell.isEmpty()) << col << "," << row;
+    QTest::mouseClick(grid->viewport(), button, {}, cell.center());
+  }
+  void OpenMain() {
+    dialogs.openAnswers.push_back("/data/main.ods");
+    Click(files->FileChoiseButton1);
+  }
+  void OpenAdd() {
+    dialogs.openAnswers.push_back("/data/add.ods");
+    Click(files->FileChoiseButton2);
+  }
+  // Both tables open with their first sheets confirmed.
+  void Prepared() {
+    OpenMain();
+    OpenAdd();
+    Click(files->SheetButton1);
+    ClickCell(files->Grid1, 1, 1);
+    Click(files->SheetButton2);
+    ClickCell(files->Grid2, 1, 1);
+  }
+  void AddLink(int mainCol, int addCol) {
+    Click(files->PlusButton);
+    ClickCell(files->Grid1, mainCol + 1, 1);
+    ClickCell(files->Grid2, addCol + 1, 1);
+  }
+  QStringList Lines() const {
+    QStringList lines;
+    for (int i = 0; i < files->indexlb->count(); ++i) lines << files->indexlb->item(i)->text();
+    return lines;
+  }
+  merge::MergeRun& P() { return *main.Merge; }
+
+  fake::FakeOffice office;
+  gui_testing::FakeDialogs dialogs;
+  gui::TFMain main{office, dialogs};
+  std::unique_ptr<TFFiles> owned;
+  TFFiles* files = nullptr;  // the window under test
+};
+
+TEST_F(SetupWindow, StartsEmptyWithWhatIsMissingInBold) {
+  EXPECT_EQ(files->windowTitle(), "Tabloom");
+  EXPECT_EQ(files->case_snes_cb->text(), "case sensitive");
+  EXPECT_TRUE(files->case_snes_cb->isChecked());
+  EXPECT_TRUE(files->FileChoiseButton1->font().bold());
+  EXPECT_TRUE(files->SheetButton1->font().bold());
+  EXPECT_FALSE(files->TitleRowButton1->font().bold());
+  EXPECT_EQ(files->Grid1->ColCount(), 257);
+  EXPECT_EQ(files->Grid1->RowCount(), 65536);
+  EXPECT_EQ(files->TabSet1->count(), 0);
+}
+
+TEST_F(SetupWindow, OpeningTheMainTableShowsItsSheets) {
+  OpenMain();
+  EXPECT_EQ(dialogs.openFilters.at(0), "ods|*.ods");
+  EXPECT_EQ(P().MainFile, "/data/main.ods");
+  EXPECT_EQ(files->FileNamePanel1->text(), "/data/main.ods");
+  ASSERT_EQ(files->TabSet1->count(), 3);
+  EXPECT_EQ(files->TabSet1->tabText(1), "Notes");
+  EXPECT_EQ(files->TabSet1->currentIndex(), 0);
+  EXPECT_EQ(files->ShownSheet1, 0);
+  EXPECT_EQ(files->Grid1->RowCount(), 9);  // 7 used rows + 2
+  EXPECT_EQ(P().MainSheet, -1);
+  EXPECT_FALSE(files->FileChoiseButton1->font().bold());
+  // Previewing: tabs switch freely while no sheet is confirmed.
+  files->TabSet1->setCurrentIndex(1);
+  EXPECT_EQ(files->ShownSheet1, 1);
+  EXPECT_EQ(files->Grid1->RowCount(), 2);  // one used row
+  files->TabSet1->setCurrentIndex(2);
+  EXPECT_EQ(files->Grid1->RowCount(), 4);  // two used rows
+  EXPECT_EQ(P().MainSheet, -1);
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(SetupWindow, AFileThatCannotBeOpenedLeavesTheTableEmpty) {
+  dialogs.openAnswers.push_back("/data/missing.ods");
+  Click(files->FileChoiseButton1);
+  EXPECT_EQ(P().MainFile, "");
+  EXPECT_EQ(P().MainBook, -1);
+  EXPECT_EQ(files->TabSet1->count(), 0);
+  EXPECT_TRUE(dialogs.messages.empty());
+  Click(files->FileChoiseButton1);  // cancelled: nothing happens
+  EXPECT_EQ(P().MainFile, "");
+}
+
+TEST_F(SetupWindow, SheetsAreConfirmedByTabOrByClickAndThenHeld) {
+  Click(files->SheetButton1);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "File not opened");
+  EXPECT_EQ(dialogs.messages[0].caption, "Note");
+
+  OpenMain();
+  Click(files->SheetButton1);
+  EXPECT_EQ(files->ClickMode, "Sheet1");
+  EXPECT_EQ(files->SheetPanel1->text(), "?");
+  files->TabSet1->setCurrentIndex(1);  // a tab confirms at once
+  EXPECT_EQ(P().MainSheet, 1);
+  EXPECT_EQ(P().AddThereColumn, 1 + 2);
+  EXPECT_EQ(files->SheetPanel1->text(), "Notes");
+  EXPECT_EQ(files->ClickMode, "");
+
+  files->TabSet1->setCurrentIndex(0);  // held: refused
+  EXPECT_EQ(dialogs.messages.back().text, "Press Sheet Button first");
+  EXPECT_EQ(files->TabSet1->currentIndex(), 1);
+  EXPECT_EQ(P().MainSheet, 1);
+
+  Click(files->SheetButton1);
+  files->TabSet1->setCurrentIndex(0);
+  EXPECT_EQ(P().MainSheet, 0);
+  EXPECT_EQ(P().AddThereColumn, 5 + 2);  // A..E: copies begin in G
+
+  Click(files->SheetButton1);
+  ClickCell(files->Grid1, 3, 3, Qt::RightButton);  // any button, anywhere: the shown sheet
+  EXPECT_EQ(P().MainSheet, 0);
+  EXPECT_EQ(files->ClickMode, "");
+  EXPECT_TRUE(files->Decorate(true, 0, 0).marks & 1u);  // the corner dot
+}
+
+TEST_F(SetupWindow, RowsAreChosenByClicksAndTheHeaderMeansNone) {
+  files->TitleRowButton1->click();
+  EXPECT_EQ(dialogs.messages.back().text, "You need open the file and select the sheet first");
+  OpenMain();
+  files->TitleRowButton1->click();
+  EXPECT_EQ(dialogs.messages.back().text, "Please select the sheet first");
+  files->TitleRowButton2->click();
+  EXPECT_EQ(dialogs.messages.back().text, "You need open the file and select the sheet first");
+
+  Prepared();
+  Click(files->TitleRowButton1);
+  EXPECT_EQ(files->TitleRowPanel1->text(), "?");
+  ClickCell(files->Grid1, 2, 5);
+  EXPECT_EQ(P().MainTitleRow, 4);
+  EXPECT_EQ(files->TitleRowPanel1->text(), "5");
+  Click(files->TitleRowButton1);
+  ClickCell(files->Grid1, 2, 0);
+  EXPECT_EQ(P().MainTitleRow, -1);
+  EXPECT_EQ(files->TitleRowPanel1->text(), "");
+
+  Click(files->FirstRowButton1);
+  ClickCell(files->Grid1, 1, 2);
+  EXPECT_EQ(P().MainFirstRow, 1);
+  EXPECT_EQ(files->Decorate(true, 0, 2).label, "Data Begin");
+  Click(files->TitleRowButton1);
+  ClickCell(files->Grid1, 1, 2);
+  EXPECT_EQ(files->Decorate(true, 0, 2).label, "Title");  // both: "Title"
+  Click(files->TitleRowButton2);
+  ClickCell(files->Grid2, 1, 1);
+  EXPECT_EQ(P().AddTitleRow, 0);
+  EXPECT_EQ(files->Decorate(false, 0, 1).label, "Title");
+  // Without a mode, clicks change nothing.
+  ClickCell(files->Grid1, 1, 6);
+  EXPECT_EQ(P().MainTitleRow, 1);
+}
+
+TEST_F(SetupWindow, LinksAreAddedRemovedAndTheirSlotsReused) {
+  Prepared();
+  Click(files->PlusButton);
+  EXPECT_FALSE(files->MinusButton->isEnabled());
+  EXPECT_EQ(Lines(), QStringList{"?  ->  ?"});
+  ClickCell(files->Grid1, 1, 1);
+  EXPECT_EQ(Lines(), QStringList{"A  ->  ?"});
+  EXPECT_EQ(files->Decorate(true, 1, 0).label, "Link ?");
+  ClickCell(files->Grid2, 2, 3);
+  EXPECT_TRUE(files->MinusButton->isEnabled());
+  AddLink(2, 2);  // C -> C
+  AddLink(4, 0);  // E -> A
+  EXPECT_EQ(Lines(), (QStringList{"A  ->  B", "C  ->  C", "E  ->  A"}));
+  EXPECT_EQ(P().LinkCount, 3);
+
+  files->indexlb->setCurrentRow(1);
+  Click(files->MinusButton);
+  ASSERT_EQ(P().Links.size(), 3u);
+  EXPECT_EQ(P().LinkCount, 2);
+  EXPECT_EQ(P().Links[1].MainCol, 4);
+  EXPECT_TRUE(P().Links[2].Deleted);
+  EXPECT_EQ(Lines(), (QStringList{"A  ->  B", "E  ->  A"}));
+  EXPECT_EQ(files->Decorate(true, 5, 0).label, "Link 2");
+
+  AddLink(5, 1);  // F -> B reuses the spare slot
+  EXPECT_EQ(P().Links.size(), 3u);
+  EXPECT_FALSE(P().Links[2].Deleted);
+  AddLink(0, 0);  // a second link on A: the higher number labels it
+  EXPECT_EQ(P().Links.size(), 4u);
+  EXPECT_EQ(files->Decorate(true, 1, 0).label, "Link 4");
+}
+
+TEST_F(SetupWindow, OnlyUsedColumnsAndTheNextOneCanBeLinked) {
+  Prepared();
+  Click(files->PlusButton);
+  ClickCell(files->Grid1, 7, 1);  // G: two right of E, ignored
+  EXPECT_EQ(files->ClickMode, "IdxCol1");
+  ClickCell(files->Grid1, 6, 1);  // F: the first free column, accepted
+  EXPECT_EQ(files->PendingMainCol, 5);
+  ClickCell(files->Grid2, 5, 1);  // E of a three-column sheet: ignored
+  EXPECT_EQ(files->ClickMode, "IdxCol2");
+  ClickCell(files->Grid2, 0, 2);  // the row-number column cancels
+  EXPECT_EQ(files->ClickMode, "");
+  EXPECT_FALSE(files->LinkPending);
+  EXPECT_EQ(P().LinkCount, 0);
+  EXPECT_TRUE(files->MinusButton->isEnabled());
+
+  Click(files->PlusButton);
+  Click(files->TitleRowButton1);  // a row button drops the link under way
+  EXPECT_FALSE(files->LinkPending);
+  EXPECT_TRUE(Lines().isEmpty());
+  EXPECT_TRUE(files->MinusButton->isEnabled());
+}
+
+TEST_F(SetupWindow, ReopeningShowsEverythingAgain) {
+  Prepared();
+  Click(files->FirstRowButton1);
+  ClickCell(files->Grid1, 1, 2);
+  AddLink(0, 1);
+  files->case_snes_cb->click();
+  EXPECT_FALSE(P().CaseSensitive);
+  Click(files->OKButton);
+  EXPECT_FALSE(files->isVisible());
+
+  Reopen();
+  EXPECT_EQ(files->FileNamePanel1->text(), "/data/main.ods");
+  EXPECT_EQ(files->FileNamePanel2->text(), "/data/add.ods");
+  EXPECT_EQ(files->SheetPanel1->text(), "Orders");
+  EXPECT_EQ(files->SheetPanel2->text(), "Customers");
+  EXPECT_EQ(files->TabSet1->currentIndex(), 0);
+  EXPECT_EQ(files->FirstRowPanel1->text(), "2");
+  EXPECT_EQ(Lines(), QStringList{"A  ->  B"});
+  EXPECT_FALSE(files->case_snes_cb->isChecked());
+  EXPECT_FALSE(files->FileChoiseButton1->font().bold());
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(SetupWindow, NewFilesResetTheirTablesParameters) {
+  Prepared();
+  Click(files->FirstRowButton1);
+  ClickCell(files->Grid1, 1, 2);
+  AddLink(0, 0);
+  OpenAdd();  // the add sheet and title go; links stay until the add sheet is chosen
+  EXPECT_EQ(P().AddSheet, -1);
+  EXPECT_EQ(P().LinkCount, 1);
+  Click(files->SheetButton2);
+  EXPECT_EQ(P().LinkCount, 0);
+  OpenMain();  // the main sheet, rows, copy column and links go
+  EXPECT_EQ(P().MainSheet, -1);
+  EXPECT_EQ(P().MainFirstRow, -1);
+  EXPECT_EQ(P().AddThereColumn, -1);
+  EXPECT_TRUE(P().Links.empty());
+}
+
+TEST_F(SetupWindow, TheMainWindowTestsTheSetupWhenItCloses) {
+  owned.reset();
+  gui_testing::WhenModal([](QWidget* modal) { static_cast<TFFiles*>(modal)->OKButtonClick(); });
+  QTest::mouseClick(main.FilesButton, Qt::LeftButton);
+  EXPECT_EQ(main.OKLabel->text(), "Not all the parameters are specified");
+  EXPECT_FALSE(main.StartButton->isEnabled());
+
+  gui_testing::WhenModal([this](QWidget* modal) {
+    files = static_cast<TFFiles*>(modal);  // drive the window the main window shows
+    Prepared();
+    Click(files->FirstRowButton1);
+    ClickCell(files->Grid1, 1, 2);
+    AddLink(0, 0);
+    files->OKButtonClick();
+  });
+  QTest::mouseClick(main.FilesButton, Qt::LeftButton);
+  EXPECT_TRUE(main.StartButton->isEnabled());
+}
+
+TEST(HitTest, PointsOnGridLinesBelongAboveAndLeft) {
+  gui::PreviewGrid grid;
+  grid.SetRowCount(100);
+  EXPECT_EQ(TFFiles::HitTest(grid, 0, 0), QPoint(-1, -1));
+  EXPECT_EQ(TFFiles::HitTest(grid, 10, 10), QPoint(0, 0));
+  EXPECT_EQ(TFFiles::HitTest(grid, 75, 21), QPoint(0, 0));  // on the lines
+  EXPECT_EQ(TFFiles::HitTest(grid, 76, 22), QPoint(1, 1));
+  EXPECT_EQ(TFFiles::HitTest(grid, 151, 43), QPoint(2, 2));
+  grid.SetTopRow(50);
+  EXPECT_EQ(TFFiles::HitTest(grid, 76, 22), QPoint(1, 50));
+}
+
+}  // namespace
