@@ -1,0 +1,73 @@
+// Renders Tabloom's windows to PNG files with the example workbooks set up, for the README:
+//   tabloom_screenshots OUTPUT_FOLDER   (run it under a display, e.g. xvfb-run)
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QTabBar>
+#include <QThread>
+#include <cstdio>
+
+#include "gui/Dialogs.hpp"
+#include "gui/PreviewGrid.hpp"
+#include "gui/UAbout.hpp"
+#include "gui/UFiles.hpp"
+#include "gui/UMain.hpp"
+
+namespace {
+
+void Settle() {
+  for (int i = 0; i < 20; ++i) {
+    QApplication::processEvents();
+    QThread::msleep(10);
+  }
+}
+
+bool Save(QWidget& window, const QString& file) {
+  Settle();
+  const bool ok = window.grab().save(file);
+  std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(file));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QDir out(argc > 1 ? argv[1] : "docs");
+  const QString examples = QString(TABLOOM_SOURCE_DIR) + "/examples/";
+  gui::QtDialogs dialogs;
+  gui::TFMain window(automation::SystemFactory(), dialogs);
+  if (window.Terminating) return 4;
+  window.show();
+
+  // The setup a user would make on the examples: orders by customer, titles in row 1.
+  merge::MergeRun& m = *window.Merge;
+  m.MainFile = (examples + "orders.ods").toStdString();
+  m.MainBook = window.Store->OpenBook(m.MainFile);
+  m.AddFile = (examples + "customers.ods").toStdString();
+  m.AddBook = window.Store->OpenBook(m.AddFile);
+  if (m.MainBook < 0 || m.AddBook < 0) return 3;
+  m.MainSheet = m.AddSheet = 0;
+  m.MainTitleRow = m.AddTitleRow = 0;
+  m.MainFirstRow = 1;
+  m.AddThereColumn =
+      window.Store->Books[static_cast<std::size_t>(m.MainBook)].SheetList[0].ColCount + 2;
+  m.Links = {{1, 0, false}};
+  m.LinkCount = 1;
+  m.CaseSensitive = false;
+
+  bool ok = true;
+  window.ShowSetup = [&](gui::TFMain& main) {
+    gui::TFFiles files(main);
+    files.show();
+    // A link being defined, to show its marks too.
+    files.HotCol1 = 3;
+    ok &= Save(files, out.filePath("setup.png"));
+  };
+  window.FilesButtonClick();
+  ok &= Save(window, out.filePath("main.png"));
+  gui::TFAbout about(window);
+  about.show();
+  ok &= Save(about, out.filePath("about.png"));
+  return ok ? 0 : 1;
+}
