@@ -9,6 +9,7 @@
 
 #include "gui/Dialogs.hpp"
 #include "gui/PreviewGrid.hpp"
+#include "gui/ProgramIcon.hpp"
 #include "gui/UAbout.hpp"
 #include "gui/UFiles.hpp"
 #include "gui/UMain.hpp"
@@ -69,5 +70,6 @@ int main(int argc, char** argv) {
   gui::TFAbout about(window);
   about.show();
   ok &= Save(about, out.filePath("about.png"));
+  ok &= gui::ProgramPixmap(128).save(out.filePath("tabloom.png"));
   return ok ? 0 : 1;
 }
