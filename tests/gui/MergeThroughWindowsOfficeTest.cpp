@@ -1,0 +1,95 @@
+// A whole merge through the windows, against the real office: set up by clicks, started,
+// and the result file read back.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "gui/GuiTesting.hpp"
+#include "gui/PreviewGrid.hpp"
+#include "gui/UFiles.hpp"
+#include "gui/UMain.hpp"
+#include "support/OfficeTesting.hpp"
+
+namespace {
+
+using namespace office_testing;
+
+void ClickCell(gui::PreviewGrid* grid, int col, int row) {
+  QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(col, row).center());
+}
+
+TEST(MergeThroughWindows, ClickedSetupAndStartWriteTheResult) {
+  TempDir dir;
+  const std::string main = dir / "orders.ods", add = dir / "customers.ods";
+  MakeWorkbook(main, {{"Orders",
+                       {{0, 0, "Order", {}, {}},
+                        {1, 0, "Customer", {}, {}},
+                        {0, 1, "", 1001.0, {}},
+                        {1, 1, "C-17", {}, {}},
+                        {0, 2, "", 1002.0, {}},
+                        {1, 2, "c-03 ", {}, {}}}}});
+  MakeWorkbook(add, {{"Customers",
+                      {{0, 0, "ID", {}, {}},
+                       {1, 0, "Name", {}, {}},
+                       {0, 1, "C-03", {}, {}},
+                       {1, 1, "Åsa", {}, {}},
+                       {0, 2, "C-17", {}, {}},
+                       {1, 2, "Chloé", {}, {}}}}});
+
+  gui_testing::FakeDialogs dialogs;
+  auto window = std::make_unique<gui::TFMain>(SharedOffice(), dialogs);
+  ASSERT_FALSE(window->Terminating);
+  dialogs.openAnswers = {QString::fromStdString(main), QString::fromStdString(add)};
+  gui_testing::WhenModal([](QWidget* modal) {
+    auto* files = static_cast<gui::TFFiles*>(modal);
+    files->FileChoiseButton1->click();
+    files->FileChoiseButton2->click();
+    files->SheetButton1->click();
+    ClickCell(files->Grid1, 1, 1);
+    files->SheetButton2->click();
+    ClickCell(files->Grid2, 1, 1);
+    files->TitleRowButton1->click();
+    ClickCell(files->Grid1, 1, 1);
+    files->FirstRowButton1->click();
+    ClickCell(files->Grid1, 1, 2);
+    files->TitleRowButton2->click();
+    ClickCell(files->Grid2, 1, 1);
+    files->PlusButton->click();
+    ClickCell(files->Grid1, 2, 1);  // B
+    ClickCell(files->Grid2, 1, 1);  // A
+    files->case_snes_cb->click();   // case-free
+    files->OKButton->click();
+  });
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  ASSERT_TRUE(window->StartButton->isEnabled()) << window->OKLabel->text().toStdString();
+
+  const std::string target = dir / "result.ods";
+  dialogs.saveAnswers.push_back(QString::fromStdString(target));
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  EXPECT_EQ(window->OKLabel->text(), "Done");
+  EXPECT_TRUE(dialogs.messages.empty());
+  window.reset();
+
+  office::TOOCalc calc(SharedOffice());
+  calc.Connect(true);
+  calc.LoadDocument(target, office::loHidden, 0);
+  office::TOOCalcSheet& sheet = calc.Sheets().SheetByIndex(0);
+  EXPECT_EQ(sheet.SheetName(), "Orders");
+  const std::vector<std::vector<std::string>> expected = {
+      {"ID", "Name"}, {"C-17", "Chloé"}, {"C-03", "Åsa"}};
+  for (std::int32_t r = 0; r < 3; ++r)
+    for (std::int32_t c = 0; c < 2; ++c)  // two columns + 2: from D
+      EXPECT_EQ(sheet.CellAt(3 + c, r).ReadString(),
+                expected[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]);
+  calc.Document.Call("close", true);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  return RunOfficeTests(argc, argv);
+}
