@@ -2,9 +2,17 @@
 // and the result file read back.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <signal.h>
+
+#include <algorithm>
 
 #include "gui/GuiTesting.hpp"
 #include "gui/PreviewGrid.hpp"
@@ -84,6 +92,71 @@ TEST(MergeThroughWindows, ClickedSetupAndStartWriteTheResult) {
       EXPECT_EQ(sheet.CellAt(3 + c, r).ReadString(),
                 expected[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]);
   calc.Document.Call("close", true);
+}
+
+TEST(MergeThroughWindows, AnOfficeThatDiesMidRunEndsTheRunAndLeavesTheWindowUsable) {
+  TempDir dir;
+  const std::string main = dir / "main.fods", add = dir / "add.fods";
+  SheetSpec m{"Main", {}}, a{"Add", {}};
+  for (int r = 0; r < 2000; ++r) {
+    m.cells.push_back({0, r, "K" + std::to_string(r), {}, {}});
+    a.cells.push_back({0, r, "K" + std::to_string(r), {}, {}});
+    a.cells.push_back({1, r, "v" + std::to_string(r), {}, {}});
+  }
+  WriteFlatOds(main, {m});
+  WriteFlatOds(add, {a});
+
+  gui_testing::FakeDialogs dialogs;
+  const auto before = ChildOfficePids();
+  auto window = std::make_unique<gui::TFMain>(automation::SystemFactory(), dialogs);
+  std::vector<pid_t> office;
+  for (pid_t pid : ChildOfficePids())
+    if (std::find(before.begin(), before.end(), pid) == before.end()) office.push_back(pid);
+  ASSERT_EQ(office.size(), 1u);
+
+  merge::MergeRun& p = *window->Merge;
+  p.MainFile = main;
+  p.MainBook = window->Store->OpenBook(main);
+  p.AddFile = add;
+  p.AddBook = window->Store->OpenBook(add);
+  p.MainSheet = p.AddSheet = 0;
+  p.MainFirstRow = 0;
+  p.AddThereColumn = 3;
+  p.Links = {{0, 0, false}};
+  p.LinkCount = 1;
+  window->ShowSetup = nullptr;
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  ASSERT_TRUE(window->StartButton->isEnabled());
+
+  // Once the run is well under way, its office dies.
+  QTimer killer;
+  QObject::connect(&killer, &QTimer::timeout, [&] {
+    if (window->Running() && window->pb->value() > 200) {
+      ::kill(office[0], SIGKILL);
+      killer.stop();
+    }
+  });
+  killer.start(5);
+  dialogs.saveAnswers.push_back(QString::fromStdString(dir / "result.ods"));
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  killer.stop();
+
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, "File is locked\r\nby another application");
+  EXPECT_FALSE(window->StartButton->isEnabled());  // the main table is gone with the office
+  EXPECT_TRUE(window->FilesButton->isEnabled());
+  EXPECT_TRUE(window->OKLabel->text().startsWith("The main table could not be loaded again"));
+
+  bool aboutShown = false;
+  gui_testing::WhenModal([&](QWidget* modal) {
+    aboutShown = modal->windowTitle() == "About Tabloom";
+    static_cast<QDialog*>(modal)->accept();
+  });
+  QTest::mouseClick(window->AboutButton, Qt::LeftButton);
+  EXPECT_TRUE(aboutShown);
+  EXPECT_TRUE(window->close());
+  window.reset();
+  EXPECT_FALSE(fs::exists("/proc/" + std::to_string(office[0]) + "/exe"));
 }
 
 }  // namespace
