@@ -15,6 +15,9 @@
 #include "gui/ProgramIcon.hpp"
 #include "gui/UAbout.hpp"
 #include "gui/UFiles.hpp"
+#include "gui/UUpdate.hpp"
+#include "gui/UUpdateCheckThread.hpp"
+#include "update/UpdateCheck.hpp"
 
 #ifndef TABLOOM_WEB_HOST
 #define TABLOOM_WEB_HOST "www.quernby.example"
@@ -58,6 +61,13 @@ TFMain::TFMain(automation::ObjectFactory& factory, Dialogs& dialogs, QWidget* pa
 }
 
 TFMain::~TFMain() {
+  // The update check must not reach a window that is gone: cancel it, answer its waiting
+  // calls (they now do nothing), and give it a moment to end.
+  updateCancel_->store(true);
+  for (int i = 0; UpdateThread && UpdateThread->isRunning() && i < 150; ++i) {
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    UpdateThread->wait(20);
+  }
   // The engine refers to the store; both go before the office connection's end.
   Merge.reset();
   Store.reset();
@@ -127,14 +137,33 @@ void TFMain::FormCreate() {
   ProgramVersion = "1.0.7";
   QApplication::setApplicationName(ProgramTitle);
   UpdateAnswer.clear();
+  // An administrator (or a test) may point the check elsewhere: host or host:port.
+  if (const QString host = qEnvironmentVariable("TABLOOM_UPDATE_HOST"); !host.isNull()) {
+    UpdateHost = host.section(':', 0, 0);
+    if (host.contains(':')) UpdatePort = host.section(':', 1).toInt();
+  }
   LockedMessage = "File is locked\r\nby another application";
   IllegalTargetMessage = "Illegal target file name";
   ReadyMessage = "Everything is OK, press Start Button\r\nto continue";
   OKLabel->clear();
+  StartUpdateCheck();
   setWindowTitle(ProgramTitle);
   NoOfficeMessage =
       "To use the " + ProgramTitle + "\r" + "\n" + "you must have Open Office installed on your PC";
   CreateStore();
+}
+
+void TFMain::StartUpdateCheck() {
+  UpdateThread = new TUpdateCheckThread(*this, updateCancel_);
+  UpdateThread->start(QThread::LowPriority);
+}
+
+void TFMain::UpdateAnswerReceived() {
+  if (UpdateAnswer.isEmpty()) return;
+  UpdateAnswer = QString::fromStdString(update::ExtractMarkup(UpdateAnswer.toStdString()));
+  if (!update::OfferUpdate(UpdateAnswer.toStdString(), ProgramVersion.toStdString())) return;
+  TFUpdate offer(*this);
+  offer.exec();
 }
 
 void TFMain::CreateStore() {

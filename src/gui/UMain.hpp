@@ -2,8 +2,10 @@
 // engine) and the product texts; "Select Files", "Start", "About" and "?".
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -20,6 +22,7 @@ class QToolButton;
 namespace gui {
 
 class Dialogs;
+class TUpdateCheckThread;
 
 class TFMain : public QWidget {
   Q_OBJECT
@@ -40,6 +43,8 @@ class TFMain : public QWidget {
   // Product texts.
   QString WebSite, DetailsPage, DownloadPage, CompanyName, ProgramTitle, ProgramVersion;
   QString UpdateHost, UpdatePath, UpdateAnswer;
+  int UpdatePort = 80;
+  QPointer<TUpdateCheckThread> UpdateThread;  // frees itself when it ends
   QString LockedMessage, IllegalTargetMessage, ReadyMessage, NoOfficeMessage;
   static const QString NotAllParametersMessage;
   static const QString SetupAgainMessage;
@@ -58,6 +63,9 @@ class TFMain : public QWidget {
   void StartButtonClick();
   void AboutButtonClick();
   void HelpButtonClick();
+  // The update thread's answer is in UpdateAnswer: offer the download when it names another
+  // version. Runs on the main thread; every failure is silent.
+  void UpdateAnswerReceived();
   bool MainParamsComplete() const { return Merge->MainParamsComplete(); }
   bool AddParamsComplete() const { return Merge->AddParamsComplete(); }
   static QString ColumnLetters(int column);
@@ -76,7 +84,10 @@ class TFMain : public QWidget {
 
   automation::ObjectFactory& factory_;
   Dialogs& dialogs_;
+  void StartUpdateCheck();
+
   bool running_ = false;
+  std::shared_ptr<std::atomic<bool>> updateCancel_ = std::make_shared<std::atomic<bool>>(false);
   QString lastTarget_;
   qint64 lastRepaint_ = 0;
 };

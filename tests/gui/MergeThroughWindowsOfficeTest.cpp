@@ -18,6 +18,7 @@
 #include "gui/PreviewGrid.hpp"
 #include "gui/UFiles.hpp"
 #include "gui/UMain.hpp"
+#include "support/LoopbackHttpServer.hpp"
 #include "support/OfficeTesting.hpp"
 
 namespace {
@@ -163,6 +164,8 @@ TEST(MergeThroughWindows, AnOfficeThatDiesMidRunEndsTheRunAndLeavesTheWindowUsab
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qputenv("TABLOOM_UPDATE_HOST",
+          "127.0.0.1:" + QByteArray::number(testing_http::LoopbackHttpServer::RefusedPort()));
   QApplication app(argc, argv);
   return RunOfficeTests(argc, argv);
 }
