@@ -90,6 +90,8 @@ MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
       firstRowGiven = true;
     } else if (a == "--ignore-case") {
       o.ignoreCase = true;
+    } else if (a == "--exact-calls") {
+      o.exactCalls = true;
     } else if (a.size() > 1 && a[0] == '-') {
       throw UsageError("Unknown option " + a + ".");
     } else {
@@ -185,6 +187,7 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
   for (const auto& [mainCol, addCol] : options.links) run.Links.push_back({mainCol, addCol, false});
   run.LinkCount = static_cast<std::int32_t>(run.Links.size());
   run.CaseSensitive = !options.ignoreCase;
+  run.ExactCalls = options.exactCalls;
 
   bool ok = false;
   {

@@ -34,6 +34,7 @@ struct MergeOptions {
   std::int32_t addTitleRow = -1;
   std::int32_t firstRow = 0;  // zero-based main data begin
   bool ignoreCase = false;
+  bool exactCalls = false;  // hidden: the cell-by-cell reference run
   bool help = false;
 };
 

@@ -118,24 +118,30 @@ void MergeRun::KeepOnlySheet(std::int32_t book, std::int32_t sheet) {
 
 bool MergeRun::MergeIntoMain(const std::string& target) {
   LastError.clear();
+  addTexts_.clear();
   RowsWalked = RowsMatched = 0;
   bool ok = true;
   try {
     store_.SaveBookAs(MainBook, target);
     KeepOnlySheet(MainBook, MainSheet);
-    if (MainTitleRow >= 0 && AddTitleRow >= 0)
-      store_.CopyRow(AddBook, MainBook, AddSheet, 0, AddTitleRow + 1, MainTitleRow + 1,
-                     AddThereColumn);
+    if (MainTitleRow >= 0 && AddTitleRow >= 0) CopyTitle();
     const std::int32_t rowsMain = RowCount(MainBook, 0);
+    // A copy writes only its own row, after that row's key was read: all keys can be read
+    // before the copies are written.
+    std::vector<std::pair<std::int32_t, std::int32_t>> matches;
     for (std::int32_t r = MainFirstRow; r < rowsMain; ++r) {
       ++RowsWalked;
       if (keyList_ && keyList_->Find(RowDigest(MainBook, 0, r, true))) {
-        store_.CopyRow(AddBook, MainBook, AddSheet, 0, keyList_->GetFound().Row + 1, r + 1,
-                       AddThereColumn);
+        const std::int32_t addRow = keyList_->GetFound().Row;
+        if (ExactCalls)
+          store_.CopyRow(AddBook, MainBook, AddSheet, 0, addRow + 1, r + 1, AddThereColumn);
+        else
+          matches.emplace_back(r, addRow);
         ++RowsMatched;
       }
       Step();
     }
+    if (!ExactCalls) CopyRows(matches);
     store_.SaveBook(MainBook);
     store_.CloseBook(MainBook);
   } catch (const std::exception& e) {
@@ -145,6 +151,7 @@ bool MergeRun::MergeIntoMain(const std::string& target) {
     LastError = "unknown failure";
     ok = false;
   }
+  addTexts_ = {};  // the add rows' texts are needed only while writing
   // Success or not, the next run starts from the untouched main table.
   if (!ok) {
     try {
@@ -155,6 +162,64 @@ bool MergeRun::MergeIntoMain(const std::string& target) {
   }
   MainBook = store_.OpenBook(MainFile);
   return ok;
+}
+
+void MergeRun::CopyTitle() {
+  if (ExactCalls) {
+    store_.CopyRow(AddBook, MainBook, AddSheet, 0, AddTitleRow + 1, MainTitleRow + 1,
+                   AddThereColumn);
+  } else {
+    CopyRows({{MainTitleRow, AddTitleRow}});
+  }
+}
+
+const std::vector<std::string>& MergeRun::AddRowTexts(std::int32_t row, std::int32_t width) {
+  constexpr std::int32_t kReadRows = 10000;  // rows per block read of the add sheet
+  const std::int32_t rows = RowCount(AddBook, AddSheet);
+  if (addTexts_.empty()) {
+    addTexts_.resize(static_cast<std::size_t>(rows) + 1);  // the last: an empty row
+    addTexts_.back().resize(static_cast<std::size_t>(width));
+    addBlocksRead_.assign(static_cast<std::size_t>((rows + kReadRows - 1) / kReadRows), false);
+  }
+  // Rows past the used area read as empty, as a single-row read of them does.
+  if (row < 0 || row >= rows) return addTexts_.back();
+  const auto block = static_cast<std::size_t>(row / kReadRows);
+  if (!addBlocksRead_[block]) {
+    const std::int32_t top = static_cast<std::int32_t>(block) * kReadRows;
+    const std::int32_t bottom = std::min(rows, top + kReadRows) - 1;
+    const automation::VariantArray values =
+        store_.ReadBlock(AddBook, AddSheet, 0, top, width - 1, bottom);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      std::vector<std::string>& line = addTexts_[static_cast<std::size_t>(top) + i];
+      for (const automation::Variant& v : values[i].AsArray())
+        line.push_back(store::clc::ValueText(v));
+    }
+    addBlocksRead_[block] = true;
+  }
+  return addTexts_[static_cast<std::size_t>(row)];
+}
+
+void MergeRun::CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>& pairs) {
+  constexpr std::size_t kWriteRows = 2000;  // rows per block write into the main sheet
+  if (pairs.empty()) return;
+  std::int32_t width = store_.Books.at(static_cast<std::size_t>(AddBook))
+                           .SheetList.at(static_cast<std::size_t>(AddSheet))
+                           .ColCount;
+  if (AddThereColumn + width > 256) width = 256 - AddThereColumn;
+  if (width <= 0) return;
+
+  // Consecutive main rows go out as one block.
+  std::size_t first = 0;
+  while (first < pairs.size()) {
+    std::size_t end = first + 1;
+    while (end < pairs.size() && end - first < kWriteRows &&
+           pairs[end].first == pairs[end - 1].first + 1)
+      ++end;
+    std::vector<std::vector<std::string>> block;
+    for (std::size_t i = first; i < end; ++i) block.push_back(AddRowTexts(pairs[i].second, width));
+    store_.WriteTextBlock(MainBook, 0, AddThereColumn - 1, pairs[first].first, block);
+    first = end;
+  }
 }
 
 bool MergeRun::Run(const std::string& target) {

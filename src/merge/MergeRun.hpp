@@ -51,6 +51,10 @@ class MergeRun {
   std::int32_t LinkCount = 0;
   bool CaseSensitive = true;  // keys compare with letter case unless the user says otherwise
 
+  // The reference run: one office call per copied cell, as described for the window. The
+  // default writes the same cells in blocks.
+  bool ExactCalls = false;
+
   bool MainParamsComplete() const;
   bool AddParamsComplete() const;
 
@@ -82,10 +86,19 @@ class MergeRun {
 
  private:
   void Step();
+  // Copies add rows into main rows ((main row, add row), zero-based, ascending main rows)
+  // with block reads and block writes: the same cells as one CopyRow per pair.
+  void CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>& pairs);
+  void CopyTitle();
   std::int32_t RowCount(std::int32_t book, std::int32_t sheet) const;
+
+  // The add rows as the copies write them, read in blocks as first needed during one merge.
+  const std::vector<std::string>& AddRowTexts(std::int32_t row, std::int32_t width);
 
   store::clc& store_;
   std::unique_ptr<TList> keyList_;
+  std::vector<std::vector<std::string>> addTexts_;
+  std::vector<bool> addBlocksRead_;
   Progress progress_;
   std::int32_t position_ = 0;
   std::int32_t maximum_ = 0;

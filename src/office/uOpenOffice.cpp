@@ -263,6 +263,10 @@ std::int32_t TOOBaseCell::BackColor() {
                                    ((v & 0xFF) << 16));
 }
 
+void TOOCalcCellRange::SetDataArray(const VariantArray& rows) {
+  CellObject.Call("SetDataArray", rows);
+}
+
 VariantArray TOOCalcCellRange::DataArray() {
   return CellObject.Call("GetDataArray").AsArray();
 }

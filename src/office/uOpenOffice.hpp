@@ -117,6 +117,9 @@ class TOOCalcCellRange : public TOOCalcBaseCell {
   // One array per range row, each with one value per column: numbers as doubles, text as
   // strings, empty cells as empty strings.
   VariantArray DataArray();
+  // Writes one array per range row; strings give text cells ("" an empty cell), numbers
+  // number cells.
+  void SetDataArray(const VariantArray& rows);
 };
 
 // The wrappers below are cursors: each request re-points the one child object its parent

@@ -239,6 +239,31 @@ void clc::CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t
         .WriteString(ValueText(values.at(static_cast<std::size_t>(i))));
 }
 
+automation::VariantArray clc::ReadBlock(std::int32_t book, std::int32_t sheet, std::int32_t left,
+                                        std::int32_t top, std::int32_t right,
+                                        std::int32_t bottom) {
+  Use(book);
+  return Office->Sheets().SheetByIndex(sheet).RangeAt(left, top, right, bottom).DataArray();
+}
+
+void clc::WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left,
+                         std::int32_t top, const std::vector<std::vector<std::string>>& rows) {
+  if (rows.empty() || rows.front().empty()) return;
+  automation::VariantArray values;
+  values.reserve(rows.size());
+  for (const auto& row : rows) {
+    automation::VariantArray cells(row.begin(), row.end());
+    values.emplace_back(std::move(cells));
+  }
+  Use(book);
+  const auto width = static_cast<std::int32_t>(rows.front().size());
+  const auto height = static_cast<std::int32_t>(rows.size());
+  Office->Sheets()
+      .SheetByIndex(sheet)
+      .RangeAt(left, top, left + width - 1, top + height - 1)
+      .SetDataArray(values);
+}
+
 bool clc::DeleteSheet(std::int32_t book, std::int32_t sheet) {
   try {
     Use(book);

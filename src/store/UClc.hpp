@@ -50,6 +50,15 @@ class clc {
   void CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t sourceSheet,
                std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
                std::int32_t targetColumn);
+  // The values of a block of cells (zero-based, edges included), one array per row: numbers
+  // as doubles, texts as strings, empty cells as empty strings. Office errors pass.
+  automation::VariantArray ReadBlock(std::int32_t book, std::int32_t sheet, std::int32_t left,
+                                     std::int32_t top, std::int32_t right, std::int32_t bottom);
+  // Writes texts as text cells (an empty text empties the cell) from (left, top), zero-based,
+  // one vector per row, all of one width; the same cells as WriteString one by one.
+  void WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
+                      const std::vector<std::vector<std::string>>& rows);
+
   // Removes the sheet, re-reads the sheet list and stores the book; false on any failure.
   bool DeleteSheet(std::int32_t book, std::int32_t sheet);
   // The text of a cell of the current document by address ("C12"); empty on any error.

@@ -38,6 +38,9 @@ TEST(MergeArguments, RowsAreOneBasedAndTheFirstRowFollowsTheTitle) {
   EXPECT_EQ(o.addTitleRow, 0);
   EXPECT_EQ(o.firstRow, 2);
   EXPECT_TRUE(o.ignoreCase);
+  EXPECT_FALSE(o.exactCalls);
+  EXPECT_TRUE(
+      ParseMergeArguments({"m", "a", "-o", "r", "--link", "A=A", "--exact-calls"}).exactCalls);
   EXPECT_EQ(o.mainSheet, "Data");
   EXPECT_EQ(o.addSheet, "2");
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "support/FakeOffice.hpp"
 
@@ -235,14 +236,71 @@ TEST_F(Merge, TwoRunsInARowGiveTheSameResult) {
 
 TEST_F(Merge, AFailedMergeReloadsTheMainTable) {
   Prepared();
-  office.FailOn("SetString", 1, 5);
+  office.FailOn("SetDataArray", 1, 1);  // the title goes out, the data rows do not
   EXPECT_FALSE(run.Run("/out/result.ods"));
-  EXPECT_NE(run.LastError.find("SetString"), std::string::npos);
+  EXPECT_NE(run.LastError.find("SetDataArray"), std::string::npos);
   EXPECT_FALSE(run.MainBookLost());
   EXPECT_EQ(store.Books[static_cast<std::size_t>(run.MainBook)].SheetList.size(), 3u);
   EXPECT_EQ(run.KeyList(), nullptr);
   ASSERT_TRUE(run.Run("/out/result.ods"));  // and a further run works
   EXPECT_EQ(Text(Result(), 4, 4), "Köln");
+}
+
+// The block run and the cell-by-cell reference write the same cells.
+TEST_F(Merge, BothWaysOfCopyingWriteTheSameCells) {
+  fake::Workbook& add = office.files[Url("add.ods")];
+  add[0].At(0, 4).text = "abc";  // a duplicate key
+  add[0].At(1, 4).number = 3.5;
+  add[0].At(2, 6).number = 1e20;  // a row past the main rows, numbers to convert
+  fake::Workbook& main = office.files[Url("main.ods")];
+  for (int r = 5; r < 12; ++r) main[1].At(0, r).text = r % 2 ? "x" : "ABC";
+  struct Case {
+    bool caseSensitive;
+    int mainTitle, addTitle, there;
+  };
+  for (const Case& c : {Case{false, 0, 0, 4}, Case{true, 0, 0, 4}, Case{false, -1, 0, 4},
+                        Case{false, 0, 6, 4}, Case{false, 0, 0, 254}, Case{false, 2, 0, 1}}) {
+    SCOPED_TRACE(testing::Message()
+                 << c.caseSensitive << " " << c.mainTitle << " " << c.addTitle << " " << c.there);
+    std::map<std::pair<int, int>, std::pair<std::string, bool>> results[2];
+    for (const bool exact : {true, false}) {
+      fake::FakeOffice fresh;
+      fresh.files = office.files;
+      store::clc books(fresh);
+      MergeRun r(books);
+      r.MainFile = "/data/main.ods";
+      r.AddFile = "/data/add.ods";
+      r.MainBook = books.OpenBook(r.MainFile);
+      r.AddBook = books.OpenBook(r.AddFile);
+      r.MainSheet = 1;
+      r.AddSheet = 0;
+      r.MainTitleRow = c.mainTitle;
+      r.AddTitleRow = c.addTitle;
+      r.MainFirstRow = 1;
+      r.AddThereColumn = c.there;
+      r.Links = {{0, 0, false}};
+      r.LinkCount = 1;
+      r.CaseSensitive = c.caseSensitive;
+      r.ExactCalls = exact;
+      ASSERT_TRUE(r.Run("/out/result.ods"));
+      EXPECT_EQ(fresh.Count("SetString") > 0, exact);
+      for (const auto& [at, cell] :
+           fresh.files.at(office::FileNameToUrl("/out/result.ods")).sheets[0]->cells)
+        if (cell.HasContent()) results[exact][at] = {cell.text, cell.number.has_value()};
+    }
+    EXPECT_EQ(results[0], results[1]);
+  }
+}
+
+TEST_F(Merge, CopiesGoOutInBlocksOfConsecutiveRows) {
+  fake::Workbook& main = office.files[Url("main.ods")];
+  for (int r = 5; r < 40; ++r) main[1].At(0, r).text = "x";  // rows 1..39 but 3 and 4 match
+  Prepared();
+  office.ClearCalls();
+  ASSERT_TRUE(run.Run("/out/result.ods"));
+  EXPECT_EQ(office.Count("SetString"), 0u);
+  EXPECT_EQ(office.Count("SetDataArray"), 3u);  // the title, rows 1..2, rows 4..39
+  EXPECT_EQ(office.Count("GetDataArray"), 1u);  // the add sheet once
 }
 
 TEST_F(Merge, AMainFileThatCannotBeReloadedIsReported) {
