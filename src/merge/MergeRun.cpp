@@ -100,10 +100,32 @@ std::string MergeRun::RowDigest(std::int32_t book, std::int32_t sheet, std::int3
   return KeyDigest(key);
 }
 
+std::vector<std::string> MergeRun::RowDigests(std::int32_t book, std::int32_t sheet,
+                                              std::int32_t first, std::int32_t last, bool main) {
+  std::vector<std::vector<std::string>> columns;
+  for (const TLink& link : Links)
+    if (!link.Deleted)
+      columns.push_back(store_.ColumnTexts(book, sheet, (main ? link.MainCol : link.AddCol) + 1,
+                                           first + 1, last + 1));
+  std::vector<std::string> digests;
+  for (std::int32_t r = first; r <= last; ++r) {
+    std::string key;
+    for (const auto& column : columns)
+      key += KeyPart(column[static_cast<std::size_t>(r - first)], CaseSensitive);
+    digests.push_back(KeyDigest(key));
+  }
+  return digests;
+}
+
 void MergeRun::IndexAddTable() {
   if (!keyList_) CreateKeyList();
+  const std::vector<std::string> digests =
+      ExactCalls ? std::vector<std::string>()
+                 : RowDigests(AddBook, AddSheet, 0, keyList_->Count - 1, false);
   for (std::int32_t r = 0; r < keyList_->Count; ++r) {
-    keyList_->Items[static_cast<std::size_t>(r)] = {r, RowDigest(AddBook, AddSheet, r, false)};
+    keyList_->Items[static_cast<std::size_t>(r)] = {r, ExactCalls
+                                                           ? RowDigest(AddBook, AddSheet, r, false)
+                                                           : digests[static_cast<std::size_t>(r)]};
     Step();
   }
   keyList_->Sort();
@@ -129,9 +151,15 @@ bool MergeRun::MergeIntoMain(const std::string& target) {
     // A copy writes only its own row, after that row's key was read: all keys can be read
     // before the copies are written.
     std::vector<std::pair<std::int32_t, std::int32_t>> matches;
+    const std::vector<std::string> digests =
+        ExactCalls || MainFirstRow >= rowsMain
+            ? std::vector<std::string>()
+            : RowDigests(MainBook, 0, MainFirstRow, rowsMain - 1, true);
     for (std::int32_t r = MainFirstRow; r < rowsMain; ++r) {
       ++RowsWalked;
-      if (keyList_ && keyList_->Find(RowDigest(MainBook, 0, r, true))) {
+      const std::string digest = ExactCalls ? RowDigest(MainBook, 0, r, true)
+                                            : digests[static_cast<std::size_t>(r - MainFirstRow)];
+      if (keyList_ && keyList_->Find(digest)) {
         const std::int32_t addRow = keyList_->GetFound().Row;
         if (ExactCalls)
           store_.CopyRow(AddBook, MainBook, AddSheet, 0, addRow + 1, r + 1, AddThereColumn);

@@ -86,6 +86,10 @@ class MergeRun {
 
  private:
   void Step();
+  // The digests of rows first..last (zero-based) from the links' main or add columns, the
+  // columns read in bulk.
+  std::vector<std::string> RowDigests(std::int32_t book, std::int32_t sheet, std::int32_t first,
+                                      std::int32_t last, bool main);
   // Copies add rows into main rows ((main row, add row), zero-based, ascending main rows)
   // with block reads and block writes: the same cells as one CopyRow per pair.
   void CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>& pairs);

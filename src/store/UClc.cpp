@@ -239,15 +239,86 @@ void clc::CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t
         .WriteString(ValueText(values.at(static_cast<std::size_t>(i))));
 }
 
+namespace {
+
+constexpr std::int32_t kStringCells = 4;  // com.sun.star.sheet.CellFlags.STRING
+
+// Marks rows first..last (zero-based sheet rows) covered by the ranges' addresses.
+void MarkRows(const automation::Variant& ranges, std::int32_t first, std::vector<bool>& rows) {
+  for (const automation::Variant& address : ranges.Call("getRangeAddresses").AsArray()) {
+    const std::int32_t top = std::max(address.Get("StartRow").AsInt(), first);
+    const std::int32_t bottom =
+        std::min(address.Get("EndRow").AsInt(), first + static_cast<std::int32_t>(rows.size()) - 1);
+    for (std::int32_t r = top; r <= bottom; ++r) rows[static_cast<std::size_t>(r - first)] = true;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> clc::ColumnTexts(std::int32_t book, std::int32_t sheet,
+                                          std::int32_t column, std::int32_t firstRow,
+                                          std::int32_t lastRow) {
+  std::vector<std::string> texts(static_cast<std::size_t>(std::max(0, lastRow - firstRow + 1)));
+  if (texts.empty() || !InBounds(book, sheet, column, std::max(firstRow, 1))) return texts;
+  const struct sheet& s =
+      Books[static_cast<std::size_t>(book)].SheetList[static_cast<std::size_t>(sheet)];
+  const std::int32_t top = std::max(firstRow, 1) - 1;
+  const std::int32_t bottom = std::min(lastRow, s.RowCount) - 1;
+  if (bottom < top) return texts;
+  const auto count = static_cast<std::size_t>(bottom - top + 1);
+  const std::size_t offset = static_cast<std::size_t>(top - (firstRow - 1));
+  std::vector<bool> plainText(count), empty(count), readable(count);
+  automation::VariantArray values;
+  try {
+    Use(book);
+    const automation::Variant range = Office->Sheets()
+                                          .SheetByIndex(sheet)
+                                          .RangeAt(column - 1, top, column - 1, bottom)
+                                          .CellObject;
+    values = range.Call("getDataArray").AsArray();
+    // Text shows as it is under the standard format (key 0) and the text format "@".
+    const automation::Variant formats = Office->Document.Call("getNumberFormats");
+    std::vector<bool> textCells(count);
+    MarkRows(range.Call("queryContentCells", kStringCells), top, textCells);
+    MarkRows(range.Call("queryEmptyCells"), top, empty);
+    const automation::Variant formatRanges = range.Call("getCellFormatRanges");
+    const std::int32_t n = formatRanges.Call("getCount").AsInt();
+    for (std::int32_t i = 0; i < n; ++i) {
+      const automation::Variant part = formatRanges.Call("getByIndex", i);
+      const std::int32_t key = part.Get("NumberFormat").AsInt();
+      if (key != 0 && formats.Call("getByKey", key).Get("FormatString").AsString() != "@") continue;
+      const automation::Variant address = part.Get("RangeAddress");
+      for (std::int32_t r = std::max(address.Get("StartRow").AsInt(), top);
+           r <= std::min(address.Get("EndRow").AsInt(), bottom); ++r)
+        readable[static_cast<std::size_t>(r - top)] = true;
+    }
+    for (std::size_t i = 0; i < count; ++i) plainText[i] = textCells[i] && readable[i];
+  } catch (...) {
+    // Not to be had in bulk: every cell asks for itself below.
+    values.clear();
+    std::fill(empty.begin(), empty.end(), false);
+    std::fill(plainText.begin(), plainText.end(), false);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string& text = texts[offset + i];
+    if (empty[i]) continue;
+    if (plainText[i] && i < values.size() && values[i].AsArray().at(0).IsString()) {
+      text = values[i].AsArray()[0].AsString();
+    } else {
+      text = CellText(book, sheet, column, top + 1 + static_cast<std::int32_t>(i));
+    }
+  }
+  return texts;
+}
+
 automation::VariantArray clc::ReadBlock(std::int32_t book, std::int32_t sheet, std::int32_t left,
-                                        std::int32_t top, std::int32_t right,
-                                        std::int32_t bottom) {
+                                        std::int32_t top, std::int32_t right, std::int32_t bottom) {
   Use(book);
   return Office->Sheets().SheetByIndex(sheet).RangeAt(left, top, right, bottom).DataArray();
 }
 
-void clc::WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left,
-                         std::int32_t top, const std::vector<std::vector<std::string>>& rows) {
+void clc::WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
+                         const std::vector<std::vector<std::string>>& rows) {
   if (rows.empty() || rows.front().empty()) return;
   automation::VariantArray values;
   values.reserve(rows.size());

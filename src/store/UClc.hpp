@@ -50,6 +50,12 @@ class clc {
   void CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t sourceSheet,
                std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
                std::int32_t targetColumn);
+  // CellText of rows firstRow..lastRow (one-based) of one column, in a few calls: text cells
+  // under a format that shows text as it is, and empty cells, come from one block read; every
+  // other cell (numbers, dates, formulas, text formats with literals) asks for its text.
+  std::vector<std::string> ColumnTexts(std::int32_t book, std::int32_t sheet, std::int32_t column,
+                                       std::int32_t firstRow, std::int32_t lastRow);
+
   // The values of a block of cells (zero-based, edges included), one array per row: numbers
   // as doubles, texts as strings, empty cells as empty strings. Office errors pass.
   automation::VariantArray ReadBlock(std::int32_t book, std::int32_t sheet, std::int32_t left,

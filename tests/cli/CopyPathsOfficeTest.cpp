@@ -43,15 +43,37 @@ TEST(CopyPaths, BlockAndCellByCellGiveTheSameFile) {
   }
   MakeWorkbook(main, {m});
   MakeWorkbook(add, {a});
-  {  // formulas and an error among the add cells
+  // Formulas, an error, and key cells whose shown text is not their value: numbers under
+  // formats, a date, text formats with and without literals.
+  for (const std::string& file : {main, add}) {
     office::TOOCalc calc(SharedOffice());
     calc.Connect(true);
-    calc.LoadDocument(add, office::loHidden, 0);
+    calc.LoadDocument(file, office::loHidden, 0);
     const Variant sheet = calc.Sheets().SheetByIndex(0).SheetObject;
-    sheet.Call("getCellByPosition", 3, 2).Call("setFormula", "=C3*2");
-    sheet.Call("getCellByPosition", 3, 3).Call("setFormula", "=1/0");
-    sheet.Call("getCellByPosition", 3, 4).Call("setFormula", "=\"t\"&B5");
-    calc.StoreDocument(add, "Calc");
+    const Variant formats = calc.Document.Call("getNumberFormats");
+    Variant locale = calc.ServiceManager.Call("Bridge_GetStruct", "com.sun.star.lang.Locale");
+    locale.Set("Language", "en");
+    locale.Set("Country", "US");
+    auto format = [&](const std::string& code) {
+      const std::int32_t key = formats.Call("queryKey", code, locale, false).AsInt();
+      return key >= 0 ? key : formats.Call("addNew", code, locale).AsInt();
+    };
+    auto key = [&](int row) { return sheet.Call("getCellByPosition", 0, row); };
+    key(2).Call("setValue", 17.0);  // a number key "17.00"
+    key(2).Set("NumberFormat", format("0.00"));
+    key(3).Call("setValue", 45000.0);  // a date key
+    key(3).Set("NumberFormat", format("YYYY-MM-DD"));
+    key(4).Call("setString", "k4");  // "k4 kg" shown
+    key(4).Set("NumberFormat", format("@\" kg\""));
+    key(6).Call("setString", "k6");  // text format without literals: shown as it is
+    key(6).Set("NumberFormat", format("@"));
+    key(8).Call("setFormula", "=\"K\"&\"8\"");
+    if (file == add) {
+      sheet.Call("getCellByPosition", 3, 2).Call("setFormula", "=C3*2");
+      sheet.Call("getCellByPosition", 3, 3).Call("setFormula", "=1/0");
+      sheet.Call("getCellByPosition", 3, 4).Call("setFormula", "=\"t\"&B5");
+    }
+    calc.StoreDocument(file, "Calc");
     calc.Document.Call("close", true);
   }
 

@@ -2,6 +2,7 @@
 #include "store/UClc.hpp"
 
 #include "support/OfficeTesting.hpp"
+#include "support/RecordingFactory.hpp"
 
 namespace {
 
@@ -103,6 +104,31 @@ TEST_F(RealStore, ACopiedRowLandsAsTextInTheStoredFile) {
     EXPECT_EQ(sheet.CellAt(4 + i, 1).CellObject.Call("getType").AsInt(), kTextCell) << i;
   }
   EXPECT_EQ(store->Books[merged].SheetList[0].ColCount, 8);
+}
+
+TEST(RealStoreColumns, ColumnTextsReadsPlainTextInBulkAndAsksForTheRest) {
+  TempDir dir;
+  const std::string file = dir / "column.ods";
+  SheetSpec sheet{"S", {}};
+  for (int r = 0; r < 50; ++r) sheet.cells.push_back({1, r, "t" + std::to_string(r), {}, {}});
+  sheet.cells.push_back({1, 50, "", 3.25, {}});   // a number asks for its shown text
+  sheet.cells.push_back({2, 60, "end", {}, {}});  // rows 51..60 of column B are empty
+  MakeWorkbook(file, {sheet});
+
+  RecordingFactory recording(SharedOffice());
+  store::clc books(recording);
+  ASSERT_EQ(books.OpenBook(file), 0);
+  const std::size_t before = recording.calls.size();
+  const std::vector<std::string> texts = books.ColumnTexts(0, 0, 2, 1, 65);
+  std::size_t getStrings = 0;
+  for (std::size_t i = before; i < recording.calls.size(); ++i)
+    getStrings += recording.calls[i].member == "GetString";
+  EXPECT_EQ(getStrings, 1u);
+  ASSERT_EQ(texts.size(), 65u);
+  for (std::int32_t r = 1; r <= 65; ++r)
+    EXPECT_EQ(texts[static_cast<std::size_t>(r - 1)], books.CellText(0, 0, 2, r)) << r;
+  EXPECT_EQ(texts[50], "3.25");
+  books.Office->Document.Call("close", true);
 }
 
 }  // namespace
