@@ -134,8 +134,10 @@ void MergeRun::IndexAddTable() {
 void MergeRun::KeepOnlySheet(std::int32_t book, std::int32_t sheet) {
   const auto count =
       static_cast<std::int32_t>(store_.Books.at(static_cast<std::size_t>(book)).SheetList.size());
-  for (std::int32_t s = count - 1; s > sheet; --s) store_.DeleteSheet(book, s);
-  for (std::int32_t i = 0; i < sheet; ++i) store_.DeleteSheet(book, 0);
+  // Nothing reads the stored file between the deletions and the final store, so the
+  // reference run's store after every deletion is left to that one.
+  for (std::int32_t s = count - 1; s > sheet; --s) store_.DeleteSheet(book, s, ExactCalls);
+  for (std::int32_t i = 0; i < sheet; ++i) store_.DeleteSheet(book, 0, ExactCalls);
 }
 
 bool MergeRun::MergeIntoMain(const std::string& target) {

@@ -335,14 +335,14 @@ void clc::WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t lef
       .SetDataArray(values);
 }
 
-bool clc::DeleteSheet(std::int32_t book, std::int32_t sheet) {
+bool clc::DeleteSheet(std::int32_t book, std::int32_t sheet, bool save) {
   try {
     Use(book);
     Office->Sheets().RemoveSheet(sheet);
     clc_file& entry = Books.at(static_cast<std::size_t>(book));
     entry.SheetList.clear();
     entry.SheetList = ReadSheets(book);
-    SaveBook(book);
+    if (save) SaveBook(book);
     return true;
   } catch (...) {
     return false;

@@ -65,8 +65,9 @@ class clc {
   void WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
                       const std::vector<std::vector<std::string>>& rows);
 
-  // Removes the sheet, re-reads the sheet list and stores the book; false on any failure.
-  bool DeleteSheet(std::int32_t book, std::int32_t sheet);
+  // Removes the sheet, re-reads the sheet list and stores the book (unless `save` is false,
+  // for a caller that stores it later anyway); false on any failure.
+  bool DeleteSheet(std::int32_t book, std::int32_t sheet, bool save = true);
   // The text of a cell of the current document by address ("C12"); empty on any error.
   std::string CellTextByAddress(std::int32_t sheet, const std::string& address);
 

@@ -189,6 +189,12 @@ TEST_F(Merge, OnlyTheMainSheetIsKeptAndSourcesAreNotWritten) {
   EXPECT_EQ(result.sheets[0]->name, "Main");
   EXPECT_EQ(office.files[Url("main.ods")].sheets.size(), mainBefore);
   EXPECT_EQ(office.Count("RemoveByName"), 2u);
+  EXPECT_EQ(office.Count("StoreAsURL"), 2u);  // as the target, and at the end
+
+  run.ExactCalls = true;  // the reference stores after each deletion too
+  office.ClearCalls();
+  ASSERT_TRUE(run.Run("/out/again.ods"));
+  EXPECT_EQ(office.Count("StoreAsURL"), 4u);
 }
 
 TEST_F(Merge, AFirstRowPastTheEndWalksNothingButStillWritesTheSheet) {
