@@ -192,10 +192,8 @@ cell_value clc::CachedCell(std::int32_t book, std::int32_t sheet, std::int32_t c
   }
   sb_record& record = window.Rows[static_cast<std::size_t>(row - window.FirstRow)];
   if (!record.Loaded) {
-    std::vector<cell_value> cells;  // kept only when the whole row could be read
-    cells.reserve(static_cast<std::size_t>(s.ColCount));
-    for (std::int32_t c = 1; c <= s.ColCount; ++c) cells.push_back(ReadCell(book, sheet, c, row));
-    record.Cells = std::move(cells);
+    // The whole row in a few calls; kept only when all of it could be read.
+    record.Cells = BlockCells(book, sheet, 0, row - 1, s.ColCount - 1, row - 1, true);
     record.Loaded = true;
   }
   return record.Cells[static_cast<std::size_t>(column - 1)];
@@ -243,17 +241,95 @@ namespace {
 
 constexpr std::int32_t kStringCells = 4;  // com.sun.star.sheet.CellFlags.STRING
 
-// Marks rows first..last (zero-based sheet rows) covered by the ranges' addresses.
-void MarkRows(const automation::Variant& ranges, std::int32_t first, std::vector<bool>& rows) {
-  for (const automation::Variant& address : ranges.Call("getRangeAddresses").AsArray()) {
-    const std::int32_t top = std::max(address.Get("StartRow").AsInt(), first);
-    const std::int32_t bottom =
-        std::min(address.Get("EndRow").AsInt(), first + static_cast<std::int32_t>(rows.size()) - 1);
-    for (std::int32_t r = top; r <= bottom; ++r) rows[static_cast<std::size_t>(r - first)] = true;
+// A block of cells as flags, row-major.
+struct Block {
+  std::int32_t left, top, right, bottom;
+  std::size_t Width() const { return static_cast<std::size_t>(right - left + 1); }
+  std::size_t Size() const { return Width() * static_cast<std::size_t>(bottom - top + 1); }
+  // Calls `mark(index)` for each cell of the block inside a range address.
+  template <typename F>
+  void Each(const automation::Variant& address, F&& mark) const {
+    const std::int32_t t = std::max(address.Get("StartRow").AsInt(), top);
+    const std::int32_t b = std::min(address.Get("EndRow").AsInt(), bottom);
+    const std::int32_t l = std::max(address.Get("StartColumn").AsInt(), left);
+    const std::int32_t r = std::min(address.Get("EndColumn").AsInt(), right);
+    for (std::int32_t row = t; row <= b; ++row)
+      for (std::int32_t col = l; col <= r; ++col)
+        mark(static_cast<std::size_t>(row - top) * Width() + static_cast<std::size_t>(col - left));
   }
+};
+
+store::Color WindowsColor(std::int32_t officeColor) {
+  const auto v = static_cast<std::uint32_t>(officeColor);
+  return static_cast<store::Color>(((v >> 16) & 0xFF) | (((v >> 8) & 0xFF) << 8) |
+                                   ((v & 0xFF) << 16));
 }
 
 }  // namespace
+
+std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, std::int32_t left,
+                                        std::int32_t top, std::int32_t right, std::int32_t bottom,
+                                        bool backgrounds) {
+  const Block block{left, top, right, bottom};
+  std::vector<cell_value> cells(block.Size());
+  std::vector<bool> plain(block.Size()), empty(block.Size()), shownAsIs(block.Size()),
+      coloured(block.Size());
+  automation::VariantArray values;
+  Use(book);
+  office::TOOCalcSheet& s = Office->Sheets().SheetByIndex(sheet);
+  try {
+    const automation::Variant range = s.RangeAt(left, top, right, bottom).CellObject;
+    values = range.Call("getDataArray").AsArray();
+    for (const automation::Variant& a :
+         range.Call("queryContentCells", kStringCells).Call("getRangeAddresses").AsArray())
+      block.Each(a, [&](std::size_t i) { plain[i] = true; });
+    for (const automation::Variant& a :
+         range.Call("queryEmptyCells").Call("getRangeAddresses").AsArray())
+      block.Each(a, [&](std::size_t i) { empty[i] = true; });
+    // Equal-formatted parts: text shows as it is under the standard format (key 0) and the
+    // text format "@"; each part has one background.
+    const automation::Variant formats = Office->Document.Call("getNumberFormats");
+    const automation::Variant parts = range.Call("getCellFormatRanges");
+    const std::int32_t n = parts.Call("getCount").AsInt();
+    for (std::int32_t p = 0; p < n; ++p) {
+      const automation::Variant part = parts.Call("getByIndex", p);
+      const automation::Variant address = part.Get("RangeAddress");
+      const std::int32_t key = part.Get("NumberFormat").AsInt();
+      if (key == 0 || formats.Call("getByKey", key).Get("FormatString").AsString() == "@")
+        block.Each(address, [&](std::size_t i) { shownAsIs[i] = true; });
+      if (backgrounds) {
+        const store::Color colour = WindowsColor(part.Get("CellBackColor").AsInt());
+        block.Each(address, [&](std::size_t i) {
+          cells[i].Background = colour;
+          coloured[i] = true;
+        });
+      }
+    }
+  } catch (...) {
+    // Not to be had in bulk: every cell asks for itself below.
+    values.clear();
+    std::fill(empty.begin(), empty.end(), false);
+    std::fill(plain.begin(), plain.end(), false);
+    std::fill(coloured.begin(), coloured.end(), false);
+  }
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const auto row = static_cast<std::int32_t>(i / block.Width());
+    const auto col = static_cast<std::int32_t>(i % block.Width());
+    const automation::Variant* value =
+        static_cast<std::size_t>(row) < values.size()
+            ? &values[static_cast<std::size_t>(row)].AsArray().at(static_cast<std::size_t>(col))
+            : nullptr;
+    if (!empty[i]) {
+      if (plain[i] && shownAsIs[i] && value && value->IsString())
+        cells[i].Text = value->AsString();
+      else
+        cells[i].Text = s.CellAt(left + col, top + row).ReadString();
+    }
+    if (backgrounds && !coloured[i])
+      cells[i].Background = s.CellAt(left + col, top + row).BackColor();
+  }
+  return cells;
+}
 
 std::vector<std::string> clc::ColumnTexts(std::int32_t book, std::int32_t sheet,
                                           std::int32_t column, std::int32_t firstRow,
@@ -265,48 +341,15 @@ std::vector<std::string> clc::ColumnTexts(std::int32_t book, std::int32_t sheet,
   const std::int32_t top = std::max(firstRow, 1) - 1;
   const std::int32_t bottom = std::min(lastRow, s.RowCount) - 1;
   if (bottom < top) return texts;
-  const auto count = static_cast<std::size_t>(bottom - top + 1);
-  const std::size_t offset = static_cast<std::size_t>(top - (firstRow - 1));
-  std::vector<bool> plainText(count), empty(count), readable(count);
-  automation::VariantArray values;
   try {
-    Use(book);
-    const automation::Variant range = Office->Sheets()
-                                          .SheetByIndex(sheet)
-                                          .RangeAt(column - 1, top, column - 1, bottom)
-                                          .CellObject;
-    values = range.Call("getDataArray").AsArray();
-    // Text shows as it is under the standard format (key 0) and the text format "@".
-    const automation::Variant formats = Office->Document.Call("getNumberFormats");
-    std::vector<bool> textCells(count);
-    MarkRows(range.Call("queryContentCells", kStringCells), top, textCells);
-    MarkRows(range.Call("queryEmptyCells"), top, empty);
-    const automation::Variant formatRanges = range.Call("getCellFormatRanges");
-    const std::int32_t n = formatRanges.Call("getCount").AsInt();
-    for (std::int32_t i = 0; i < n; ++i) {
-      const automation::Variant part = formatRanges.Call("getByIndex", i);
-      const std::int32_t key = part.Get("NumberFormat").AsInt();
-      if (key != 0 && formats.Call("getByKey", key).Get("FormatString").AsString() != "@") continue;
-      const automation::Variant address = part.Get("RangeAddress");
-      for (std::int32_t r = std::max(address.Get("StartRow").AsInt(), top);
-           r <= std::min(address.Get("EndRow").AsInt(), bottom); ++r)
-        readable[static_cast<std::size_t>(r - top)] = true;
-    }
-    for (std::size_t i = 0; i < count; ++i) plainText[i] = textCells[i] && readable[i];
+    const std::vector<cell_value> cells =
+        BlockCells(book, sheet, column - 1, top, column - 1, bottom, false);
+    for (std::size_t i = 0; i < cells.size(); ++i)
+      texts[static_cast<std::size_t>(top - (firstRow - 1)) + i] = cells[i].Text;
   } catch (...) {
-    // Not to be had in bulk: every cell asks for itself below.
-    values.clear();
-    std::fill(empty.begin(), empty.end(), false);
-    std::fill(plainText.begin(), plainText.end(), false);
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    std::string& text = texts[offset + i];
-    if (empty[i]) continue;
-    if (plainText[i] && i < values.size() && values[i].AsArray().at(0).IsString()) {
-      text = values[i].AsArray()[0].AsString();
-    } else {
-      text = CellText(book, sheet, column, top + 1 + static_cast<std::int32_t>(i));
-    }
+    // As CellText: an office error reads as the empty text, cell by cell.
+    for (std::int32_t r = top; r <= bottom; ++r)
+      texts[static_cast<std::size_t>(r - (firstRow - 1))] = CellText(book, sheet, column, r + 1);
   }
   return texts;
 }

@@ -80,6 +80,12 @@ class clc {
   std::vector<clc_file> Books;
 
  private:
+  // Cells (text as shown, background when asked) of a block, zero-based edges included,
+  // row-major: in bulk where that provably gives the same cells as ReadCell, cell by cell
+  // elsewhere. Office errors of the cell-by-cell reads pass to the caller.
+  std::vector<cell_value> BlockCells(std::int32_t book, std::int32_t sheet, std::int32_t left,
+                                     std::int32_t top, std::int32_t right, std::int32_t bottom,
+                                     bool backgrounds);
   void Use(std::int32_t book);  // select the book unless it is current
   bool InBounds(std::int32_t book, std::int32_t sheet, std::int32_t column, std::int32_t row) const;
 };

@@ -131,6 +131,52 @@ TEST(RealStoreColumns, ColumnTextsReadsPlainTextInBulkAndAsksForTheRest) {
   books.Office->Document.Call("close", true);
 }
 
+TEST(RealStoreColumns, ARowReadInBulkIsTheSameAsCellByCell) {
+  TempDir dir;
+  const std::string file = dir / "row.ods";
+  MakeWorkbook(file, {{"S",
+                       {{0, 0, "plain", {}, 0x0000FF},
+                        {1, 0, "", 3.5, {}},
+                        {2, 0, "", {}, 0xFF0000},
+                        {3, 0, "k", {}, {}},
+                        {4, 0, "", 45000.0, 0x00FF00},
+                        {6, 0, "Grüße", {}, {}},
+                        {7, 1, "below", {}, {}}}}});
+  {
+    office::TOOCalc calc(SharedOffice());
+    calc.Connect(true);
+    calc.LoadDocument(file, office::loHidden, 0);
+    const Variant sheet = calc.Sheets().SheetByIndex(0).SheetObject;
+    const Variant formats = calc.Document.Call("getNumberFormats");
+    Variant locale = calc.ServiceManager.Call("Bridge_GetStruct", "com.sun.star.lang.Locale");
+    locale.Set("Language", "en");
+    locale.Set("Country", "US");
+    auto format = [&](const std::string& code) {
+      const std::int32_t key = formats.Call("queryKey", code, locale, false).AsInt();
+      return key >= 0 ? key : formats.Call("addNew", code, locale).AsInt();
+    };
+    sheet.Call("getCellByPosition", 1, 0).Set("NumberFormat", format("0.00"));
+    sheet.Call("getCellByPosition", 3, 0).Set("NumberFormat", format("@\" kg\""));
+    sheet.Call("getCellByPosition", 4, 0).Set("NumberFormat", format("YYYY-MM-DD"));
+    sheet.Call("getCellByPosition", 5, 0).Call("setFormula", "=1/0");
+    calc.StoreDocument(file, "Calc");
+    calc.Document.Call("close", true);
+  }
+  store::clc books(SharedOffice());
+  ASSERT_EQ(books.OpenBook(file), 0);
+  for (std::int32_t c = 1; c <= 8; ++c) {
+    SCOPED_TRACE(c);
+    const store::cell_value bulk = books.CachedCell(0, 0, c, 1);
+    const store::cell_value single = books.ReadCell(0, 0, c, 1);
+    EXPECT_EQ(bulk.Text, single.Text);
+    EXPECT_EQ(bulk.Background, single.Background);
+  }
+  EXPECT_EQ(books.CachedCell(0, 0, 2, 1).Text, "3.50");
+  EXPECT_EQ(books.CachedCell(0, 0, 4, 1).Text, "k kg");
+  EXPECT_EQ(books.CachedCell(0, 0, 1, 1).Background, 0x00FF0000);
+  books.Office->Document.Call("close", true);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
