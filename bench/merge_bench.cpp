@@ -4,8 +4,10 @@
 // column, 90% of the main rows matching, add rows shuffled), then times
 //   * the batch command, start to end (office start, loads, keys, copies, store), and
 //   * the floor: an office started, both files loaded, the main stored as the result, ended.
-// Usage: merge_bench [ROWS...]   (default 1000 10000 50000)
+// Usage: merge_bench [--numeric-keys] [--exact-calls] [ROWS...]   (default 1000 10000 50000)
+// The last column gives the batch command's peak resident memory.
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -33,6 +35,8 @@ double Seconds(Clock::time_point since) {
 }
 
 // Writes both tables as .ods through the office.
+bool gNumericKeys = false;
+
 void MakeTables(const office_testing::TempDir& dir, int rows, const std::string& main,
                 const std::string& add) {
   std::vector<int> order(static_cast<std::size_t>(rows));
@@ -75,14 +79,16 @@ double LoadAndStore(const std::string& main, const std::string& add, const std::
   return Seconds(start);
 }
 
-double RunCommand(std::vector<std::string> args, int& status) {
+double RunCommand(std::vector<std::string> args, int& status, long& peakKb) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   const auto start = Clock::now();
   pid_t pid = 0;
   if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  ::waitpid(pid, &status, 0);
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  peakKb = usage.ru_maxrss;
   return Seconds(start);
 }
 
@@ -118,11 +124,22 @@ void Phases(const std::string& main, const std::string& add, const std::string& 
 
 int main(int argc, char** argv) {
   std::vector<int> sizes;
-  for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+  bool exact = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--numeric-keys")
+      gNumericKeys = true;
+    else if (a == "--exact-calls")
+      exact = true;
+    else
+      sizes.push_back(std::atoi(argv[i]));
+  }
   if (sizes.empty()) sizes = {1000, 10000, 50000};
 
-  std::printf("| rows x 10 | tabloom merge | office load + store | ratio |\n");
-  std::printf("|-----------|---------------|---------------------|-------|\n");
+  std::printf("%s keys, %s\n", gNumericKeys ? "numeric" : "text",
+              exact ? "cell-by-cell run" : "block run");
+  std::printf("| rows x 10 | tabloom merge | office load + store | ratio | peak memory |\n");
+  std::printf("|-----------|---------------|---------------------|-------|-------------|\n");
   for (const int rows : sizes) {
     office_testing::TempDir dir;
     const std::string main = dir / "main.ods", add = dir / "add.ods";
@@ -131,13 +148,17 @@ int main(int argc, char** argv) {
 
     const double floor = LoadAndStore(main, add, dir / "plain.ods");
     int status = 0;
-    const double merge = RunCommand(
-        {TABLOOM_BINARY, "merge", main, add, "-o", dir / "result.ods", "--link", "A=A"}, status);
+    long peakKb = 0;
+    std::vector<std::string> command = {TABLOOM_BINARY,     "merge",  main, add, "-o",
+                                        dir / "result.ods", "--link", "A=A"};
+    if (exact) command.push_back("--exact-calls");
+    const double merge = RunCommand(command, status, peakKb);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       std::fprintf(stderr, "tabloom merge failed for %d rows\n", rows);
       return 1;
     }
-    std::printf("| %9d | %11.1f s | %17.1f s | %5.1f |\n", rows, merge, floor, merge / floor);
+    std::printf("| %9d | %11.1f s | %17.1f s | %5.1f | %8.1f MB |\n", rows, merge, floor,
+                merge / floor, peakKb / 1024.0);
     std::fflush(stdout);
   }
 
