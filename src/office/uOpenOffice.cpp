@@ -257,10 +257,14 @@ void TOOBaseCell::WriteString(const std::string& text) {
   CellObject.Call("SetString", text);
 }
 
-std::int32_t TOOBaseCell::BackColor() {
-  const auto v = static_cast<std::uint32_t>(CellObject.Get("CellBackColor").AsInt());
+std::int32_t WindowsColor(std::int32_t officeColor) {
+  const auto v = static_cast<std::uint32_t>(officeColor);
   return static_cast<std::int32_t>(((v >> 16) & 0xFF) | (((v >> 8) & 0xFF) << 8) |
                                    ((v & 0xFF) << 16));
+}
+
+std::int32_t TOOBaseCell::BackColor() {
+  return WindowsColor(CellObject.Get("CellBackColor").AsInt());
 }
 
 void TOOCalcCellRange::SetDataArray(const VariantArray& rows) {

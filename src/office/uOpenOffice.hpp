@@ -31,6 +31,9 @@ std::string FileNameToUrl(const std::string& fileName);
 class TOOCalcSheets;
 class TOOCalcSheet;
 
+// An office colour (0xRRGGBB, -1 without fill) in Windows form (0x00BBGGRR; -1 is white).
+std::int32_t WindowsColor(std::int32_t officeColor);
+
 // Where a store writes and with which filter.
 struct StoreTarget {
   std::string fileName;

@@ -259,12 +259,6 @@ struct Block {
   }
 };
 
-store::Color WindowsColor(std::int32_t officeColor) {
-  const auto v = static_cast<std::uint32_t>(officeColor);
-  return static_cast<store::Color>(((v >> 16) & 0xFF) | (((v >> 8) & 0xFF) << 8) |
-                                   ((v & 0xFF) << 16));
-}
-
 }  // namespace
 
 std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, std::int32_t left,
@@ -298,7 +292,7 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
       if (key == 0 || formats.Call("getByKey", key).Get("FormatString").AsString() == "@")
         block.Each(address, [&](std::size_t i) { shownAsIs[i] = true; });
       if (backgrounds) {
-        const store::Color colour = WindowsColor(part.Get("CellBackColor").AsInt());
+        const store::Color colour = office::WindowsColor(part.Get("CellBackColor").AsInt());
         block.Each(address, [&](std::size_t i) {
           cells[i].Background = colour;
           coloured[i] = true;
