@@ -34,9 +34,15 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-// Writes both tables as .ods through the office.
 bool gNumericKeys = false;
 
+// A key cell: "K<key>" as text, or the number <key> itself.
+CellSpec KeyCell(int row, int key) {
+  if (gNumericKeys) return CellSpec{0, row, "", static_cast<double>(key), {}};
+  return CellSpec{0, row, "K" + std::to_string(key), {}, {}};
+}
+
+// Writes both tables as .ods through the office.
 void MakeTables(const office_testing::TempDir& dir, int rows, const std::string& main,
                 const std::string& add) {
   std::vector<int> order(static_cast<std::size_t>(rows));
@@ -46,13 +52,13 @@ void MakeTables(const office_testing::TempDir& dir, int rows, const std::string&
   for (int r = 0; r < rows; ++r) {
     const int key = r % 10 == 9 ? rows + r : r;  // every tenth main row has no partner
     const int addKey = order[static_cast<std::size_t>(r)];
-    for (int c = 0; c < 10; ++c) {
-      m.cells.push_back(c == 0  ? CellSpec{0, r, "K" + std::to_string(key), {}, {}}
-                        : c % 2 ? CellSpec{c, r, "", r * 0.5 + c, {}}
-                                : CellSpec{c, r, "main " + std::to_string(r), {}, {}});
-      a.cells.push_back(c == 0  ? CellSpec{0, r, "K" + std::to_string(addKey), {}, {}}
-                        : c % 2 ? CellSpec{c, r, "", addKey * 1.25 + c, {}}
-                                : CellSpec{c, r, "add " + std::to_string(addKey), {}, {}});
+    m.cells.push_back(KeyCell(r, key));
+    a.cells.push_back(KeyCell(r, addKey));
+    for (int c = 1; c < 10; ++c) {
+      m.cells.push_back(c % 2 ? CellSpec{c, r, "", r * 0.5 + c, {}}
+                              : CellSpec{c, r, "main " + std::to_string(r), {}, {}});
+      a.cells.push_back(c % 2 ? CellSpec{c, r, "", addKey * 1.25 + c, {}}
+                              : CellSpec{c, r, "add " + std::to_string(addKey), {}, {}});
     }
   }
   office::TOOCalc calc(office_testing::SharedOffice());

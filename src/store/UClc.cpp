@@ -239,7 +239,9 @@ void clc::CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t
 
 namespace {
 
-constexpr std::int32_t kStringCells = 4;  // com.sun.star.sheet.CellFlags.STRING
+// com.sun.star.sheet.CellFlags: constant numbers (dates included) and constant texts.
+constexpr std::int32_t kValueCells = 1;
+constexpr std::int32_t kStringCells = 4;
 
 // A block of cells as flags, row-major.
 struct Block {
@@ -266,9 +268,11 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
                                         bool backgrounds) {
   const Block block{left, top, right, bottom};
   std::vector<cell_value> cells(block.Size());
-  std::vector<bool> plain(block.Size()), empty(block.Size()), shownAsIs(block.Size()),
-      coloured(block.Size());
+  std::vector<bool> plain(block.Size()), number(block.Size()), empty(block.Size()),
+      shownAsIs(block.Size()), coloured(block.Size());
+  std::vector<std::int32_t> formatKey(block.Size(), -1);
   automation::VariantArray values;
+  automation::Variant formatter;  // the document's own number formatter
   Use(book);
   office::TOOCalcSheet& s = Office->Sheets().SheetByIndex(sheet);
   try {
@@ -277,6 +281,9 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
     for (const automation::Variant& a :
          range.Call("queryContentCells", kStringCells).Call("getRangeAddresses").AsArray())
       block.Each(a, [&](std::size_t i) { plain[i] = true; });
+    for (const automation::Variant& a :
+         range.Call("queryContentCells", kValueCells).Call("getRangeAddresses").AsArray())
+      block.Each(a, [&](std::size_t i) { number[i] = true; });
     for (const automation::Variant& a :
          range.Call("queryEmptyCells").Call("getRangeAddresses").AsArray())
       block.Each(a, [&](std::size_t i) { empty[i] = true; });
@@ -289,8 +296,12 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
       const automation::Variant part = parts.Call("getByIndex", p);
       const automation::Variant address = part.Get("RangeAddress");
       const std::int32_t key = part.Get("NumberFormat").AsInt();
-      if (key == 0 || formats.Call("getByKey", key).Get("FormatString").AsString() == "@")
-        block.Each(address, [&](std::size_t i) { shownAsIs[i] = true; });
+      const bool asIs =
+          key == 0 || formats.Call("getByKey", key).Get("FormatString").AsString() == "@";
+      block.Each(address, [&](std::size_t i) {
+        shownAsIs[i] = asIs;
+        formatKey[i] = key;
+      });
       if (backgrounds) {
         const store::Color colour = office::WindowsColor(part.Get("CellBackColor").AsInt());
         block.Each(address, [&](std::size_t i) {
@@ -299,11 +310,20 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
         });
       }
     }
+    // A number cell shows its value as the document's formatter writes it under the cell's
+    // format: one call per cell instead of a cell lookup, an interface query and a read.
+    if (std::find(number.begin(), number.end(), true) != number.end()) {
+      formatter = Office->ServiceManager.Call("createInstance",
+                                              std::string("com.sun.star.util.NumberFormatter"));
+      formatter.Call("attachNumberFormatsSupplier", Office->Document);
+    }
   } catch (...) {
     // Not to be had in bulk: every cell asks for itself below.
     values.clear();
+    formatter = {};
     std::fill(empty.begin(), empty.end(), false);
     std::fill(plain.begin(), plain.end(), false);
+    std::fill(number.begin(), number.end(), false);
     std::fill(coloured.begin(), coloured.end(), false);
   }
   for (std::size_t i = 0; i < cells.size(); ++i) {
@@ -316,6 +336,9 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
     if (!empty[i]) {
       if (plain[i] && shownAsIs[i] && value && value->IsString())
         cells[i].Text = value->AsString();
+      else if (number[i] && formatKey[i] >= 0 && value && value->IsNumber() && !formatter.IsEmpty())
+        cells[i].Text =
+            formatter.Call("convertNumberToString", formatKey[i], value->AsDouble()).AsString();
       else
         cells[i].Text = s.CellAt(left + col, top + row).ReadString();
     }
