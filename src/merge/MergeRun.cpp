@@ -230,24 +230,60 @@ const std::vector<std::string>& MergeRun::AddRowTexts(std::int32_t row, std::int
 }
 
 void MergeRun::CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>& pairs) {
-  constexpr std::size_t kWriteRows = 2000;  // rows per block write into the main sheet
+  constexpr std::int32_t kWriteRows = 5000;  // rows per block write into the main sheet
   if (pairs.empty()) return;
   std::int32_t width = store_.Books.at(static_cast<std::size_t>(AddBook))
                            .SheetList.at(static_cast<std::size_t>(AddSheet))
                            .ColCount;
   if (AddThereColumn + width > 256) width = 256 - AddThereColumn;
   if (width <= 0) return;
+  const std::int32_t left = AddThereColumn - 1;
+  const std::int32_t top = pairs.front().first;
 
-  // Consecutive main rows go out as one block.
+  // A block write clears its whole area first, notes included. A block may therefore run on
+  // over rows without a match only where their target cells are empty, and a matched row whose
+  // target cells hold anything is copied cell by cell, as the reference does. Where the office
+  // cannot tell, blocks cover runs of matched rows only.
+  std::vector<bool> inUse;
+  bool known = true;
+  try {
+    inUse = store_.RowsInUse(MainBook, 0, left, top, left + width - 1, pairs.back().first);
+  } catch (...) {
+    known = false;
+  }
+  const auto holdsAnything = [&](std::int32_t row) {
+    return known && inUse[static_cast<std::size_t>(row - top)];
+  };
+  const auto emptyBetween = [&](std::int32_t from, std::int32_t to) {
+    if (!known) return from > to;
+    for (std::int32_t r = from; r <= to; ++r)
+      if (holdsAnything(r)) return false;
+    return true;
+  };
+
+  const std::vector<std::string> emptyRow(static_cast<std::size_t>(width));
   std::size_t first = 0;
   while (first < pairs.size()) {
+    const std::int32_t row = pairs[first].first;
+    if (holdsAnything(row)) {
+      store_.CopyRow(AddBook, MainBook, AddSheet, 0, pairs[first].second + 1, row + 1,
+                     AddThereColumn);
+      ++first;
+      continue;
+    }
     std::size_t end = first + 1;
-    while (end < pairs.size() && end - first < kWriteRows &&
-           pairs[end].first == pairs[end - 1].first + 1)
+    while (end < pairs.size() && pairs[end].first - row < kWriteRows &&
+           !holdsAnything(pairs[end].first) &&
+           emptyBetween(pairs[end - 1].first + 1, pairs[end].first - 1))
       ++end;
     std::vector<std::vector<std::string>> block;
-    for (std::size_t i = first; i < end; ++i) block.push_back(AddRowTexts(pairs[i].second, width));
-    store_.WriteTextBlock(MainBook, 0, AddThereColumn - 1, pairs[first].first, block);
+    for (std::size_t i = first; i < end; ++i) {
+      if (i > first)
+        for (std::int32_t r = pairs[i - 1].first + 1; r < pairs[i].first; ++r)
+          block.push_back(emptyRow);
+      block.push_back(AddRowTexts(pairs[i].second, width));
+    }
+    store_.WriteTextBlock(MainBook, 0, left, row, block);
     first = end;
   }
 }

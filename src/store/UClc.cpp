@@ -242,6 +242,8 @@ namespace {
 // com.sun.star.sheet.CellFlags: constant numbers (dates included) and constant texts.
 constexpr std::int32_t kValueCells = 1;
 constexpr std::int32_t kStringCells = 4;
+// Values, dates, texts, notes and formulas: what a block write clears.
+constexpr std::int32_t kAnyContent = 1 | 2 | 4 | 8 | 16;
 
 // A block of cells as flags, row-major.
 struct Block {
@@ -375,6 +377,19 @@ automation::VariantArray clc::ReadBlock(std::int32_t book, std::int32_t sheet, s
                                         std::int32_t top, std::int32_t right, std::int32_t bottom) {
   Use(book);
   return Office->Sheets().SheetByIndex(sheet).RangeAt(left, top, right, bottom).DataArray();
+}
+
+std::vector<bool> clc::RowsInUse(std::int32_t book, std::int32_t sheet, std::int32_t left,
+                                 std::int32_t top, std::int32_t right, std::int32_t bottom) {
+  const Block block{left, top, right, bottom};
+  std::vector<bool> used(static_cast<std::size_t>(bottom - top + 1));
+  Use(book);
+  const automation::Variant range =
+      Office->Sheets().SheetByIndex(sheet).RangeAt(left, top, right, bottom).CellObject;
+  for (const automation::Variant& a :
+       range.Call("queryContentCells", kAnyContent).Call("getRangeAddresses").AsArray())
+    block.Each(a, [&](std::size_t i) { used[i / block.Width()] = true; });
+  return used;
 }
 
 void clc::WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,

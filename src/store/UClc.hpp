@@ -60,6 +60,10 @@ class clc {
   // as doubles, texts as strings, empty cells as empty strings. Office errors pass.
   automation::VariantArray ReadBlock(std::int32_t book, std::int32_t sheet, std::int32_t left,
                                      std::int32_t top, std::int32_t right, std::int32_t bottom);
+  // Which rows of a block (zero-based, edges included) hold anything inside it: a value, text,
+  // formula or note. Indexed from `top`; office errors pass to the caller.
+  std::vector<bool> RowsInUse(std::int32_t book, std::int32_t sheet, std::int32_t left,
+                              std::int32_t top, std::int32_t right, std::int32_t bottom);
   // Writes texts as text cells (an empty text empties the cell) from (left, top), zero-based,
   // one vector per row, all of one width; the same cells as WriteString one by one.
   void WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,

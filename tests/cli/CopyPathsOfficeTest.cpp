@@ -34,6 +34,14 @@ std::vector<std::string> Cells(const std::string& file) {
       cells.push_back(std::to_string(r) + "," + std::to_string(c) + ": " + cell.ReadString() +
                       " [" + std::to_string(cell.CellObject.Call("getType").AsInt()) + "]");
     }
+  const Variant notes = sheet.SheetObject.Call("getAnnotations");
+  for (std::int32_t i = 0; i < notes.Call("getCount").AsInt(); ++i) {
+    const Variant note = notes.Call("getByIndex", i);
+    const Variant at = note.Call("getPosition");
+    cells.push_back("note " + std::to_string(at.Get("Row").AsInt()) + "," +
+                    std::to_string(at.Get("Column").AsInt()) + ": " +
+                    note.Call("getString").AsString());
+  }
   calc.Document.Call("close", true);
   return cells;
 }
@@ -246,7 +254,8 @@ class Generator {
 
 // Writes generated cells into a new workbook: values in one block, then formulas and formats
 // cell by cell.
-void WriteGenerated(const std::string& file, const std::vector<GenCell>& cells) {
+void WriteGenerated(const std::string& file, const std::vector<GenCell>& cells,
+                    const std::vector<std::pair<std::int32_t, std::int32_t>>& notes = {}) {
   std::int32_t right = 0, bottom = 0;
   for (const GenCell& c : cells) {
     right = std::max(right, c.column);
@@ -278,6 +287,12 @@ void WriteGenerated(const std::string& file, const std::vector<GenCell>& cells) 
     }
     cell.Set("NumberFormat", keys[c.format]);
   }
+  for (const auto& [column, row] : notes) {
+    Variant at = calc.ServiceManager.Call("Bridge_GetStruct", "com.sun.star.table.CellAddress");
+    at.Set("Column", column);
+    at.Set("Row", row);
+    sheet.SheetObject.Call("getAnnotations").Call("insertNew", at, "note " + std::to_string(row));
+  }
   calc.StoreDocument(file, "Calc");
   calc.Document.Call("close", true);
 }
@@ -305,7 +320,10 @@ TEST_P(GeneratedWorkbooks, BothPathsGiveTheSameFile) {
   std::vector<GenCell> mainCells =
       generate.Sheet(g.mainRows, g.keyColumns, g.keyColumns + 3, g.keyPool);
   if (g.wideMain) mainCells.push_back({249, 3, "far right", "", ""});
-  WriteGenerated(main, mainCells);
+  // Notes just right of the main table's cells: they widen the table, the copies go after them.
+  std::vector<std::pair<std::int32_t, std::int32_t>> notes;
+  for (std::int32_t r = 2; r < g.mainRows; r += 7) notes.emplace_back(g.keyColumns + 4, r);
+  WriteGenerated(main, mainCells, notes);
   WriteGenerated(add, generate.Sheet(g.addRows, g.keyColumns, g.addWidth, g.keyPool));
 
   std::vector<std::string> args = {main, add, "--main-title-row", "1", "--add-title-row", "1"};

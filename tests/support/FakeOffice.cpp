@@ -309,6 +309,22 @@ class RangeObject : public DocBound {
     Property("RangeAddress", [this] {
       return AddressStruct(this->state(), sheetIndex_, left_, top_, right_, bottom_);
     });
+    // Numbers answer the value flag (1), texts the string flag (4); one address per cell.
+    Method("queryContentCells", [this](const VariantArray& a) -> Variant {
+      book();
+      const std::int32_t flags = a.at(0).AsInt();
+      VariantArray addresses;
+      for (const auto& [at, cell] : sheet_->cells) {
+        const auto [row, column] = at;
+        if (row < top_ || row > bottom_ || column < left_ || column > right_) continue;
+        if ((cell.number && (flags & 1)) || (!cell.number && !cell.text.empty() && (flags & 4)))
+          addresses.push_back(AddressStruct(this->state(), sheetIndex_, column, row, column, row));
+      }
+      auto ranges = std::make_shared<FakeObject>(this->state(), "SheetCellRanges");
+      ranges->Method("getRangeAddresses",
+                     [addresses](const VariantArray&) -> Variant { return addresses; });
+      return ObjectRef(ranges);
+    });
     Method("gotoEndOfUsedArea", [this](const VariantArray& a) -> Variant {
       book();
       if (a.at(0).AsBool()) {
