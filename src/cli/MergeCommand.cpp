@@ -188,6 +188,7 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
   run.LinkCount = static_cast<std::int32_t>(run.Links.size());
   run.CaseSensitive = !options.ignoreCase;
   run.ExactCalls = options.exactCalls;
+  run.ReloadMain = false;  // nothing follows the one run
 
   bool ok = false;
   {

@@ -190,7 +190,7 @@ bool MergeRun::MergeIntoMain(const std::string& target) {
       // the document may be gone with the office
     }
   }
-  MainBook = store_.OpenBook(MainFile);
+  MainBook = ReloadMain ? store_.OpenBook(MainFile) : -1;
   return ok;
 }
 

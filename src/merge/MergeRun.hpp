@@ -55,6 +55,10 @@ class MergeRun {
   // default writes the same cells in blocks.
   bool ExactCalls = false;
 
+  // After writing, the main table is loaded afresh for the next run (the windows). The batch
+  // command makes one run and leaves it closed; MainBook is then -1.
+  bool ReloadMain = true;
+
   bool MainParamsComplete() const;
   bool AddParamsComplete() const;
 
@@ -67,7 +71,7 @@ class MergeRun {
   void CreateKeyList();
   void IndexAddTable();
   // Writes the result to `target`; false when any step failed (LastError says why). The main
-  // book is loaded afresh from MainFile either way.
+  // book is loaded afresh from MainFile either way, unless ReloadMain is off.
   bool MergeIntoMain(const std::string& target);
   void FreeKeyList();
   void KeepOnlySheet(std::int32_t book, std::int32_t sheet);

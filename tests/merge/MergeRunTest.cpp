@@ -343,6 +343,14 @@ TEST_F(Merge, AMainFileThatCannotBeReloadedIsReported) {
   EXPECT_TRUE(run.MainBookLost());
 }
 
+TEST_F(Merge, WithoutReloadTheMainTableIsLoadedOnce) {
+  Prepared().ReloadMain = false;
+  ASSERT_TRUE(run.Run("/out/result.ods"));
+  EXPECT_EQ(office.Count("loadComponentFromURL"), 2u);  // main and add, when prepared
+  EXPECT_EQ(run.MainBook, -1);
+  EXPECT_EQ(Text(Result(), 4, 1), "Lyon");
+}
+
 TEST(IllegalTarget, NamesOfASourceInAnySpelling) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("tabloom-target-" + std::to_string(::getpid()));
