@@ -5,17 +5,19 @@
 //   * the batch command, start to end (office start, loads, keys, copies, store), and
 //   * the floor: an office started, both files loaded, the main stored as the result, ended.
 // Usage: merge_bench [--numeric-keys] [--exact-calls] [ROWS...]   (default 1000 10000 50000)
-// The last column gives the batch command's peak resident memory.
+//        merge_bench [--numeric-keys] --write-tables DIR ROWS   (only the tables, for profiling)
+// The last columns give the peak resident memory of the batch command and of its office.
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "merge/MergeRun.hpp"
@@ -85,16 +87,30 @@ double LoadAndStore(const std::string& main, const std::string& add, const std::
   return Seconds(start);
 }
 
-double RunCommand(std::vector<std::string> args, int& status, long& peakKb) {
+// The resident high-water mark of a live process in KiB, 0 once it is gone.
+long PeakKb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  return 0;
+}
+
+// Runs the command to its end; the peaks are the program's own and its office's, read from
+// the kernel's high-water marks while they run (the last reading is at most 20 ms old).
+double RunCommand(std::vector<std::string> args, int& status, long& peakKb, long& officePeakKb) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   const auto start = Clock::now();
   pid_t pid = 0;
   if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
-  peakKb = usage.ru_maxrss;
+  peakKb = officePeakKb = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    peakKb = std::max(peakKb, PeakKb(pid));
+    for (const pid_t office : office_testing::ChildOfficePids(pid))
+      officePeakKb = std::max(officePeakKb, PeakKb(office));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   return Seconds(start);
 }
 
@@ -131,21 +147,37 @@ void Phases(const std::string& main, const std::string& add, const std::string& 
 int main(int argc, char** argv) {
   std::vector<int> sizes;
   bool exact = false;
+  std::string writeTo;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--numeric-keys")
       gNumericKeys = true;
     else if (a == "--exact-calls")
       exact = true;
+    else if (a == "--write-tables" && i + 1 < argc)
+      writeTo = argv[++i];
     else
       sizes.push_back(std::atoi(argv[i]));
   }
   if (sizes.empty()) sizes = {1000, 10000, 50000};
 
+  if (!writeTo.empty()) {  // only the tables, for a profiler run of the batch command
+    office_testing::TempDir scratch;
+    MakeTables(scratch, sizes.front(), writeTo + "/main.ods", writeTo + "/add.ods");
+    office_testing::SharedOffice().Release();
+    std::printf("%s merge %s/main.ods %s/add.ods -o %s/result.ods --link A=A\n", TABLOOM_BINARY,
+                writeTo.c_str(), writeTo.c_str(), writeTo.c_str());
+    return 0;
+  }
+
   std::printf("%s keys, %s\n", gNumericKeys ? "numeric" : "text",
               exact ? "cell-by-cell run" : "block run");
-  std::printf("| rows x 10 | tabloom merge | office load + store | ratio | peak memory |\n");
-  std::printf("|-----------|---------------|---------------------|-------|-------------|\n");
+  std::printf(
+      "| rows x 10 | tabloom merge | office load + store | ratio | program peak RSS | office peak "
+      "RSS |\n");
+  std::printf(
+      "|-----------|---------------|---------------------|-------|------------------|-----------"
+      "------|\n");
   for (const int rows : sizes) {
     office_testing::TempDir dir;
     const std::string main = dir / "main.ods", add = dir / "add.ods";
@@ -154,22 +186,22 @@ int main(int argc, char** argv) {
 
     const double floor = LoadAndStore(main, add, dir / "plain.ods");
     int status = 0;
-    long peakKb = 0;
+    long peakKb = 0, officePeakKb = 0;
     std::vector<std::string> command = {TABLOOM_BINARY,     "merge",  main, add, "-o",
                                         dir / "result.ods", "--link", "A=A"};
     if (exact) command.push_back("--exact-calls");
-    const double merge = RunCommand(command, status, peakKb);
+    const double merge = RunCommand(command, status, peakKb, officePeakKb);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
       std::fprintf(stderr, "tabloom merge failed for %d rows\n", rows);
       return 1;
     }
-    std::printf("| %9d | %11.1f s | %17.1f s | %5.1f | %8.1f MB |\n", rows, merge, floor,
-                merge / floor, peakKb / 1024.0);
+    std::printf("| %9d | %11.1f s | %17.1f s | %5.1f | %12.1f MB | %11.1f MB |\n", rows, merge,
+                floor, merge / floor, peakKb / 1024.0, officePeakKb / 1024.0);
     std::fflush(stdout);
   }
 
-  // Where the time goes, at the first size: opening, key list (one CellText per add row),
-  // and writing (store as target, walk with one CellText per main row, row copies, store).
+  // Where the time goes, at the first size: opening, the add keys and their index, and
+  // writing (store as target, main keys, copies, store, the main table loaded again).
   std::printf("\n| rows x 10 | open both | index add rows | walk, copy, store | result |\n");
   std::printf("|-----------|-----------|----------------|-------------------|--------|\n");
   {

@@ -51,8 +51,9 @@ class clc {
                std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
                std::int32_t targetColumn);
   // CellText of rows firstRow..lastRow (one-based) of one column, in a few calls: text cells
-  // under a format that shows text as it is, and empty cells, come from one block read; every
-  // other cell (numbers, dates, formulas, text formats with literals) asks for its text.
+  // under a format that shows text as it is, and empty cells, come from one block read; number
+  // and date constants from the document's number formatter under their own format, one call
+  // each; every other cell (formulas, text formats with literals) asks for its text.
   std::vector<std::string> ColumnTexts(std::int32_t book, std::int32_t sheet, std::int32_t column,
                                        std::int32_t firstRow, std::int32_t lastRow);
 

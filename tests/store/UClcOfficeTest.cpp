@@ -120,16 +120,39 @@ TEST(RealStoreColumns, ColumnTextsReadsPlainTextInBulkAndAsksForTheRest) {
   ASSERT_EQ(books.OpenBook(file), 0);
   const std::size_t before = recording.calls.size();
   const std::vector<std::string> texts = books.ColumnTexts(0, 0, 2, 1, 65);
-  std::size_t getStrings = 0;
-  for (std::size_t i = before; i < recording.calls.size(); ++i)
+  std::size_t getStrings = 0, conversions = 0;
+  for (std::size_t i = before; i < recording.calls.size(); ++i) {
     getStrings += recording.calls[i].member == "GetString";
-  EXPECT_EQ(getStrings, 1u);
+    conversions += recording.calls[i].member == "convertNumberToString";
+  }
+  EXPECT_EQ(getStrings, 0u);  // the number's text comes from the document's formatter
+  EXPECT_EQ(conversions, 1u);
   ASSERT_EQ(texts.size(), 65u);
   for (std::int32_t r = 1; r <= 65; ++r)
     EXPECT_EQ(texts[static_cast<std::size_t>(r - 1)], books.CellText(0, 0, 2, r)) << r;
   EXPECT_EQ(texts[50], "3.25");
   books.Office->Document.Call("close", true);
 }
+
+const std::vector<std::pair<double, std::string>> kFormattedNumbers = {
+    {1234.5, "#,##0.00 [$€-407]"},
+    {0.256, "0%"},
+    {1, "BOOLEAN"},
+    {0, "BOOLEAN"},
+    {12345.678, "0.00E+00"},
+    {-2.5, "0.0;[RED]-0.0"},
+    {0.75, "# ?/?"},
+    {0.5, "HH:MM:SS"},
+    {0, ""},
+    {-7, "0.0;(0.0)"},
+    {42, "@"},
+    {42, "@\" kg\""},
+    {1e20, ""},
+    {1.5e-7, ""},
+    {0.1 + 0.2, ""},
+    {123456789012345678.0, "0"},
+    {45000.25, "NNNN, D. MMMM YYYY"},
+    {-0.0001, "0.00"}};
 
 TEST(RealStoreColumns, ARowReadInBulkIsTheSameAsCellByCell) {
   TempDir dir;
@@ -159,6 +182,13 @@ TEST(RealStoreColumns, ARowReadInBulkIsTheSameAsCellByCell) {
     sheet.Call("getCellByPosition", 3, 0).Set("NumberFormat", format("@\" kg\""));
     sheet.Call("getCellByPosition", 4, 0).Set("NumberFormat", format("YYYY-MM-DD"));
     sheet.Call("getCellByPosition", 5, 0).Call("setFormula", "=1/0");
+    // Row 3: numbers under formats that change how they show, or do not.
+    for (std::size_t c = 0; c < kFormattedNumbers.size(); ++c) {
+      const Variant cell = sheet.Call("getCellByPosition", static_cast<std::int32_t>(c), 2);
+      cell.Call("setValue", kFormattedNumbers[c].first);
+      if (!kFormattedNumbers[c].second.empty())
+        cell.Set("NumberFormat", format(kFormattedNumbers[c].second));
+    }
     calc.StoreDocument(file, "Calc");
     calc.Document.Call("close", true);
   }
@@ -170,6 +200,10 @@ TEST(RealStoreColumns, ARowReadInBulkIsTheSameAsCellByCell) {
     const store::cell_value single = books.ReadCell(0, 0, c, 1);
     EXPECT_EQ(bulk.Text, single.Text);
     EXPECT_EQ(bulk.Background, single.Background);
+  }
+  for (std::int32_t c = 1; c <= static_cast<std::int32_t>(kFormattedNumbers.size()); ++c) {
+    SCOPED_TRACE(kFormattedNumbers[static_cast<std::size_t>(c - 1)].second);
+    EXPECT_EQ(books.CachedCell(0, 0, c, 3).Text, books.ReadCell(0, 0, c, 3).Text);
   }
   EXPECT_EQ(books.CachedCell(0, 0, 2, 1).Text, "3.50");
   EXPECT_EQ(books.CachedCell(0, 0, 4, 1).Text, "k kg");
