@@ -20,8 +20,7 @@ int Progress(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 }  // namespace
 
-std::string HttpGet(const std::string& host, const std::string& path,
-                    const HttpOptions& options) {
+std::string HttpGet(const std::string& host, const std::string& path, const HttpOptions& options) {
   static std::once_flag init;
   std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
