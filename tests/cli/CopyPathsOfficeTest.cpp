@@ -86,14 +86,7 @@ TEST(CopyPaths, BlockAndCellByCellGiveTheSameFile) {
     calc.Connect(true);
     calc.LoadDocument(file, office::loHidden, 0);
     const Variant sheet = calc.Sheets().SheetByIndex(0).SheetObject;
-    const Variant formats = calc.Document.Call("getNumberFormats");
-    Variant locale = calc.ServiceManager.Call("Bridge_GetStruct", "com.sun.star.lang.Locale");
-    locale.Set("Language", "en");
-    locale.Set("Country", "US");
-    auto format = [&](const std::string& code) {
-      const std::int32_t key = formats.Call("queryKey", code, locale, false).AsInt();
-      return key >= 0 ? key : formats.Call("addNew", code, locale).AsInt();
-    };
+    auto format = [&](const std::string& code) { return FormatKey(calc, code); };
     auto key = [&](int row) { return sheet.Call("getCellByPosition", 0, row); };
     key(2).Call("setValue", 17.0);  // a number key "17.00"
     key(2).Set("NumberFormat", format("0.00"));
@@ -271,20 +264,13 @@ void WriteGenerated(const std::string& file, const std::vector<GenCell>& cells,
   office::TOOCalcSheet& sheet = calc.Sheets().SheetByIndex(0);
   sheet.RangeAt(0, 0, right, bottom)
       .SetDataArray(automation::VariantArray(grid.begin(), grid.end()));
-  const Variant formats = calc.Document.Call("getNumberFormats");
-  Variant locale = calc.ServiceManager.Call("Bridge_GetStruct", "com.sun.star.lang.Locale");
-  locale.Set("Language", "en");
-  locale.Set("Country", "US");
   std::map<std::string, std::int32_t> keys;
   for (const GenCell& c : cells) {
     if (c.formula.empty() && c.format.empty()) continue;
     const Variant cell = sheet.SheetObject.Call("getCellByPosition", c.column, c.row);
     if (!c.formula.empty()) cell.Call("setFormula", c.formula);
     if (c.format.empty()) continue;
-    if (!keys.count(c.format)) {
-      const std::int32_t key = formats.Call("queryKey", c.format, locale, false).AsInt();
-      keys[c.format] = key >= 0 ? key : formats.Call("addNew", c.format, locale).AsInt();
-    }
+    if (!keys.count(c.format)) keys[c.format] = FormatKey(calc, c.format);
     cell.Set("NumberFormat", keys[c.format]);
   }
   for (const auto& [column, row] : notes) {

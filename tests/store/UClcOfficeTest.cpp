@@ -170,14 +170,7 @@ TEST(RealStoreColumns, ARowReadInBulkIsTheSameAsCellByCell) {
     calc.Connect(true);
     calc.LoadDocument(file, office::loHidden, 0);
     const Variant sheet = calc.Sheets().SheetByIndex(0).SheetObject;
-    const Variant formats = calc.Document.Call("getNumberFormats");
-    Variant locale = calc.ServiceManager.Call("Bridge_GetStruct", "com.sun.star.lang.Locale");
-    locale.Set("Language", "en");
-    locale.Set("Country", "US");
-    auto format = [&](const std::string& code) {
-      const std::int32_t key = formats.Call("queryKey", code, locale, false).AsInt();
-      return key >= 0 ? key : formats.Call("addNew", code, locale).AsInt();
-    };
+    auto format = [&](const std::string& code) { return FormatKey(calc, code); };
     sheet.Call("getCellByPosition", 1, 0).Set("NumberFormat", format("0.00"));
     sheet.Call("getCellByPosition", 3, 0).Set("NumberFormat", format("@\" kg\""));
     sheet.Call("getCellByPosition", 4, 0).Set("NumberFormat", format("YYYY-MM-DD"));

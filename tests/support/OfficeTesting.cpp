@@ -211,6 +211,15 @@ void WriteFlatOds(const std::string& fileName, const std::vector<SheetSpec>& she
   out << "</office:spreadsheet></office:body></office:document>\n";
 }
 
+std::int32_t FormatKey(office::TOOCalc& calc, const std::string& code) {
+  const Variant formats = calc.Document.Call("getNumberFormats");
+  Variant locale = calc.ServiceManager.Call("Bridge_GetStruct", "com.sun.star.lang.Locale");
+  locale.Set("Language", "en");
+  locale.Set("Country", "US");
+  const std::int32_t key = formats.Call("queryKey", code, locale, false).AsInt();
+  return key >= 0 ? key : formats.Call("addNew", code, locale).AsInt();
+}
+
 void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,
                   std::int32_t activeSheet) {
   office::TOOCalc calc(SharedOffice());

@@ -74,6 +74,9 @@ void WriteFlatOds(const std::string& fileName, const std::vector<SheetSpec>& she
 void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,
                   std::int32_t activeSheet = 0);
 
+// The current document's key for a number format code (en-US), added when it is new.
+std::int32_t FormatKey(office::TOOCalc& calc, const std::string& code);
+
 // A connected office layer on the shared office; every document it loaded is closed after
 // the test.
 class OfficeTest : public testing::Test {
