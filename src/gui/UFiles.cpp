@@ -399,32 +399,26 @@ int TFFiles::ShownColCount(bool mainTable) const {
 }
 
 bool TFFiles::TabSet1Change(int n) {
-  merge::MergeRun& p = *main_.Merge;
-  if (p.MainSheet == -1 || ClickMode == "Sheet1") {
-    ShownSheet1 = n;
-    if (p.MainBook >= 0)
-      Grid1->SetRowCount(GridRows(main_.Store->Books[static_cast<std::size_t>(p.MainBook)]
-                                      .SheetList[static_cast<std::size_t>(n)]
-                                      .RowCount));
-    if (ClickMode == "Sheet1") ConfirmSheet(true);
-    Grid1->Repaint();
-    return true;
-  }
-  if (FillingTabs) return true;
-  Note("Press Sheet Button first");
-  return false;
+  return TabSetChange(true, n);
 }
 
 bool TFFiles::TabSet2Change(int n) {
+  return TabSetChange(false, n);
+}
+
+bool TFFiles::TabSetChange(bool mainTable, int n) {
   merge::MergeRun& p = *main_.Merge;
-  if (p.AddSheet == -1 || ClickMode == "Sheet2") {
-    ShownSheet2 = n;
-    if (p.AddBook >= 0)
-      Grid2->SetRowCount(GridRows(main_.Store->Books[static_cast<std::size_t>(p.AddBook)]
-                                      .SheetList[static_cast<std::size_t>(n)]
-                                      .RowCount));
-    if (ClickMode == "Sheet2") ConfirmSheet(false);
-    Grid2->Repaint();
+  const QString confirming = mainTable ? "Sheet1" : "Sheet2";
+  if ((mainTable ? p.MainSheet : p.AddSheet) == -1 || ClickMode == confirming) {
+    (mainTable ? ShownSheet1 : ShownSheet2) = n;
+    PreviewGrid* grid = mainTable ? Grid1 : Grid2;
+    const int book = mainTable ? p.MainBook : p.AddBook;
+    if (book >= 0)
+      grid->SetRowCount(GridRows(main_.Store->Books[static_cast<std::size_t>(book)]
+                                     .SheetList[static_cast<std::size_t>(n)]
+                                     .RowCount));
+    if (ClickMode == confirming) ConfirmSheet(mainTable);
+    grid->Repaint();
     return true;
   }
   if (FillingTabs) return true;

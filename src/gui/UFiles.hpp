@@ -92,6 +92,7 @@ class TFFiles : public QDialog {
   void BuildWindow();
   void OpenTable(bool main);
   void ConfirmSheet(bool main);
+  bool TabSetChange(bool main, int n);  // both tab bars' change handler
   void StartRowChoice(bool main, int& parameter, const QString& mode);
   void ChangeTab(QTabBar* tabs, int n);
   void Note(const QString& text);
