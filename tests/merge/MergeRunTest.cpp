@@ -45,22 +45,23 @@ class Merge : public testing::Test {
   // A run set up as the setup window would: main sheet 1 with title row 0 and data from row
   // 1, add sheet 0 with title row 0, one link A = A, copies after one empty column, letter
   // case ignored.
-  MergeRun& Prepared() {
-    run.MainFile = "/data/main.ods";
-    run.AddFile = "/data/add.ods";
-    run.MainBook = store.OpenBook(run.MainFile);
-    run.AddBook = store.OpenBook(run.AddFile);
-    run.MainSheet = 1;
-    run.AddSheet = 0;
-    run.MainTitleRow = 0;
-    run.MainFirstRow = 1;
-    run.AddTitleRow = 0;
-    run.AddThereColumn =
-        store.Books[static_cast<std::size_t>(run.MainBook)].SheetList[1].ColCount + 2;
-    run.Links = {{0, 0, false}};
-    run.LinkCount = 1;
-    run.CaseSensitive = false;
-    return run;
+  MergeRun& Prepared() { return Prepare(run, store); }
+
+  static MergeRun& Prepare(MergeRun& r, store::clc& books) {
+    r.MainFile = "/data/main.ods";
+    r.AddFile = "/data/add.ods";
+    r.MainBook = books.OpenBook(r.MainFile);
+    r.AddBook = books.OpenBook(r.AddFile);
+    r.MainSheet = 1;
+    r.AddSheet = 0;
+    r.MainTitleRow = 0;
+    r.MainFirstRow = 1;
+    r.AddTitleRow = 0;
+    r.AddThereColumn = books.Books[static_cast<std::size_t>(r.MainBook)].SheetList[1].ColCount + 2;
+    r.Links = {{0, 0, false}};
+    r.LinkCount = 1;
+    r.CaseSensitive = false;
+    return r;
   }
 
   const fake::Sheet& Result(const std::string& name = "result.ods") {
@@ -274,18 +275,10 @@ TEST_F(Merge, BothWaysOfCopyingWriteTheSameCells) {
       fresh.files = office.files;
       store::clc books(fresh);
       MergeRun r(books);
-      r.MainFile = "/data/main.ods";
-      r.AddFile = "/data/add.ods";
-      r.MainBook = books.OpenBook(r.MainFile);
-      r.AddBook = books.OpenBook(r.AddFile);
-      r.MainSheet = 1;
-      r.AddSheet = 0;
+      Prepare(r, books);
       r.MainTitleRow = c.mainTitle;
       r.AddTitleRow = c.addTitle;
-      r.MainFirstRow = 1;
       r.AddThereColumn = c.there;
-      r.Links = {{0, 0, false}};
-      r.LinkCount = 1;
       r.CaseSensitive = c.caseSensitive;
       r.ExactCalls = exact;
       ASSERT_TRUE(r.Run("/out/result.ods"));
