@@ -5,6 +5,7 @@
 // is reached by member name (call, property get, property set).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -27,6 +28,13 @@ class Error : public std::runtime_error {
 // Raised when an object has no member of the requested name and kind. The name is never sent
 // to the server.
 class UnknownMemberError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Raised when the server is gone: it ended, was ended because it stopped answering, or was
+// aborted. Every later call on its objects raises it too; nothing can be retried there.
+class ConnectionLost : public Error {
  public:
   using Error::Error;
 };
@@ -110,6 +118,14 @@ class ObjectFactory {
   virtual ~ObjectFactory() = default;
   // Raises Error when the object cannot be created (no server installed, start failed).
   virtual ObjectRef CreateObject(std::string_view progId) = 0;
+
+  // A call that has had no answer for `limit` ends its server: that call and every later one
+  // on the server's objects raise ConnectionLost. Holds for servers started later as well.
+  virtual void SetCallTimeout(std::chrono::milliseconds limit) { (void)limit; }
+
+  // Ends every server this factory started, at once; callable from any thread. Calls in flight
+  // and later calls on their objects raise ConnectionLost; new objects may be created.
+  virtual void Abort() {}
 };
 
 }  // namespace automation

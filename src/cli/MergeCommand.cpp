@@ -4,6 +4,7 @@
 #include <optional>
 #include <ostream>
 
+#include "cli/Interruption.hpp"
 #include "merge/MergeRun.hpp"
 #include "store/UClc.hpp"
 
@@ -13,13 +14,16 @@ const char* const kMergeUsage =
     "usage: tabloom merge MAIN ADD -o TARGET --link MAINCOL=ADDCOL [--link MAINCOL=ADDCOL ...]\n"
     "              [--main-sheet SHEET] [--add-sheet SHEET]\n"
     "              [--main-title-row N] [--add-title-row N] [--first-row N]\n"
-    "              [--ignore-case]\n"
+    "              [--ignore-case] [--office-timeout SECONDS] [--verbose]\n"
     "\n"
     "Copies to every row of the main table the add row whose link cells agree, and writes the\n"
     "main sheet alone to TARGET (.ods). SHEET is a sheet name or its number (1 = first);\n"
     "N is a row number as the office shows it (1 = first row); columns are letters (A, B, AA).\n"
     "--first-row defaults to the row after --main-title-row, else 1. Matching is case-sensitive\n"
-    "unless --ignore-case is given. An existing TARGET is overwritten.\n";
+    "unless --ignore-case is given. An existing TARGET is replaced, only once the merge has\n"
+    "succeeded: a failed or interrupted run (Ctrl-C, SIGTERM, SIGHUP) leaves no new file and\n"
+    "TARGET as it was. --office-timeout ends the office and fails the run when one office call\n"
+    "gets no answer within SECONDS (default 600). --verbose names each step on stderr.\n";
 
 std::int32_t ColumnIndex(const std::string& letters) {
   if (letters.empty() || letters.size() > 7) return -1;
@@ -90,6 +94,15 @@ MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
       firstRowGiven = true;
     } else if (a == "--ignore-case") {
       o.ignoreCase = true;
+    } else if (a == "--office-timeout") {
+      const std::string& seconds = value();
+      const std::optional<long> n = WholeNumber(seconds);
+      if (!n || *n < 1 || *n > 86400)
+        throw UsageError("--office-timeout needs a number of seconds from 1 to 86400, not \"" +
+                         seconds + "\".");
+      o.officeTimeout = static_cast<std::int32_t>(*n);
+    } else if (a == "--verbose") {
+      o.verbose = true;
     } else if (a == "--exact-calls") {
       o.exactCalls = true;
     } else if (a.size() > 1 && a[0] == '-') {
@@ -149,11 +162,26 @@ class ProgressBar {
 }  // namespace
 
 int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, std::ostream& out,
-             std::ostream& err, bool progressBar) {
+             std::ostream& err, bool progressBar, const RunHooks& hooks) {
+  Interruption interruption(factory);
+  // At each step: a signal that came ends the command here, with nothing written.
+  const auto interrupted = [&] {
+    if (!interruption.Signal()) return false;
+    interruption.Settle();
+    return true;
+  };
+  const auto stopped = [&] {
+    err << interruption.Message() << "\n";
+    return 128 + interruption.Signal();
+  };
+  if (options.officeTimeout) factory.SetCallTimeout(std::chrono::seconds(*options.officeTimeout));
+
   store::clc books(factory);
-  merge::MergeRun run(books);
+  merge::MergeRun run(books, hooks.files ? *hooks.files : merge::DiskFiles());
+  const Interruption::Hook hook = interruption.OnSignal([&run] { run.RequestStop(); });
   run.MainFile = options.mainFile;
   run.AddFile = options.addFile;
+  if (interrupted()) return stopped();
   if (run.IsIllegalTarget(options.target)) {
     err << "Illegal target file name: " << options.target << "\n";
     return kUsage;
@@ -163,11 +191,13 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
     return kNoOffice;
   }
   run.MainBook = books.OpenBook(options.mainFile);
+  if (interrupted()) return stopped();
   if (run.MainBook < 0) {
     err << "The main table " << options.mainFile << " cannot be opened.\n";
     return kCannotOpen;
   }
   run.AddBook = books.OpenBook(options.addFile);
+  if (interrupted()) return stopped();
   if (run.AddBook < 0) {
     err << "The add table " << options.addFile << " cannot be opened.\n";
     return kCannotOpen;
@@ -189,14 +219,22 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
   run.CaseSensitive = !options.ignoreCase;
   run.ExactCalls = options.exactCalls;
   run.ReloadMain = false;  // nothing follows the one run
+  if (options.verbose)
+    run.AddPhaseListener([&err](merge::Phase phase) {
+      err << "Step: " << merge::PhaseText(phase) << "\n" << std::flush;
+    });
+  if (hooks.onPhase) run.AddPhaseListener(hooks.onPhase);
 
   bool ok = false;
   {
-    ProgressBar bar(err, progressBar);
+    ProgressBar bar(err, progressBar && !options.verbose);
     run.SetProgress(
         [&](std::int32_t position, std::int32_t maximum) { bar.Show(position, maximum); });
     ok = run.Run(options.target);
+    interruption.Settle();
   }
+  // A signal after the run's last safe point came too late to matter: the result is whole.
+  if (!ok && interruption.Signal()) return stopped();
   if (!ok) {
     err << "The merge failed: " << run.LastError << "\n";
     return kMergeFailed;

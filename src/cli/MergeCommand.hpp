@@ -3,13 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "automation/Variant.hpp"
+#include "merge/MergeRun.hpp"
 
 namespace cli {
 
@@ -34,8 +37,16 @@ struct MergeOptions {
   std::int32_t addTitleRow = -1;
   std::int32_t firstRow = 0;  // zero-based main data begin
   bool ignoreCase = false;
-  bool exactCalls = false;  // hidden: the cell-by-cell reference run
+  std::optional<std::int32_t> officeTimeout;  // seconds an office call may take
+  bool verbose = false;                       // each phase named on stderr
+  bool exactCalls = false;                    // hidden: the cell-by-cell reference run
   bool help = false;
+};
+
+// What tests put into a run: where its result files go, and who else hears of each phase.
+struct RunHooks {
+  merge::ResultFiles* files = nullptr;  // the real file system when null
+  std::function<void(merge::Phase)> onPhase;
 };
 
 // Column letters (any case) to a zero-based index; -1 when they are no column.
@@ -47,7 +58,9 @@ MergeOptions ParseMergeArguments(const std::vector<std::string>& args);
 extern const char* const kMergeUsage;
 
 // Runs the batch merge; returns the exit status. Progress goes to `err` when `progressBar`.
+// SIGINT, SIGTERM and SIGHUP stop it cleanly: nothing is written, the office is ended, and
+// the status is 128 + the signal.
 int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, std::ostream& out,
-             std::ostream& err, bool progressBar);
+             std::ostream& err, bool progressBar, const RunHooks& hooks = {});
 
 }  // namespace cli

@@ -27,7 +27,38 @@ std::string KeyPart(const std::string& cellText, bool caseSensitive) {
   return upper;
 }
 
-MergeRun::MergeRun(store::clc& store) : store_(store) {}
+const char* PhaseText(Phase phase) {
+  switch (phase) {
+    case Phase::ReadingAddKeys:
+      return "reading the add table's keys";
+    case Phase::StoringTarget:
+      return "writing the result file";
+    case Phase::RemovingSheets:
+      return "removing the other sheets";
+    case Phase::ReadingMainKeys:
+      return "reading the main table's keys";
+    case Phase::Copying:
+      return "copying the matched rows";
+    case Phase::StoringResult:
+      return "storing the result";
+    case Phase::Closing:
+      return "closing the result";
+    case Phase::ReloadingMain:
+      return "loading the main table again";
+  }
+  return "";
+}
+
+const char* const MergeRun::kStoppedMessage = "The run was stopped; no result was written";
+
+namespace {
+
+// Unwinds a run from a safe point once a stop was asked for.
+struct Stopped {};
+
+}  // namespace
+
+MergeRun::MergeRun(store::clc& store, ResultFiles& files) : store_(store), files_(&files) {}
 
 MergeRun::~MergeRun() = default;
 
@@ -77,8 +108,33 @@ std::int32_t MergeRun::ProgressMaximum() const {
 }
 
 void MergeRun::Step() {
+  CheckStop();
   ++position_;
   if (progress_) progress_(std::min(position_, maximum_), maximum_);
+}
+
+void MergeRun::Enter(Phase phase) {
+  for (const PhaseListener& listener : phaseListeners_) listener(phase);
+}
+
+void MergeRun::CheckStop() const {
+  if (stopRequested_.load()) throw Stopped{};
+}
+
+template <typename F>
+bool MergeRun::Guarded(F&& work) {
+  try {
+    work();
+    return true;
+  } catch (const Stopped&) {
+    LastError = kStoppedMessage;
+    LastStopped = true;
+  } catch (const std::exception& e) {
+    LastError = e.what();
+  } catch (...) {
+    LastError = "An unknown failure ended the run";
+  }
+  return false;
 }
 
 void MergeRun::CreateKeyList() {
@@ -140,58 +196,94 @@ void MergeRun::KeepOnlySheet(std::int32_t book, std::int32_t sheet) {
   for (std::int32_t i = 0; i < sheet; ++i) store_.DeleteSheet(book, 0, ExactCalls);
 }
 
+void MergeRun::KeepOnlyMainSheet() {
+  // Removing a sheet turns the formulas that refer to it into #REF!: their results are read
+  // first and put back as values, so the result shows what the user saw and keys still match.
+  const store::FormulaSnapshot formulas = store_.ReadFormulas(MainBook, MainSheet);
+  KeepOnlySheet(MainBook, MainSheet);
+  store_.FreezeFormulas(MainBook, 0, formulas);
+}
+
+void MergeRun::CloseMainQuietly() {
+  try {
+    store_.CloseBook(MainBook);
+  } catch (const automation::Error&) {
+    // the document may be gone with the office
+  }
+}
+
 bool MergeRun::MergeIntoMain(const std::string& target) {
   LastError.clear();
+  LastStopped = false;
+  ResultPath.clear();
   addTexts_.clear();
   RowsWalked = RowsMatched = 0;
-  bool ok = true;
-  try {
-    store_.SaveBookAs(MainBook, target);
-    KeepOnlySheet(MainBook, MainSheet);
-    if (MainTitleRow >= 0 && AddTitleRow >= 0) CopyTitle();
-    const std::int32_t rowsMain = RowCount(MainBook, 0);
-    // A copy writes only its own row, after that row's key was read: all keys can be read
-    // before the copies are written.
-    std::vector<std::pair<std::int32_t, std::int32_t>> matches;
-    const std::vector<std::string> digests =
-        ExactCalls || MainFirstRow >= rowsMain
-            ? std::vector<std::string>()
-            : RowDigests(MainBook, 0, MainFirstRow, rowsMain - 1, true);
-    for (std::int32_t r = MainFirstRow; r < rowsMain; ++r) {
-      ++RowsWalked;
-      const std::string digest = ExactCalls ? RowDigest(MainBook, 0, r, true)
-                                            : digests[static_cast<std::size_t>(r - MainFirstRow)];
-      if (keyList_ && keyList_->Find(digest)) {
-        const std::int32_t addRow = keyList_->GetFound().Row;
-        if (ExactCalls)
-          store_.CopyRow(AddBook, MainBook, AddSheet, 0, addRow + 1, r + 1, AddThereColumn);
-        else
-          matches.emplace_back(r, addRow);
-        ++RowsMatched;
-      }
-      Step();
+  const bool ok = Guarded([&] {
+    ResultFile result(*files_, target);
+    bool closed = false;
+    try {
+      CheckStop();
+      Enter(Phase::StoringTarget);
+      store_.SaveBookAs(MainBook, result.Temporary());
+      CheckStop();
+      Enter(Phase::RemovingSheets);
+      KeepOnlyMainSheet();
+      WriteRows();
+      CheckStop();
+      Enter(Phase::StoringResult);
+      store_.SaveBook(MainBook);
+      Enter(Phase::Closing);
+      closed = true;
+      store_.CloseBook(MainBook);
+      CheckStop();  // the last point at which nothing is written yet
+    } catch (...) {
+      if (!closed) CloseMainQuietly();
+      throw;
     }
-    if (!ExactCalls) CopyRows(matches);
-    store_.SaveBook(MainBook);
-    store_.CloseBook(MainBook);
-  } catch (const std::exception& e) {
-    LastError = e.what();
-    ok = false;
-  } catch (...) {
-    LastError = "unknown failure";
-    ok = false;
-  }
+    result.Commit();
+    ResultPath = result.Path();
+  });
   addTexts_ = {};  // the add rows' texts are needed only while writing
   // Success or not, the next run starts from the untouched main table.
-  if (!ok) {
-    try {
-      store_.CloseBook(MainBook);
-    } catch (...) {
-      // the document may be gone with the office
-    }
-  }
+  if (ReloadMain) Enter(Phase::ReloadingMain);
   MainBook = ReloadMain ? store_.OpenBook(MainFile) : -1;
   return ok;
+}
+
+void MergeRun::WriteRows() {
+  if (MainTitleRow >= 0 && AddTitleRow >= 0) {
+    Enter(Phase::Copying);
+    CopyTitle();
+  }
+  CheckStop();
+  Enter(Phase::ReadingMainKeys);
+  const std::int32_t rowsMain = RowCount(MainBook, 0);
+  // A copy writes only its own row, after that row's key was read: all keys can be read
+  // before the copies are written.
+  std::vector<std::pair<std::int32_t, std::int32_t>> matches;
+  const std::vector<std::string> digests =
+      ExactCalls || MainFirstRow >= rowsMain
+          ? std::vector<std::string>()
+          : RowDigests(MainBook, 0, MainFirstRow, rowsMain - 1, true);
+  if (ExactCalls) Enter(Phase::Copying);  // the reference copies as it walks
+  for (std::int32_t r = MainFirstRow; r < rowsMain; ++r) {
+    ++RowsWalked;
+    const std::string digest = ExactCalls ? RowDigest(MainBook, 0, r, true)
+                                          : digests[static_cast<std::size_t>(r - MainFirstRow)];
+    if (keyList_ && keyList_->Find(digest)) {
+      const std::int32_t addRow = keyList_->GetFound().Row;
+      if (ExactCalls)
+        store_.CopyRow(AddBook, MainBook, AddSheet, 0, addRow + 1, r + 1, AddThereColumn);
+      else
+        matches.emplace_back(r, addRow);
+      ++RowsMatched;
+    }
+    Step();
+  }
+  if (!ExactCalls) {
+    Enter(Phase::Copying);
+    CopyRows(matches);
+  }
 }
 
 void MergeRun::CopyTitle() {
@@ -215,6 +307,7 @@ const std::vector<std::string>& MergeRun::AddRowTexts(std::int32_t row, std::int
   if (row < 0 || row >= rows) return addTexts_.back();
   const auto block = static_cast<std::size_t>(row / kReadRows);
   if (!addBlocksRead_[block]) {
+    CheckStop();
     const std::int32_t top = static_cast<std::int32_t>(block) * kReadRows;
     const std::int32_t bottom = std::min(rows, top + kReadRows) - 1;
     const automation::VariantArray values =
@@ -248,7 +341,9 @@ void MergeRun::CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>
   bool known = true;
   try {
     inUse = store_.RowsInUse(MainBook, 0, left, top, left + width - 1, pairs.back().first);
-  } catch (...) {
+  } catch (const automation::ConnectionLost&) {
+    throw;
+  } catch (const automation::Error&) {
     known = false;
   }
   const auto holdsAnything = [&](std::int32_t row) {
@@ -262,12 +357,17 @@ void MergeRun::CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>
   };
 
   const std::vector<std::string> emptyRow(static_cast<std::size_t>(width));
+  const auto copyEach = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i)
+      store_.CopyRow(AddBook, MainBook, AddSheet, 0, pairs[i].second + 1, pairs[i].first + 1,
+                     AddThereColumn);
+  };
   std::size_t first = 0;
   while (first < pairs.size()) {
+    CheckStop();
     const std::int32_t row = pairs[first].first;
     if (holdsAnything(row)) {
-      store_.CopyRow(AddBook, MainBook, AddSheet, 0, pairs[first].second + 1, row + 1,
-                     AddThereColumn);
+      copyEach(first, first + 1);
       ++first;
       continue;
     }
@@ -283,21 +383,38 @@ void MergeRun::CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>
           block.push_back(emptyRow);
       block.push_back(AddRowTexts(pairs[i].second, width));
     }
-    store_.WriteTextBlock(MainBook, 0, left, row, block);
+    try {
+      store_.WriteTextBlock(MainBook, 0, left, row, block);
+    } catch (const automation::ConnectionLost&) {
+      throw;
+    } catch (const automation::Error&) {
+      // Protected cells refuse a block write but take single ones, as the reference writes.
+      copyEach(first, end);
+    }
     first = end;
   }
 }
 
 bool MergeRun::Run(const std::string& target) {
   position_ = 0;
-  CreateKeyList();
-  maximum_ = ProgressMaximum();
-  if (progress_) progress_(0, maximum_);
-  IndexAddTable();
-  const bool ok = MergeIntoMain(target);
+  LastError.clear();
+  LastStopped = false;
+  ResultPath.clear();
+  RowsWalked = RowsMatched = 0;
+  // The main book is untouched until the merge step: a failure before it keeps it loaded.
+  const bool ok = Guarded([&] {
+                    CreateKeyList();
+                    maximum_ = ProgressMaximum();
+                    if (progress_) progress_(0, maximum_);
+                    CheckStop();
+                    Enter(Phase::ReadingAddKeys);
+                    IndexAddTable();
+                  }) &&
+                  MergeIntoMain(target);
   position_ = maximum_;
   if (progress_) progress_(maximum_, maximum_);
   FreeKeyList();
+  stopRequested_.store(false);
   return ok;
 }
 

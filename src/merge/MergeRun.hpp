@@ -3,12 +3,14 @@
 // copied into each main row that has one. The main window and the batch command drive it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "merge/ResultFile.hpp"
 #include "merge/UList.hpp"
 #include "store/UClc.hpp"
 
@@ -28,12 +30,28 @@ std::string ColumnLetters(std::int32_t column);
 // unless the match is case-sensitive.
 std::string KeyPart(const std::string& cellText, bool caseSensitive);
 
+// The steps of a run, in their order (the title is copied before the main keys are read).
+enum class Phase {
+  ReadingAddKeys,
+  StoringTarget,   // the main book stored under the result's temporary name
+  RemovingSheets,  // with the formulas that referred to them turned into their results
+  ReadingMainKeys,
+  Copying,
+  StoringResult,
+  Closing,
+  ReloadingMain,
+};
+
+// "reading the add table's keys": for a status line.
+const char* PhaseText(Phase phase);
+
 class MergeRun {
  public:
   // Called with the progress position and maximum as the run advances.
   using Progress = std::function<void(std::int32_t position, std::int32_t maximum)>;
+  using PhaseListener = std::function<void(Phase)>;
 
-  explicit MergeRun(store::clc& store);
+  explicit MergeRun(store::clc& store, ResultFiles& files = DiskFiles());
   ~MergeRun();
 
   // --- merge parameters: an index not set is -1, a file not set is empty ---
@@ -67,11 +85,22 @@ class MergeRun {
 
   // --- the run ---
   void SetProgress(Progress progress) { progress_ = std::move(progress); }
+  // Told as each phase begins, in the order listeners were added.
+  void AddPhaseListener(PhaseListener listener) { phaseListeners_.push_back(std::move(listener)); }
+  void SetResultFiles(ResultFiles& files) { files_ = &files; }
+
+  // Asks the run in progress to stop at its next safe point; it then fails with
+  // kStoppedMessage and writes nothing. Safe from any thread. The request holds until the next
+  // run has ended.
+  void RequestStop() noexcept { stopRequested_.store(true); }
+  static const char* const kStoppedMessage;
   std::int32_t ProgressMaximum() const;
   void CreateKeyList();
   void IndexAddTable();
-  // Writes the result to `target`; false when any step failed (LastError says why). The main
-  // book is loaded afresh from MainFile either way, unless ReloadMain is off.
+  // Writes the result to `target` (".ods" appended where missing) through a temporary file
+  // that takes the target's place only when every step succeeded; false when any step failed
+  // (LastError says why), and then no file was written or changed. The main book is loaded
+  // afresh from MainFile either way, unless ReloadMain is off.
   bool MergeIntoMain(const std::string& target);
   void FreeKeyList();
   void KeepOnlySheet(std::int32_t book, std::int32_t sheet);
@@ -79,9 +108,12 @@ class MergeRun {
   std::string RowDigest(std::int32_t book, std::int32_t sheet, std::int32_t row, bool main);
 
   // The whole run after the target was chosen and checked: key list, index, merge, free.
+  // Never raises: every failure is the run's, told by LastError.
   bool Run(const std::string& target);
 
-  std::string LastError;         // the cause of the last failed merge, for the batch command
+  std::string LastError;         // the cause of the last failed merge, one sentence
+  bool LastStopped = false;      // the last run ended because a stop was asked for
+  std::string ResultPath;        // the file the last successful run wrote
   std::int32_t RowsWalked = 0;   // main data rows walked by the last merge
   std::int32_t RowsMatched = 0;  // of these, rows that received an add row
   bool MainBookLost() const { return MainBook < 0; }  // the main file could not be reloaded
@@ -90,6 +122,17 @@ class MergeRun {
 
  private:
   void Step();
+  void Enter(Phase phase);
+  // Raises Stopped when a stop was asked for: at the run's safe points only.
+  void CheckStop() const;
+  // Runs a part of the run; a failure becomes LastError (and LastStopped) and false.
+  template <typename F>
+  bool Guarded(F&& work);
+  // Removes the sheets but MainSheet; formulas that referred to them keep their results.
+  void KeepOnlyMainSheet();
+  // The title copy, the walk of the main rows and the copies.
+  void WriteRows();
+  void CloseMainQuietly();
   // The digests of rows first..last (zero-based) from the links' main or add columns, the
   // columns read in bulk.
   std::vector<std::string> RowDigests(std::int32_t book, std::int32_t sheet, std::int32_t first,
@@ -104,6 +147,9 @@ class MergeRun {
   const std::vector<std::string>& AddRowTexts(std::int32_t row, std::int32_t width);
 
   store::clc& store_;
+  ResultFiles* files_;
+  std::vector<PhaseListener> phaseListeners_;
+  std::atomic<bool> stopRequested_{false};
   std::unique_ptr<TList> keyList_;
   std::vector<std::vector<std::string>> addTexts_;
   std::vector<bool> addBlocksRead_;

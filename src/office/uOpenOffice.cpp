@@ -257,6 +257,10 @@ void TOOBaseCell::WriteString(const std::string& text) {
   CellObject.Call("SetString", text);
 }
 
+void TOOBaseCell::WriteValue(double value) {
+  CellObject.Call("setValue", value);
+}
+
 std::int32_t WindowsColor(std::int32_t officeColor) {
   const auto v = static_cast<std::uint32_t>(officeColor);
   return static_cast<std::int32_t>(((v >> 16) & 0xFF) | (((v >> 8) & 0xFF) << 8) |
@@ -273,6 +277,30 @@ void TOOCalcCellRange::SetDataArray(const VariantArray& rows) {
 
 VariantArray TOOCalcCellRange::DataArray() {
   return CellObject.Call("GetDataArray").AsArray();
+}
+
+VariantArray TOOCalcCellRange::FormulaArray() {
+  return CellObject.Call("getFormulaArray").AsArray();
+}
+
+namespace {
+
+std::vector<CellRangeAddress> Addresses(const Variant& ranges) {
+  std::vector<CellRangeAddress> out;
+  for (const Variant& a : ranges.Call("getRangeAddresses").AsArray())
+    out.push_back({a.Get("StartColumn").AsInt(), a.Get("StartRow").AsInt(),
+                   a.Get("EndColumn").AsInt(), a.Get("EndRow").AsInt()});
+  return out;
+}
+
+}  // namespace
+
+std::vector<CellRangeAddress> TOOCalcCellRange::ContentCells(std::int32_t cellFlags) {
+  return Addresses(CellObject.Call("queryContentCells", cellFlags));
+}
+
+std::vector<CellRangeAddress> TOOCalcCellRange::FormulaCells(std::int32_t resultFlags) {
+  return Addresses(CellObject.Call("queryFormulaCells", resultFlags));
 }
 
 }  // namespace office

@@ -34,6 +34,21 @@ class TOOCalcSheet;
 // An office colour (0xRRGGBB, -1 without fill) in Windows form (0x00BBGGRR; -1 is white).
 std::int32_t WindowsColor(std::int32_t officeColor);
 
+// A block of cells, zero-based, edges included.
+struct CellRangeAddress {
+  std::int32_t StartColumn = 0, StartRow = 0, EndColumn = 0, EndRow = 0;
+};
+
+// com.sun.star.sheet.CellFlags and FormulaResult, as the queries below take them.
+enum CellFlag : std::int32_t {
+  cfValue = 1,  // number constants, dates included
+  cfDateTime = 2,
+  cfString = 4,
+  cfAnnotation = 8,
+  cfFormula = 16,
+};
+enum FormulaResultFlag : std::int32_t { frValue = 1, frString = 2, frError = 4 };
+
 // Where a store writes and with which filter.
 struct StoreTarget {
   std::string fileName;
@@ -101,6 +116,8 @@ class TOOBaseCell {
   virtual ~TOOBaseCell() = default;
   std::string ReadString();
   void WriteString(const std::string& text);
+  // A number constant; the cell keeps its format.
+  void WriteValue(double value);
   // Windows form 0x00BBGGRR; no fill reads as white.
   std::int32_t BackColor();
 
@@ -121,8 +138,16 @@ class TOOCalcCellRange : public TOOCalcBaseCell {
   // strings, empty cells as empty strings.
   VariantArray DataArray();
   // Writes one array per range row; strings give text cells ("" an empty cell), numbers
-  // number cells.
+  // number cells. Cells keep their formats.
   void SetDataArray(const VariantArray& rows);
+  // One array per range row of each cell's formula ("=A1+1"), text, or number as text; empty
+  // cells give "". References to other sheets name them ("=$Other.A1").
+  VariantArray FormulaArray();
+  // The parts of the range whose cells have any of the given contents (CellFlag).
+  std::vector<CellRangeAddress> ContentCells(std::int32_t cellFlags);
+  // The parts of the range whose formula cells have a result of the given kinds
+  // (FormulaResultFlag).
+  std::vector<CellRangeAddress> FormulaCells(std::int32_t resultFlags);
 };
 
 // The wrappers below are cursors: each request re-points the one child object its parent

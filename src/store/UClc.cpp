@@ -84,11 +84,17 @@ std::int32_t clc::OpenBook(const std::string& fileName) {
     return -1;
   }
   const std::int32_t index = Office->CurrentDocumentIndex();
+  sheets list;
+  try {
+    list = ReadSheets(index);
+  } catch (const automation::ConnectionLost&) {
+    return -1;  // the office is gone with the document
+  }
   Books.resize(static_cast<std::size_t>(index) + 1);
   clc_file& entry = Books[static_cast<std::size_t>(index)];
   entry.Path = fileName;
   entry.ShortName = WithoutFolder(fileName);
-  entry.SheetList = ReadSheets(index);
+  entry.SheetList = std::move(list);
   return index;
 }
 
@@ -109,7 +115,9 @@ sheets clc::ReadSheets(std::int32_t book) {
       entry.ColCount = current.LastUsedColumn() + 1;
     }
     all.ActivateSheet(active);
-  } catch (...) {
+  } catch (const automation::ConnectionLost&) {
+    throw;
+  } catch (const automation::Error&) {
     return {};  // never a partly read list
   }
   return list;
@@ -154,7 +162,9 @@ std::string clc::ColumnName(std::int32_t column) {
 std::string clc::CellTextByAddress(std::int32_t sheet, const std::string& address) {
   try {
     return Office->Sheets().SheetByIndex(sheet).CellNamed(address).ReadString();
-  } catch (...) {
+  } catch (const automation::ConnectionLost&) {
+    throw;  // not a cell that cannot be read: nothing can be any more
+  } catch (const automation::Error&) {
     return {};
   }
 }
@@ -319,7 +329,9 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
                                               std::string("com.sun.star.util.NumberFormatter"));
       formatter.Call("attachNumberFormatsSupplier", Office->Document);
     }
-  } catch (...) {
+  } catch (const automation::ConnectionLost&) {
+    throw;
+  } catch (const automation::Error&) {
     // Not to be had in bulk: every cell asks for itself below.
     values.clear();
     formatter = {};
@@ -365,7 +377,9 @@ std::vector<std::string> clc::ColumnTexts(std::int32_t book, std::int32_t sheet,
         BlockCells(book, sheet, column - 1, top, column - 1, bottom, false);
     for (std::size_t i = 0; i < cells.size(); ++i)
       texts[static_cast<std::size_t>(top - (firstRow - 1)) + i] = cells[i].Text;
-  } catch (...) {
+  } catch (const automation::ConnectionLost&) {
+    throw;
+  } catch (const automation::Error&) {
     // As CellText: an office error reads as the empty text, cell by cell.
     for (std::int32_t r = top; r <= bottom; ++r)
       texts[static_cast<std::size_t>(r - (firstRow - 1))] = CellText(book, sheet, column, r + 1);
@@ -419,9 +433,208 @@ bool clc::DeleteSheet(std::int32_t book, std::int32_t sheet, bool save) {
     entry.SheetList = ReadSheets(book);
     if (save) SaveBook(book);
     return true;
-  } catch (...) {
+  } catch (const automation::ConnectionLost&) {
+    throw;
+  } catch (const automation::Error&) {
     return false;
   }
+}
+
+}  // namespace store
+
+namespace store {
+
+namespace {
+
+// Whether a formula's text reaches outside its sheet: a reference naming one of `sheets`
+// ("$Other.A1", "$'Q1 plan'.B2") or another file ("'file:///x.ods'#$Sheet1.A1"). Quoted
+// literals ("...") are skipped.
+bool NamesElsewhere(const std::string& formula, const std::vector<std::string>& sheets) {
+  std::string code;  // the formula without its string literals
+  bool literal = false;
+  for (const char c : formula) {
+    if (c == '"') literal = !literal;
+    if (!literal) code += c;
+  }
+  if (code.find("'#") != std::string::npos) return true;
+  for (const std::string& name : sheets) {
+    std::string quoted = "'";
+    for (const char c : name) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    if (code.find(name + ".") != std::string::npos || code.find(quoted + "'.") != std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+// A reference to another file stays valid when sheets go, so it is found by its text.
+bool NamesAnotherFile(const std::string& formula) {
+  return NamesElsewhere(formula, {});
+}
+
+// Which cells of `box` lie in any of `parts`, row-major.
+std::vector<bool> Marked(const office::CellRangeAddress& box,
+                         const std::vector<office::CellRangeAddress>& parts) {
+  const auto width = static_cast<std::size_t>(box.EndColumn - box.StartColumn + 1);
+  std::vector<bool> marked(width * static_cast<std::size_t>(box.EndRow - box.StartRow + 1));
+  for (const office::CellRangeAddress& a : parts)
+    for (std::int32_t row = std::max(a.StartRow, box.StartRow);
+         row <= std::min(a.EndRow, box.EndRow); ++row)
+      for (std::int32_t column = std::max(a.StartColumn, box.StartColumn);
+           column <= std::min(a.EndColumn, box.EndColumn); ++column)
+        marked[static_cast<std::size_t>(row - box.StartRow) * width +
+               static_cast<std::size_t>(column - box.StartColumn)] = true;
+  return marked;
+}
+
+std::size_t Offset(const office::CellRangeAddress& box, std::int32_t column, std::int32_t row) {
+  return static_cast<std::size_t>(row - box.StartRow) *
+             static_cast<std::size_t>(box.EndColumn - box.StartColumn + 1) +
+         static_cast<std::size_t>(column - box.StartColumn);
+}
+
+}  // namespace
+
+FormulaSnapshot clc::ReadFormulas(std::int32_t book, std::int32_t sheet) {
+  FormulaSnapshot snapshot;
+  const clc_file& entry = Books.at(static_cast<std::size_t>(book));
+  const struct sheet& s = entry.SheetList.at(static_cast<std::size_t>(sheet));
+  Use(book);
+  office::TOOCalcSheet& target = Office->Sheets().SheetByIndex(sheet);
+  office::TOOCalcCellRange& used = target.RangeAt(0, 0, s.ColCount - 1, s.RowCount - 1);
+  const std::vector<office::CellRangeAddress> formulas = used.ContentCells(office::cfFormula);
+  if (formulas.empty()) return snapshot;
+  const std::vector<office::CellRangeAddress> errors = used.FormulaCells(office::frError);
+
+  office::CellRangeAddress& box = snapshot.box;
+  box = formulas.front();
+  for (const office::CellRangeAddress& a : formulas) {
+    box.StartColumn = std::min(box.StartColumn, a.StartColumn);
+    box.StartRow = std::min(box.StartRow, a.StartRow);
+    box.EndColumn = std::max(box.EndColumn, a.EndColumn);
+    box.EndRow = std::max(box.EndRow, a.EndRow);
+  }
+  office::TOOCalcCellRange& block =
+      target.RangeAt(box.StartColumn, box.StartRow, box.EndColumn, box.EndRow);
+  const automation::VariantArray texts = block.FormulaArray();
+  const automation::VariantArray values = block.DataArray();
+  const std::vector<bool> failing = Marked(box, errors);
+  std::vector<std::string> others;
+  for (std::size_t i = 0; i < entry.SheetList.size(); ++i)
+    if (static_cast<std::int32_t>(i) != sheet) others.push_back(entry.SheetList[i].Name);
+
+  for (const office::CellRangeAddress& a : formulas)
+    for (std::int32_t row = a.StartRow; row <= a.EndRow; ++row)
+      for (std::int32_t column = a.StartColumn; column <= a.EndColumn; ++column) {
+        const auto r = static_cast<std::size_t>(row - box.StartRow);
+        const auto c = static_cast<std::size_t>(column - box.StartColumn);
+        FormulaSnapshot::Cell& cell = snapshot.cells.emplace_back();
+        cell.column = column;
+        cell.row = row;
+        cell.formula = texts.at(r).AsArray().at(c).AsString();
+        const automation::Variant& value = values.at(r).AsArray().at(c);
+        cell.isNumber = value.IsNumber();
+        if (cell.isNumber) cell.number = value.AsDouble();
+        if (value.IsString()) cell.text = value.AsString();
+        cell.isError = failing[Offset(box, column, row)];
+        // The error a formula shows is to be had only one cell at a time: read it where the
+        // formula may lose its meaning.
+        if (cell.isError && NamesElsewhere(cell.formula, others)) {
+          cell.text = target.CellAt(column, row).ReadString();
+          cell.errorShown = true;
+        }
+      }
+  return snapshot;
+}
+
+std::int32_t clc::FreezeFormulas(std::int32_t book, std::int32_t sheet,
+                                 const FormulaSnapshot& snapshot) {
+  if (snapshot.cells.empty()) return 0;
+  const office::CellRangeAddress& box = snapshot.box;
+  Use(book);
+  office::TOOCalcSheet& target = Office->Sheets().SheetByIndex(sheet);
+  const auto block = [&]() -> office::TOOCalcCellRange& {
+    return target.RangeAt(box.StartColumn, box.StartRow, box.EndColumn, box.EndRow);
+  };
+  std::vector<bool> frozen(snapshot.cells.size());
+  std::int32_t count = 0;
+
+  // Puts back the results of the given cells (indexes into the snapshot, in its order: by
+  // column within a row range), a run of rows of one column per block write.
+  const auto freeze = [&](std::vector<std::size_t> which) {
+    std::erase_if(which, [&](std::size_t i) {
+      const FormulaSnapshot::Cell& cell = snapshot.cells[i];
+      return cell.isError && !cell.errorShown;  // an error we do not know the text of
+    });
+    std::sort(which.begin(), which.end(), [&](std::size_t a, std::size_t b) {
+      const FormulaSnapshot::Cell &x = snapshot.cells[a], &y = snapshot.cells[b];
+      return std::tie(x.column, x.row) < std::tie(y.column, y.row);
+    });
+    const auto result = [&](std::size_t i) {
+      const FormulaSnapshot::Cell& cell = snapshot.cells[i];
+      return cell.isNumber && !cell.isError ? automation::Variant(cell.number)
+                                            : automation::Variant(cell.text);
+    };
+    std::size_t first = 0;
+    while (first < which.size()) {
+      const FormulaSnapshot::Cell& top = snapshot.cells[which[first]];
+      std::size_t end = first + 1;
+      while (end < which.size() && snapshot.cells[which[end]].column == top.column &&
+             snapshot.cells[which[end]].row == snapshot.cells[which[end - 1]].row + 1)
+        ++end;
+      automation::VariantArray rows;
+      for (std::size_t k = first; k < end; ++k)
+        rows.emplace_back(automation::VariantArray{result(which[k])});
+      try {
+        target
+            .RangeAt(top.column, top.row, top.column,
+                     top.row + static_cast<std::int32_t>(end - first) - 1)
+            .SetDataArray(rows);
+      } catch (const automation::ConnectionLost&) {
+        throw;
+      } catch (const automation::Error&) {
+        // Protected cells take single writes only.
+        for (std::size_t k = first; k < end; ++k) {
+          const FormulaSnapshot::Cell& cell = snapshot.cells[which[k]];
+          office::TOOCalcCell& single = target.CellAt(cell.column, cell.row);
+          if (cell.isNumber && !cell.isError)
+            single.WriteValue(cell.number);
+          else
+            single.WriteString(cell.text);
+        }
+      }
+      for (std::size_t k = first; k < end; ++k) frozen[which[k]] = true;
+      count += static_cast<std::int32_t>(end - first);
+      first = end;
+    }
+  };
+
+  // References to removed sheets changed the formula's text; references to files did not.
+  const automation::VariantArray now = block().FormulaArray();
+  std::vector<std::size_t> changed;
+  for (std::size_t i = 0; i < snapshot.cells.size(); ++i) {
+    const FormulaSnapshot::Cell& cell = snapshot.cells[i];
+    const std::string& text = now.at(static_cast<std::size_t>(cell.row - box.StartRow))
+                                  .AsArray()
+                                  .at(static_cast<std::size_t>(cell.column - box.StartColumn))
+                                  .AsString();
+    if (text != cell.formula || NamesAnotherFile(cell.formula)) changed.push_back(i);
+  }
+  freeze(changed);
+
+  // References the text does not show (a named range, INDIRECT) turn into errors instead;
+  // a formula of the sheet itself that depended on a frozen cell recovers once that is done.
+  for (int pass = 0; pass < 4; ++pass) {
+    const std::vector<bool> failing = Marked(box, block().FormulaCells(office::frError));
+    std::vector<std::size_t> broken;
+    for (std::size_t i = 0; i < snapshot.cells.size(); ++i) {
+      const FormulaSnapshot::Cell& cell = snapshot.cells[i];
+      if (!frozen[i] && !cell.isError && failing[Offset(box, cell.column, cell.row)])
+        broken.push_back(i);
+    }
+    if (broken.empty()) break;
+    freeze(broken);
+  }
+  return count;
 }
 
 }  // namespace store

@@ -14,6 +14,22 @@
 
 namespace store {
 
+// A sheet's formula cells as they were before other sheets were removed: what FreezeFormulas
+// needs to put back the results that formulas referring to those sheets showed.
+struct FormulaSnapshot {
+  struct Cell {
+    std::int32_t column = 0, row = 0;  // zero-based
+    std::string formula;
+    bool isNumber = false;  // the result: a number, else `text`
+    double number = 0;
+    std::string text;
+    bool isError = false;
+    bool errorShown = false;  // `text` holds the error as shown ("#N/A")
+  };
+  office::CellRangeAddress box;  // the block that holds them all
+  std::vector<Cell> cells;
+};
+
 class clc {
  public:
   // Connects to the office; `Connected` tells whether that worked. Never raises.
@@ -70,8 +86,18 @@ class clc {
   void WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
                       const std::vector<std::vector<std::string>>& rows);
 
+  // The formula cells of a sheet with their results, before other sheets are removed. Errors
+  // are read as shown only where the formula names another sheet or file.
+  FormulaSnapshot ReadFormulas(std::int32_t book, std::int32_t sheet);
+  // After other sheets were removed: every formula of the snapshot that referred to one of them
+  // (its text changed, or it turned into an error) or to another file becomes the result it
+  // showed, in the cell's own format; formulas of the sheet itself stay. Returns how many.
+  std::int32_t FreezeFormulas(std::int32_t book, std::int32_t sheet,
+                              const FormulaSnapshot& snapshot);
+
   // Removes the sheet, re-reads the sheet list and stores the book (unless `save` is false,
-  // for a caller that stores it later anyway); false on any failure.
+  // for a caller that stores it later anyway); false on any failure but a lost office,
+  // which passes.
   bool DeleteSheet(std::int32_t book, std::int32_t sheet, bool save = true);
   // The text of a cell of the current document by address ("C12"); empty on any error.
   std::string CellTextByAddress(std::int32_t sheet, const std::string& address);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "office/uOpenOffice.hpp"
+#include "support/FakeFiles.hpp"
 #include "support/FakeOffice.hpp"
 
 namespace {
@@ -91,10 +92,11 @@ class MergeCommand : public testing::Test {
   int Run(const std::vector<std::string>& args) {
     out.str("");
     err.str("");
-    return cli::RunMerge(ParseMergeArguments(args), office, out, err, false);
+    return cli::RunMerge(ParseMergeArguments(args), office, out, err, false, {&files});
   }
 
   fake::FakeOffice office;
+  fake::FakeFiles files{office};
   std::ostringstream out, err;
 };
 
@@ -117,7 +119,8 @@ TEST_F(MergeCommand, DrawsAProgressBarOnlyWhenAsked) {
   EXPECT_EQ(err.str(), "");
   out.str("");
   err.str("");
-  ASSERT_EQ(cli::RunMerge(ParseMergeArguments(args), office, out, err, true), cli::kMerged);
+  ASSERT_EQ(cli::RunMerge(ParseMergeArguments(args), office, out, err, true, {&files}),
+            cli::kMerged);
   const std::string bar = err.str();
   EXPECT_EQ(bar.rfind("\r[", 0), 0u) << bar;
   EXPECT_NE(bar.find("] 100%"), std::string::npos) << bar;

@@ -7,10 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
-
-#include <signal.h>
 
 #include <algorithm>
 
@@ -18,6 +15,7 @@
 #include "gui/PreviewGrid.hpp"
 #include "gui/UFiles.hpp"
 #include "gui/UMain.hpp"
+#include "support/FaultFactory.hpp"
 #include "support/LoopbackHttpServer.hpp"
 #include "support/OfficeTesting.hpp"
 
@@ -99,7 +97,7 @@ TEST(MergeThroughWindows, AnOfficeThatDiesMidRunEndsTheRunAndLeavesTheWindowUsab
   TempDir dir;
   const std::string main = dir / "main.fods", add = dir / "add.fods";
   SheetSpec m{"Main", {}}, a{"Add", {}};
-  for (int r = 0; r < 2000; ++r) {
+  for (int r = 0; r < 200; ++r) {
     m.cells.push_back({0, r, "K" + std::to_string(r), {}, {}});
     a.cells.push_back({0, r, "K" + std::to_string(r), {}, {}});
     a.cells.push_back({1, r, "v" + std::to_string(r), {}, {}});
@@ -107,13 +105,15 @@ TEST(MergeThroughWindows, AnOfficeThatDiesMidRunEndsTheRunAndLeavesTheWindowUsab
   WriteFlatOds(main, {m});
   WriteFlatOds(add, {a});
 
+  // The office of its own dies at the third office call of the copies.
+  FaultFactory office(automation::SystemFactory());
   gui_testing::FakeDialogs dialogs;
-  const auto before = ChildOfficePids();
-  auto window = std::make_unique<gui::TFMain>(automation::SystemFactory(), dialogs);
-  std::vector<pid_t> office;
-  for (pid_t pid : ChildOfficePids())
-    if (std::find(before.begin(), before.end(), pid) == before.end()) office.push_back(pid);
-  ASSERT_EQ(office.size(), 1u);
+  auto window = std::make_unique<gui::TFMain>(office, dialogs);
+  ASSERT_FALSE(window->Terminating);
+  ASSERT_GT(office.OfficePid(), 0);
+  office.At("copying the matched rows", 3, FaultFactory::Fault::KillOffice);
+  window->Merge->AddPhaseListener(
+      [&](merge::Phase phase) { office.EnterPhase(merge::PhaseText(phase)); });
 
   merge::MergeRun& p = *window->Merge;
   p.MainFile = main;
@@ -129,21 +129,15 @@ TEST(MergeThroughWindows, AnOfficeThatDiesMidRunEndsTheRunAndLeavesTheWindowUsab
   QTest::mouseClick(window->FilesButton, Qt::LeftButton);
   ASSERT_TRUE(window->StartButton->isEnabled());
 
-  // Once the run is well under way, its office dies.
-  QTimer killer;
-  QObject::connect(&killer, &QTimer::timeout, [&] {
-    if (window->Running() && window->pb->value() > 200) {
-      ::kill(office[0], SIGKILL);
-      killer.stop();
-    }
-  });
-  killer.start(5);
-  dialogs.saveAnswers.push_back(QString::fromStdString(dir / "result.ods"));
+  const std::string target = dir / "result.ods";
+  dialogs.saveAnswers.push_back(QString::fromStdString(target));
   QTest::mouseClick(window->StartButton, Qt::LeftButton);
-  killer.stop();
+  EXPECT_TRUE(office.Fired());
 
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].text, "File is locked\r\nby another application");
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
   EXPECT_FALSE(window->StartButton->isEnabled());  // the main table is gone with the office
   EXPECT_TRUE(window->FilesButton->isEnabled());
   EXPECT_TRUE(window->OKLabel->text().startsWith("The main table could not be loaded again"));
@@ -157,7 +151,7 @@ TEST(MergeThroughWindows, AnOfficeThatDiesMidRunEndsTheRunAndLeavesTheWindowUsab
   EXPECT_TRUE(aboutShown);
   EXPECT_TRUE(window->close());
   window.reset();
-  EXPECT_FALSE(fs::exists("/proc/" + std::to_string(office[0]) + "/exe"));
+  EXPECT_FALSE(fs::exists("/proc/" + std::to_string(office.OfficePid()) + "/exe"));
 }
 
 }  // namespace

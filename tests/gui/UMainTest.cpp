@@ -14,6 +14,7 @@
 
 #include "gui/GuiTesting.hpp"
 #include "office/uOpenOffice.hpp"
+#include "support/FakeFiles.hpp"
 #include "support/FakeOffice.hpp"
 
 namespace {
@@ -41,6 +42,7 @@ class MainWindow : public testing::Test {
     add[0].At(1, 1).text = "Chloé";
     office.files[Url("add.ods")] = add;
     window = std::make_unique<TFMain>(office, dialogs);
+    window->Merge->SetResultFiles(files);
   }
 
   // What the setup window will do: open both files and choose everything.
@@ -63,6 +65,7 @@ class MainWindow : public testing::Test {
   }
 
   fake::FakeOffice office;
+  fake::FakeFiles files{office};
   FakeDialogs dialogs;
   std::unique_ptr<TFMain> window;
 };

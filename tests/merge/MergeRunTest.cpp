@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "support/FakeFiles.hpp"
 #include "support/FakeOffice.hpp"
 
 namespace {
@@ -74,7 +75,8 @@ class Merge : public testing::Test {
 
   fake::FakeOffice office;
   store::clc store{office};
-  MergeRun run{store};
+  fake::FakeFiles files{office};
+  MergeRun run{store, files};
 };
 
 TEST(KeyPart, TrimsControlsAndBlanksAndUpperCasesByUnicode) {
@@ -243,9 +245,9 @@ TEST_F(Merge, TwoRunsInARowGiveTheSameResult) {
 
 TEST_F(Merge, AFailedMergeReloadsTheMainTable) {
   Prepared();
-  office.FailOn("SetDataArray", 1, 1);  // the title goes out, the data rows do not
+  office.FailOn("StoreAsURL", 1, 1);  // the final store
   EXPECT_FALSE(run.Run("/out/result.ods"));
-  EXPECT_NE(run.LastError.find("SetDataArray"), std::string::npos);
+  EXPECT_NE(run.LastError.find("StoreAsURL"), std::string::npos);
   EXPECT_FALSE(run.MainBookLost());
   EXPECT_EQ(store.Books[static_cast<std::size_t>(run.MainBook)].SheetList.size(), 3u);
   EXPECT_EQ(run.KeyList(), nullptr);
@@ -274,7 +276,8 @@ TEST_F(Merge, BothWaysOfCopyingWriteTheSameCells) {
       fake::FakeOffice fresh;
       fresh.files = office.files;
       store::clc books(fresh);
-      MergeRun r(books);
+      fake::FakeFiles freshFiles(fresh);
+      MergeRun r(books, freshFiles);
       Prepare(r, books);
       r.MainTitleRow = c.mainTitle;
       r.AddTitleRow = c.addTitle;

@@ -24,6 +24,10 @@ namespace fs = std::filesystem;
 class SharedOfficeFactory : public automation::ObjectFactory {
  public:
   automation::ObjectRef CreateObject(std::string_view progId) override;
+  void SetCallTimeout(std::chrono::milliseconds limit) override {
+    automation::SystemFactory().SetCallTimeout(limit);
+  }
+  void Abort() override { automation::SystemFactory().Abort(); }
   void Release() { shared_.reset(); }
 
  private:

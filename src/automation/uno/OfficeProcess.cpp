@@ -103,6 +103,7 @@ std::string MakeProfile() {
                              std::string(std::strerror(errno)));
   std::string dir(buf.data());
   fs::create_directories(fs::path(dir) / "user");
+  fs::create_directories(fs::path(dir) / "tmp");
   std::ofstream(fs::path(dir) / "user" / "registrymodifications.xcu") << kProfileSettings;
   return dir;
 }
@@ -179,10 +180,14 @@ void OfficeProcess::Launch() {
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  // The office aborts when it inherits our in-process bootstrap setting.
+  // The office aborts when it inherits our in-process bootstrap setting. Its temporary files
+  // (tens of megabytes for a large book) go into the profile, which is removed with it.
+  std::string tmpdir = "TMPDIR=" + (fs::path(profileDir_) / "tmp").string();
   std::vector<char*> envp;
   for (char** e = environ; e && *e; ++e)
-    if (std::strncmp(*e, "URE_BOOTSTRAP=", 14) != 0) envp.push_back(*e);
+    if (std::strncmp(*e, "URE_BOOTSTRAP=", 14) != 0 && std::strncmp(*e, "TMPDIR=", 7) != 0)
+      envp.push_back(*e);
+  envp.push_back(tmpdir.data());
   envp.push_back(nullptr);
 
   const bool verbose = std::getenv("TABLOOM_OFFICE_VERBOSE") != nullptr;
@@ -190,9 +195,14 @@ void OfficeProcess::Launch() {
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("Cannot start the office: " + std::string(strerror(errno)));
   if (pid == 0) {
-    // Only async-signal-safe calls from here on. The office dies with us.
+    // Only async-signal-safe calls from here on. The office dies with us, and a terminal's
+    // Ctrl-C or hang-up reaches only us: we end the office ourselves.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(127);
+    ::setpgid(0, 0);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     const int null = ::open("/dev/null", O_RDWR);
     if (null >= 0) {
       ::dup2(null, 0);
@@ -206,12 +216,14 @@ void OfficeProcess::Launch() {
     ::execve(binary.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
+  std::lock_guard lock(mutex_);
   pid_ = pid;
   reaped_ = false;
   Live().Add(pid_, profileDir_);
 }
 
 std::optional<int> OfficeProcess::PollExit() {
+  std::lock_guard lock(mutex_);
   if (reaped_) return -1;
   int status = 0;
   const pid_t r = ::waitpid(pid_, &status, WNOHANG);
@@ -220,6 +232,16 @@ std::optional<int> OfficeProcess::PollExit() {
   Live().Remove(pid_);
   if (r < 0) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void OfficeProcess::Kill(int signal) {
+  std::lock_guard lock(mutex_);
+  if (!reaped_) ::kill(pid_, signal);
+}
+
+std::string OfficeProcess::DescribeExit(int status) {
+  if (status > 128) return "killed by signal " + std::to_string(status - 128);
+  return "exit code " + std::to_string(status);
 }
 
 void OfficeProcess::Relaunch() {
@@ -237,9 +259,12 @@ void OfficeProcess::End(std::chrono::milliseconds bound) {
     }
     return true;
   };
-  if (reaped_ || waitFor(bound)) return;
-  ::kill(pid_, SIGTERM);
+  if (waitFor(bound)) return;
+  Kill(SIGTERM);
+  Kill(SIGCONT);  // a stopped office handles SIGTERM only once it runs
   if (waitFor(std::chrono::seconds(3))) return;
+  std::lock_guard lock(mutex_);
+  if (reaped_) return;
   ::kill(pid_, SIGKILL);
   ::waitpid(pid_, nullptr, 0);
   reaped_ = true;

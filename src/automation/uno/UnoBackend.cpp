@@ -32,15 +32,21 @@
 #include <rtl/bootstrap.hxx>
 #include <rtl/ustring.hxx>
 
+#include <signal.h>
+
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "automation/Variant.hpp"
+#include "automation/uno/CallWatch.hpp"
 #include "automation/uno/OfficeProcess.hpp"
 
 namespace css = com::sun::star;
@@ -62,6 +68,18 @@ using automation::VariantArray;
 constexpr auto kConnectBound = std::chrono::seconds(30);
 constexpr auto kConnectPoll = std::chrono::milliseconds(25);
 constexpr auto kExitBound = std::chrono::seconds(3);
+constexpr auto kTerminateBound = std::chrono::seconds(10);
+constexpr auto kDefaultCallLimit = std::chrono::minutes(10);
+
+using Limit = std::shared_ptr<std::atomic<std::int64_t>>;  // milliseconds, shared by a factory
+
+// "600 seconds", "1.5 seconds".
+std::string Seconds(std::chrono::milliseconds limit) {
+  const long long ms = limit.count();
+  std::string text = std::to_string(ms / 1000);
+  if (ms % 1000) text += "." + std::to_string(ms % 1000 / 100);
+  return text + (ms == 1000 ? " second" : " seconds");
+}
 
 OUString ToU(std::string_view s) {
   return OUString(s.data(), static_cast<sal_Int32>(s.size()), RTL_TEXTENCODING_UTF8);
@@ -214,12 +232,43 @@ class LocalUno {
   std::unordered_map<std::string, BindingRef> bindings_;
 };
 
+class OfficeConnection;
+
+// Every connection alive or starting, so that Abort reaches offices still starting too.
+class Connections {
+ public:
+  static Connections& Get() {
+    static Connections instance;
+    return instance;
+  }
+  void Add(OfficeConnection* c) {
+    std::lock_guard lock(mutex_);
+    live_.insert(c);
+  }
+  void Remove(OfficeConnection* c) {
+    std::lock_guard lock(mutex_);
+    live_.erase(c);
+  }
+  void AbortAll();
+
+ private:
+  std::mutex mutex_;
+  std::set<OfficeConnection*> live_;
+};
+
 // One office process and the bridge to it. Every object handed out keeps it alive; when the
 // last one goes, the office is told to terminate and the process is reaped (or killed).
+// Every office call runs under a watch: one that gets no answer within the limit ends the
+// office, and from then on every call raises ConnectionLost, as after Abort or the office's
+// own death.
 class OfficeConnection {
  public:
-  explicit OfficeConnection(const std::string& programDir)
-      : local_(LocalUno::Get(programDir)), process_(programDir) {
+  OfficeConnection(const std::string& programDir, Limit limit)
+      : local_(LocalUno::Get(programDir)),
+        limit_(std::move(limit)),
+        process_(programDir),
+        watch_([this] { process_.Kill(SIGKILL); }),
+        registration_(this) {
     Reference<css::bridge::XUnoUrlResolver> resolver =
         css::bridge::UnoUrlResolver::create(local_.context());
     const OUString url =
@@ -228,19 +277,25 @@ class OfficeConnection {
     bool relaunched = false;
     for (;;) {
       try {
+        watch_.Begin(kConnectBound);
         remoteContext_.set(resolver->resolve(url), UNO_QUERY_THROW);
+        watch_.End();
         break;
       } catch (const css::connection::NoConnectException&) {
+        watch_.End();
+      } catch (...) {
+        watch_.End();
+        throw;
       }
       if (auto code = process_.PollExit()) {
         // A fresh profile makes the first start exit with 81 and ask for a restart.
-        if (*code == 81 && !relaunched) {
+        if (*code == 81 && !relaunched && !aborted_) {
           relaunched = true;
           process_.Relaunch();
           continue;
         }
-        throw automation::Error("The office ended during start-up (exit code " +
-                                std::to_string(*code) + ")");
+        throw automation::Error("The office ended during start-up (" +
+                                OfficeProcess::DescribeExit(*code) + ")");
       }
       if (std::chrono::steady_clock::now() >= deadline)
         throw automation::Error("The office did not answer within " +
@@ -253,11 +308,13 @@ class OfficeConnection {
 
   ~OfficeConnection() {
     try {
-      if (!process_.PollExit()) {
+      if (!Gone()) {
         Reference<css::frame::XDesktop> desktop(serviceManager_->createInstanceWithContext(
                                                     "com.sun.star.frame.Desktop", remoteContext_),
                                                 UNO_QUERY);
+        watch_.Begin(std::min<std::chrono::milliseconds>(kTerminateBound, CallLimit()));
         if (desktop.is()) desktop->terminate();
+        watch_.End();
       }
     } catch (...) {
       // Gone or refusing: the process is ended below either way.
@@ -272,12 +329,70 @@ class OfficeConnection {
     return serviceManager_;
   }
 
+  // One office call: watched, and its UNO failure turned into our error.
+  template <typename F>
+  auto Watched(F&& work) -> decltype(work()) {
+    if (Gone()) throw automation::ConnectionLost(LostMessage());
+    watch_.Begin(CallLimit());
+    struct Leave {
+      CallWatch& watch;
+      ~Leave() { watch.End(); }
+    } leave{watch_};
+    try {
+      return work();
+    } catch (const css::uno::Exception&) {
+      std::string message = CaughtMessage();
+      if (Gone()) throw automation::ConnectionLost(LostMessage());
+      throw automation::Error(std::move(message));
+    }
+  }
+
+  // Ends the office at once; callable from any thread.
+  void Abort() {
+    aborted_ = true;
+    process_.Kill(SIGKILL);
+  }
+
  private:
+  std::chrono::milliseconds CallLimit() const { return std::chrono::milliseconds(limit_->load()); }
+
+  // Whether the office is out of reach for good. Reaping it here also tells how it ended.
+  bool Gone() {
+    if (aborted_ || watch_.Expired() || exitStatus_) return true;
+    exitStatus_ = process_.PollExit();
+    return exitStatus_.has_value();
+  }
+
+  std::string LostMessage() const {
+    if (watch_.Expired())
+      return "The office stopped answering: no answer within " + Seconds(watch_.ExpiredLimit()) +
+             ", so it was ended";
+    if (aborted_) return "The office was ended before the work was done";
+    return "The office ended unexpectedly (" +
+           OfficeProcess::DescribeExit(exitStatus_.value_or(-1)) + ")";
+  }
+
   LocalUno& local_;
+  Limit limit_;
   OfficeProcess process_;
+  CallWatch watch_;
+  std::atomic<bool> aborted_{false};
+  std::optional<int> exitStatus_;
   Reference<css::uno::XComponentContext> remoteContext_;
   Reference<css::lang::XMultiComponentFactory> serviceManager_;
+
+  // Last: registered once everything Abort touches exists, unregistered before it goes.
+  struct Registration {
+    explicit Registration(OfficeConnection* c) : connection(c) { Connections::Get().Add(c); }
+    ~Registration() { Connections::Get().Remove(connection); }
+    OfficeConnection* connection;
+  } registration_;
 };
+
+void Connections::AbortAll() {
+  std::lock_guard lock(mutex_);
+  for (OfficeConnection* c : live_) c->Abort();
+}
 
 using ConnectionRef = std::shared_ptr<OfficeConnection>;
 
@@ -295,7 +410,7 @@ class UnoObject : public automation::Object {
         typeKey_(FromU(value_.getValueTypeName()) + '|') {}
 
   Variant Call(std::string_view name, const VariantArray& args) override {
-    return Guarded([&] {
+    return connection_->Watched([&] {
       const std::string key = Key('C', name);
       if (auto result = Shortcut(key, args, nullptr)) return *std::move(result);
       auto& inv = Invocation();
@@ -318,7 +433,7 @@ class UnoObject : public automation::Object {
   }
 
   Variant Get(std::string_view name) override {
-    return Guarded([&] {
+    return connection_->Watched([&] {
       const std::string key = Key('G', name);
       if (auto result = Shortcut(key, {}, nullptr)) return *std::move(result);
       auto& inv = Invocation();
@@ -331,7 +446,7 @@ class UnoObject : public automation::Object {
   }
 
   void Set(std::string_view name, const Variant& value) override {
-    Guarded([&] {
+    connection_->Watched([&] {
       const std::string key = Key('S', name);
       const Any any = ToAny(value, Local());
       if (Shortcut(key, {}, &any)) return;
@@ -569,6 +684,9 @@ Any ToAny(const Variant& value, LocalUno& local) {
 
 class UnoFactory : public automation::ObjectFactory {
  public:
+  void SetCallTimeout(std::chrono::milliseconds limit) override { limit_->store(limit.count()); }
+  void Abort() override { Connections::Get().AbortAll(); }
+
   automation::ObjectRef CreateObject(std::string_view progId) override {
     if (progId != "com.sun.star.ServiceManager")
       throw automation::Error("Unknown automation server: " + std::string(progId));
@@ -576,7 +694,7 @@ class UnoFactory : public automation::ObjectFactory {
     if (programDir.empty())
       throw automation::Error("No office suite found (set UNO_PATH to its program folder)");
     try {
-      auto connection = std::make_shared<OfficeConnection>(programDir);
+      auto connection = std::make_shared<OfficeConnection>(programDir, limit_);
       return std::make_shared<ServiceManagerObject>(connection, Any(connection->serviceManager()));
     } catch (const css::uno::Exception&) {
       throw automation::Error("Cannot connect to the office: " + CaughtMessage());
@@ -584,6 +702,10 @@ class UnoFactory : public automation::ObjectFactory {
       throw automation::Error(std::string("Cannot connect to the office: ") + e.what());
     }
   }
+
+ private:
+  Limit limit_ = std::make_shared<std::atomic<std::int64_t>>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(kDefaultCallLimit).count());
 };
 
 }  // namespace

@@ -1,0 +1,48 @@
+// A watch over the office call in flight, kept from a thread of its own: the office bridge has
+// no time-out, so a call to an office that stopped answering would otherwise wait for ever.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace tabloom_uno {
+
+class CallWatch {
+ public:
+  // `expire` runs on the watch's thread, at most once, when a call outlives its limit; it is
+  // meant to end the office, which makes the call return with an error.
+  explicit CallWatch(std::function<void()> expire);
+  ~CallWatch();
+  CallWatch(const CallWatch&) = delete;
+  CallWatch& operator=(const CallWatch&) = delete;
+
+  // Around each call, on the calling thread. Nested calls count as the outermost one.
+  void Begin(std::chrono::milliseconds limit);
+  void End();
+
+  bool Expired() const { return expiredLimitMs_.load() >= 0; }
+  // The limit of the call that expired.
+  std::chrono::milliseconds ExpiredLimit() const {
+    return std::chrono::milliseconds(expiredLimitMs_.load());
+  }
+
+ private:
+  void Run();
+
+  std::function<void()> expire_;
+  std::atomic<std::int64_t> deadline_{0};  // steady-clock nanoseconds; 0 while no call runs
+  std::atomic<std::int64_t> limitMs_{0};
+  std::atomic<std::int64_t> expiredLimitMs_{-1};
+  int depth_ = 0;  // calling thread only
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace tabloom_uno

@@ -1,0 +1,47 @@
+// A run's result file comes to be as a whole or not at all: the run writes a hidden temporary
+// file beside the target, which takes the target's place in one step once the run succeeded
+// and is removed otherwise. An existing target keeps its bytes until then.
+#pragma once
+
+#include <string>
+
+namespace merge {
+
+// The file operations behind a result file; the real file system, or a test's own.
+class ResultFiles {
+ public:
+  virtual ~ResultFiles() = default;
+  // A new, empty, hidden file in the folder `target` is to be written in. Raises
+  // std::runtime_error, saying why, when that folder takes none.
+  virtual std::string CreateTemporary(const std::string& target) = 0;
+  // Puts the temporary file in the target's place in one step; raises std::runtime_error.
+  virtual void Replace(const std::string& temporary, const std::string& target) = 0;
+  virtual void Remove(const std::string& temporary) noexcept = 0;
+};
+
+// The real file system. Temporary files are named ".tabloom-PID-XXXXXX.ods"; those of
+// programs that died are removed when the next one writes into the same folder. A target that
+// is a symbolic link keeps the link: the file it points to is replaced.
+ResultFiles& DiskFiles();
+
+class ResultFile {
+ public:
+  // `target` as the user named it; the file written is the store's name for it (".ods"
+  // appended where missing).
+  ResultFile(ResultFiles& files, const std::string& target);
+  ~ResultFile();  // removes the temporary file unless committed
+  ResultFile(const ResultFile&) = delete;
+  ResultFile& operator=(const ResultFile&) = delete;
+
+  const std::string& Temporary() const { return temporary_; }
+  const std::string& Path() const { return path_; }  // what the result becomes
+  void Commit();
+
+ private:
+  ResultFiles& files_;
+  std::string path_;
+  std::string temporary_;
+  bool committed_ = false;
+};
+
+}  // namespace merge

@@ -1,0 +1,42 @@
+// Result files on the in-memory office's "disk" (its files by URL): the temporary file is an
+// entry of its own, which the replace moves to the target's URL.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "merge/ResultFile.hpp"
+#include "office/uOpenOffice.hpp"
+#include "support/FakeOffice.hpp"
+
+namespace fake {
+
+class FakeFiles : public merge::ResultFiles {
+ public:
+  explicit FakeFiles(FakeOffice& office) : office_(office) {}
+
+  std::string CreateTemporary(const std::string& target) override {
+    if (refuseFolder) throw std::runtime_error("Cannot write in the folder: injected");
+    const std::size_t slash = target.rfind('/');
+    const std::string name = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) +
+                             ".tabloom-" + std::to_string(++created) + ".ods";
+    office_.files[office::FileNameToUrl(name)] = Workbook{};
+    return name;
+  }
+  void Replace(const std::string& temporary, const std::string& target) override {
+    auto entry = office_.files.extract(office::FileNameToUrl(temporary));
+    if (entry.empty()) throw std::runtime_error("No temporary file " + temporary);
+    office_.files.insert_or_assign(office::FileNameToUrl(target), std::move(entry.mapped()));
+  }
+  void Remove(const std::string& temporary) noexcept override {
+    office_.files.erase(office::FileNameToUrl(temporary));
+  }
+
+  bool refuseFolder = false;
+  int created = 0;
+
+ private:
+  FakeOffice& office_;
+};
+
+}  // namespace fake
