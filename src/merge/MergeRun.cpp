@@ -129,6 +129,9 @@ bool MergeRun::Guarded(F&& work) {
   } catch (const Stopped&) {
     LastError = kStoppedMessage;
     LastStopped = true;
+  } catch (const automation::ConnectionLost& e) {
+    LastError = e.what();
+    officeLost_ = true;
   } catch (const std::exception& e) {
     LastError = e.what();
   } catch (...) {
@@ -401,16 +404,18 @@ bool MergeRun::Run(const std::string& target) {
   LastStopped = false;
   ResultPath.clear();
   RowsWalked = RowsMatched = 0;
-  // The main book is untouched until the merge step: a failure before it keeps it loaded.
-  const bool ok = Guarded([&] {
-                    CreateKeyList();
-                    maximum_ = ProgressMaximum();
-                    if (progress_) progress_(0, maximum_);
-                    CheckStop();
-                    Enter(Phase::ReadingAddKeys);
-                    IndexAddTable();
-                  }) &&
-                  MergeIntoMain(target);
+  officeLost_ = false;
+  const bool indexed = Guarded([&] {
+    CreateKeyList();
+    maximum_ = ProgressMaximum();
+    if (progress_) progress_(0, maximum_);
+    CheckStop();
+    Enter(Phase::ReadingAddKeys);
+    IndexAddTable();
+  });
+  // The main book is untouched until the merge step, but an office that is gone took it along.
+  if (!indexed && officeLost_) MainBook = ReloadMain ? store_.OpenBook(MainFile) : -1;
+  const bool ok = indexed && MergeIntoMain(target);
   position_ = maximum_;
   if (progress_) progress_(maximum_, maximum_);
   FreeKeyList();

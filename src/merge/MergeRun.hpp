@@ -150,6 +150,7 @@ class MergeRun {
   ResultFiles* files_;
   std::vector<PhaseListener> phaseListeners_;
   std::atomic<bool> stopRequested_{false};
+  bool officeLost_ = false;  // the last failure was the office's end
   std::unique_ptr<TList> keyList_;
   std::vector<std::vector<std::string>> addTexts_;
   std::vector<bool> addBlocksRead_;

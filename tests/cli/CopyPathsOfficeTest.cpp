@@ -111,6 +111,35 @@ TEST(CopyPaths, BlockAndCellByCellGiveTheSameFile) {
   ASSERT_FALSE(exact.empty());
   EXPECT_EQ(exact, block);
 }
+// A protected main sheet refuses block writes but takes single cell writes: the default run
+// writes what the reference writes.
+TEST(CopyPaths, AProtectedMainSheetGetsTheSameFileBothWays) {
+  TempDir dir;
+  const std::string main = dir / "main.ods", add = dir / "add.ods";
+  SheetSpec m{"Main", {{0, 0, "Key", {}, {}}}}, a{"Add", {{0, 0, "Key", {}, {}}}};
+  for (int r = 1; r < 30; ++r) {
+    m.cells.push_back({0, r, "k" + std::to_string(r % 9), {}, {}});
+    a.cells.push_back({0, r, "k" + std::to_string(r % 7), {}, {}});
+    a.cells.push_back({1, r, "", r * 2.5, {}});
+    a.cells.push_back({2, r, "text " + std::to_string(r), {}, {}});
+  }
+  MakeWorkbook(add, {a});
+  MakeWorkbook(main, {m});
+  {
+    office::TOOCalc calc(SharedOffice());
+    calc.Connect(true);
+    calc.LoadDocument(main, office::loHidden, 0);
+    calc.Sheets().SheetByIndex(0).SheetObject.Call("protect", "");  // every cell locked
+    calc.StoreDocument(main, "Calc");
+    calc.Document.Call("close", true);
+  }
+  const auto [exact, block] = MergeBothWays(
+      dir, {main, add, "--link", "A=A", "--main-title-row", "1", "--add-title-row", "1"});
+  ASSERT_FALSE(exact.empty());
+  EXPECT_NE(std::find(exact.begin(), exact.end(), "1,3: 37.5 [2]"), exact.end());  // copied
+  EXPECT_EQ(exact, block);
+}
+
 // --- generated workbooks -------------------------------------------------------------------
 
 // One generated cell: a value (text or number) or a formula, under a number format code

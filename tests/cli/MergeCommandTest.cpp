@@ -49,23 +49,30 @@ TEST(MergeArguments, RowsAreOneBasedAndTheFirstRowFollowsTheTitle) {
   EXPECT_EQ(o.firstRow, 0);
   EXPECT_EQ(o.mainTitleRow, -1);
   EXPECT_FALSE(o.ignoreCase);
-  o = ParseMergeArguments(
-      {"m", "a", "-o", "r", "--link", "A=A", "--main-title-row", "3", "--first-row", "10"});
+  EXPECT_FALSE(o.officeTimeout);
+  EXPECT_FALSE(o.verbose);
+  o = ParseMergeArguments({"m", "a", "-o", "r", "--link", "A=A", "--main-title-row", "3",
+                           "--first-row", "10", "--office-timeout", "90", "--verbose"});
   EXPECT_EQ(o.firstRow, 9);
+  EXPECT_EQ(o.officeTimeout, 90);
+  EXPECT_TRUE(o.verbose);
 }
 
 TEST(MergeArguments, AnythingElseIsAUsageError) {
   const std::vector<std::vector<std::string>> bad = {
-      {"m", "a", "--link", "A=A"},                                  // no target
-      {"m", "a", "-o", "r"},                                        // no link
-      {"m", "-o", "r", "--link", "A=A"},                            // one file
-      {"m", "a", "x", "-o", "r", "--link", "A=A"},                  // three files
-      {"m", "a", "-o", "r", "--link", "A"},                         // no '='
-      {"m", "a", "-o", "r", "--link", "1=A"},                       // not letters
-      {"m", "a", "-o", "r", "--link", "A=A", "--first-row", "0"},   // rows start at 1
-      {"m", "a", "-o", "r", "--link", "A=A", "--first-row", "2x"},  // not a number
-      {"m", "a", "-o", "r", "--link", "A=A", "--main-title-row"},   // no value
-      {"m", "a", "-o", "r", "--link", "A=A", "--colour", "red"},    // unknown option
+      {"m", "a", "--link", "A=A"},                                        // no target
+      {"m", "a", "-o", "r"},                                              // no link
+      {"m", "-o", "r", "--link", "A=A"},                                  // one file
+      {"m", "a", "x", "-o", "r", "--link", "A=A"},                        // three files
+      {"m", "a", "-o", "r", "--link", "A"},                               // no '='
+      {"m", "a", "-o", "r", "--link", "1=A"},                             // not letters
+      {"m", "a", "-o", "r", "--link", "A=A", "--first-row", "0"},         // rows start at 1
+      {"m", "a", "-o", "r", "--link", "A=A", "--first-row", "2x"},        // not a number
+      {"m", "a", "-o", "r", "--link", "A=A", "--main-title-row"},         // no value
+      {"m", "a", "-o", "r", "--link", "A=A", "--colour", "red"},          // unknown option
+      {"m", "a", "-o", "r", "--link", "A=A", "--office-timeout", "0"},    // no time at all
+      {"m", "a", "-o", "r", "--link", "A=A", "--office-timeout", "1.5"},  // whole seconds
+      {"m", "a", "-o", "r", "--link", "A=A", "--office-timeout", "1e9"},  // not a number
   };
   for (const auto& args : bad) EXPECT_THROW(ParseMergeArguments(args), UsageError);
   EXPECT_TRUE(ParseMergeArguments({"--help"}).help);

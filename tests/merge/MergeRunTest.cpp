@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "support/FakeFiles.hpp"
@@ -345,6 +346,131 @@ TEST_F(Merge, WithoutReloadTheMainTableIsLoadedOnce) {
   EXPECT_EQ(office.Count("loadComponentFromURL"), 2u);  // main and add, when prepared
   EXPECT_EQ(run.MainBook, -1);
   EXPECT_EQ(Text(Result(), 4, 1), "Lyon");
+}
+
+// What a run leaves on the "disk" of the in-memory office: its files by URL.
+std::vector<std::string> Temporaries(const fake::FakeOffice& office) {
+  std::vector<std::string> found;
+  for (const auto& [url, book] : office.files)
+    if (url.find("/.tabloom-") != std::string::npos) found.push_back(url);
+  return found;
+}
+
+// Whatever fails, and wherever: no result, no temporary file, the old target as it was, the
+// main table loaded again when the office is still there.
+TEST_F(Merge, AFailedRunLeavesNoFileAndTheOldTargetAsItWas) {
+  struct Case {
+    const char* what;
+    std::function<void(fake::FakeOffice&)> fault;
+    bool officeLost;
+  };
+  const std::vector<Case> cases = {
+      {"the first store", [](fake::FakeOffice& o) { o.FailOn("StoreAsURL"); }, false},
+      {"the final store", [](fake::FakeOffice& o) { o.FailOn("StoreAsURL", 1, 1); }, false},
+      {"the close", [](fake::FakeOffice& o) { o.FailOn("close"); }, false},
+      {"an add row read", [](fake::FakeOffice& o) { o.FailOn("getDataArray", 1, 1); }, false},
+      {"the office lost while reading the add keys",
+       [](fake::FakeOffice& o) { o.LoseConnectionOn("getDataArray"); }, true},
+      {"the office lost while removing sheets",
+       [](fake::FakeOffice& o) { o.LoseConnectionOn("removeByName"); }, true},
+      {"the office lost while copying",
+       [](fake::FakeOffice& o) { o.LoseConnectionOn("setDataArray", 1); }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fake::FakeOffice office;
+    office.files = this->office.files;
+    fake::Workbook earlier = fake::Workbook::WithSheets({"Earlier"});
+    earlier[0].At(0, 0).text = "an earlier result";
+    office.files[office::FileNameToUrl("/out/result.ods")] = earlier;
+    store::clc books(office);
+    fake::FakeFiles disk(office);
+    MergeRun r(books, disk);
+    Prepare(r, books);
+    c.fault(office);
+    EXPECT_FALSE(r.Run("/out/result.ods"));
+    EXPECT_FALSE(r.LastError.empty());
+    EXPECT_FALSE(r.LastStopped);
+    EXPECT_TRUE(r.ResultPath.empty());
+    const fake::Workbook& kept = office.files.at(office::FileNameToUrl("/out/result.ods"));
+    ASSERT_EQ(kept.sheets.size(), 1u);
+    EXPECT_EQ(Text(*kept.sheets[0], 0, 0), "an earlier result");
+    EXPECT_TRUE(Temporaries(office).empty());
+    EXPECT_EQ(r.MainBookLost(), c.officeLost);
+  }
+}
+
+TEST_F(Merge, ARunWritesThroughATemporaryFileThatTakesTheTargetsPlace) {
+  ASSERT_TRUE(Prepared().Run("/out/result"));
+  EXPECT_EQ(run.ResultPath, "/out/result.ods");
+  EXPECT_EQ(files.created, 1);
+  EXPECT_TRUE(Temporaries(office).empty());
+  EXPECT_EQ(Text(Result(), 4, 1), "Lyon");
+  files.refuseFolder = true;  // a folder that takes no file: nothing is stored at all
+  office.ClearCalls();
+  EXPECT_FALSE(run.Run("/out/result.ods"));
+  EXPECT_EQ(run.LastError, "Cannot write in the folder: injected");
+  EXPECT_EQ(office.Count("StoreAsURL"), 0u);
+}
+
+TEST_F(Merge, PhasesAreToldInOrder) {
+  std::vector<merge::Phase> phases;
+  Prepared().AddPhaseListener([&](merge::Phase p) { phases.push_back(p); });
+  ASSERT_TRUE(run.Run("/out/result.ods"));
+  using P = merge::Phase;
+  EXPECT_EQ(phases, (std::vector<P>{P::ReadingAddKeys, P::StoringTarget, P::RemovingSheets,
+                                    P::Copying, P::ReadingMainKeys, P::Copying, P::StoringResult,
+                                    P::Closing, P::ReloadingMain}));
+}
+
+// A stop asked for in any phase: the run ends at its next safe point, writes nothing and
+// leaves the main table loaded; the next run is not stopped.
+TEST_F(Merge, AStopInAnyPhaseWritesNothing) {
+  fake::Workbook earlier = fake::Workbook::WithSheets({"Earlier"});
+  office.files[office::FileNameToUrl("/out/result.ods")] = earlier;
+  merge::Phase stopAt = merge::Phase::ReadingAddKeys;
+  bool armed = false;
+  Prepared().AddPhaseListener([&](merge::Phase p) {
+    if (armed && p == stopAt) run.RequestStop();
+  });
+  for (const merge::Phase phase :
+       {merge::Phase::ReadingAddKeys, merge::Phase::StoringTarget, merge::Phase::RemovingSheets,
+        merge::Phase::ReadingMainKeys, merge::Phase::Copying, merge::Phase::StoringResult,
+        merge::Phase::Closing}) {
+    SCOPED_TRACE(merge::PhaseText(phase));
+    stopAt = phase;
+    armed = true;
+    EXPECT_FALSE(run.Run("/out/result.ods"));
+    EXPECT_TRUE(run.LastStopped);
+    EXPECT_EQ(run.LastError, MergeRun::kStoppedMessage);
+    EXPECT_EQ(office.files.at(office::FileNameToUrl("/out/result.ods")).sheets[0]->name, "Earlier");
+    EXPECT_TRUE(Temporaries(office).empty());
+    EXPECT_FALSE(run.MainBookLost());
+    armed = false;
+    ASSERT_TRUE(run.Run("/out/again.ods"));
+  }
+}
+
+// A protected sheet refuses block writes but takes single ones: the cells come out as the
+// reference writes them.
+TEST_F(Merge, RefusedBlockWritesAreWrittenCellByCell) {
+  std::map<std::pair<int, int>, std::string> results[2];
+  for (const bool refused : {false, true}) {
+    fake::FakeOffice fresh;
+    fresh.files = office.files;
+    store::clc books(fresh);
+    fake::FakeFiles disk(fresh);
+    MergeRun r(books, disk);
+    Prepare(r, books);
+    r.ExactCalls = !refused;
+    if (refused) fresh.FailOn("setDataArray", 1000);
+    ASSERT_TRUE(r.Run("/out/result.ods")) << r.LastError;
+    for (const auto& [at, cell] :
+         fresh.files.at(office::FileNameToUrl("/out/result.ods")).sheets[0]->cells)
+      if (cell.HasContent()) results[refused][at] = cell.text;
+    if (refused) EXPECT_GT(fresh.Count("setString"), 0u);
+  }
+  EXPECT_EQ(results[0], results[1]);
 }
 
 TEST(IllegalTarget, NamesOfASourceInAnySpelling) {

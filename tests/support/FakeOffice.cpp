@@ -91,6 +91,9 @@ struct FakeOffice::State {
     int times = 0;  // then calls to fail
   };
   std::map<std::string, Failure> failures;  // by lower-case member
+  std::string loseOn;                       // lower-case member; empty: none
+  int loseAfter = 0;
+  bool lost = false;
   std::vector<std::shared_ptr<Doc>> loaded;
   std::shared_ptr<automation::Object> desktop;
 };
@@ -150,7 +153,12 @@ class FakeObject : public automation::Object {
 
  private:
   void Enter(std::string_view name, const VariantArray& args) {
+    if (state_->lost) throw automation::ConnectionLost("The office ended unexpectedly");
     office().calls.push_back({kind_, std::string(name), args});
+    if (!state_->loseOn.empty() && Lower(name) == state_->loseOn && state_->loseAfter-- == 0) {
+      state_->lost = true;
+      throw automation::ConnectionLost("The office ended unexpectedly");
+    }
     const auto fail = state_->failures.find(Lower(name));
     if (fail == state_->failures.end()) return;
     if (fail->second.after > 0) {
@@ -592,6 +600,8 @@ ObjectRef FakeOffice::CreateObject(std::string_view progId) {
   if (progId != "com.sun.star.ServiceManager")
     OfficeError("Unknown automation server " + std::string(progId));
   terminated = false;
+  state_->lost = false;
+  state_->loseOn.clear();
   return std::make_shared<ServiceManagerObject>(state_);
 }
 
@@ -603,6 +613,11 @@ std::size_t FakeOffice::Count(std::string_view member) const {
 
 void FakeOffice::FailOn(std::string member, int times, int after) {
   state_->failures[Lower(member)] = {after, times};
+}
+
+void FakeOffice::LoseConnectionOn(std::string member, int after) {
+  state_->loseOn = Lower(member);
+  state_->loseAfter = after;
 }
 
 std::size_t FakeOffice::LoadedCount() const {

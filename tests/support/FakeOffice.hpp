@@ -78,6 +78,9 @@ class FakeOffice : public automation::ObjectFactory {
   // After `after` more calls that succeed, the next `times` calls of the member (any letter
   // case) raise an office error.
   void FailOn(std::string member, int times = 1, int after = 0);
+  // After `after` more calls of the member succeed, the office is gone, as when it dies: that
+  // call and every later one raise ConnectionLost, until a new connection is made.
+  void LoseConnectionOn(std::string member, int after = 0);
 
   // Documents loaded so far (closed ones included), in load order.
   std::size_t LoadedCount() const;

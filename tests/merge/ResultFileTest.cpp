@@ -1,0 +1,117 @@
+// Result files on the real file system: hidden beside the target while the run writes, in the
+// target's place in one step when it succeeded, gone when it did not.
+#include "merge/ResultFile.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace {
+
+namespace fs = std::filesystem;
+using merge::ResultFile;
+
+std::string Bytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class ResultFiles : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("tabloom-result-" + std::to_string(::getpid()) + "-" +
+                                       std::to_string(std::random_device()()));
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  fs::path dir;
+};
+
+TEST_F(ResultFiles, TheTemporaryFileIsHiddenBesideTheTargetAndTakesItsPlace) {
+  std::ofstream(dir / "result.ods") << "old";
+  ::chmod((dir / "result.ods").c_str(), 0640);
+  ResultFile result(merge::DiskFiles(), (dir / "result.ods").string());
+  const fs::path temporary = result.Temporary();
+  EXPECT_EQ(temporary.parent_path(), dir);
+  EXPECT_EQ(temporary.filename().string().rfind(".tabloom-" + std::to_string(::getpid()) + "-", 0),
+            0u);
+  EXPECT_EQ(temporary.extension(), ".ods");
+  EXPECT_EQ(Bytes(dir / "result.ods"), "old");  // untouched while the run writes
+  std::ofstream(temporary) << "new";
+  result.Commit();
+  EXPECT_EQ(Bytes(dir / "result.ods"), "new");
+  EXPECT_EQ(Names(), std::vector<std::string>{"result.ods"});
+  struct stat status {};
+  ASSERT_EQ(::stat((dir / "result.ods").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);  // the mode the target had
+}
+
+TEST_F(ResultFiles, WithoutCommitNothingIsLeftAndTheTargetKeepsItsBytes) {
+  std::ofstream(dir / "result.ods") << "old";
+  {
+    ResultFile result(merge::DiskFiles(), (dir / "result.ods").string());
+    std::ofstream(result.Temporary()) << "half written";
+  }
+  EXPECT_EQ(Names(), std::vector<std::string>{"result.ods"});
+  EXPECT_EQ(Bytes(dir / "result.ods"), "old");
+}
+
+TEST_F(ResultFiles, TheStoresNameRulesHold) {
+  ResultFile result(merge::DiskFiles(), (dir / "t1.xlsx").string());
+  EXPECT_EQ(result.Path(), (dir / "t1.xlsx.ods").string());
+  result.Commit();
+  EXPECT_EQ(Names(), std::vector<std::string>{"t1.xlsx.ods"});
+  struct stat status {};
+  ASSERT_EQ(::stat((dir / "t1.xlsx.ods").c_str(), &status), 0);
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  EXPECT_EQ(status.st_mode & 0777, 0666u & ~mask);  // as any new file, not mkstemp's 0600
+}
+
+TEST_F(ResultFiles, ALinkedTargetKeepsItsLink) {
+  fs::create_directory(dir / "real");
+  std::ofstream(dir / "real" / "data.ods") << "old";
+  fs::create_symlink(dir / "real" / "data.ods", dir / "link.ods");
+  ResultFile result(merge::DiskFiles(), (dir / "link.ods").string());
+  EXPECT_EQ(fs::path(result.Temporary()).parent_path(), dir / "real");
+  std::ofstream(result.Temporary()) << "new";
+  result.Commit();
+  EXPECT_TRUE(fs::is_symlink(dir / "link.ods"));
+  EXPECT_EQ(Bytes(dir / "real" / "data.ods"), "new");
+}
+
+TEST_F(ResultFiles, AFolderThatTakesNoFileIsTheRunsError) {
+  try {
+    ResultFile result(merge::DiskFiles(), (dir / "missing" / "r.ods").string());
+    FAIL() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(
+        std::string(e.what()).find("Cannot write in the folder " + (dir / "missing").string()),
+        std::string::npos)
+        << e.what();
+  }
+}
+
+TEST_F(ResultFiles, WhatADeadProgramLeftIsRemovedByTheNext) {
+  // pid 1 lives; a pid above the kernel's limit never does.
+  std::ofstream(dir / ".tabloom-1-abcdef.ods") << "another program's";
+  std::ofstream(dir / ".tabloom-99999999-abcdef.ods") << "a dead program's";
+  std::ofstream(dir / ".tabloom-notes.ods") << "not ours";
+  ResultFile result(merge::DiskFiles(), (dir / "r.ods").string());
+  result.Commit();
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{".tabloom-1-abcdef.ods", ".tabloom-notes.ods", "r.ods"}));
+}
+
+}  // namespace
