@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "office/uOpenOffice.hpp"
 #include "support/OfficeTesting.hpp"
@@ -65,14 +66,56 @@ TEST(OfficeProcess, AnOfficeThatDiesMidWorkGivesErrorsNotCrashes) {
   calc->LoadDocument("", office::loHidden, 0);
   office::TOOCalcSheet& sheet = calc->Sheets().SheetByIndex(0);
   ::kill(started[0], SIGKILL);
-  EXPECT_THROW(sheet.CellAt(0, 0).WriteString("x"), automation::Error);
-  EXPECT_THROW(calc->LoadDocument("", office::loHidden, 0), automation::Error);
-  EXPECT_THROW(calc->CloseDocument(), automation::Error);
+  try {
+    sheet.CellAt(0, 0).WriteString("x");
+    ADD_FAILURE() << "a dead office answered";
+  } catch (const automation::ConnectionLost& e) {
+    EXPECT_STREQ(e.what(), "The office ended unexpectedly (killed by signal 9)");
+  }
+  EXPECT_THROW(calc->LoadDocument("", office::loHidden, 0), automation::ConnectionLost);
+  EXPECT_THROW(calc->CloseDocument(), automation::ConnectionLost);
   calc.reset();  // ends a connection whose office is gone
   EXPECT_FALSE(Alive(started[0]));
 }
 
+// An office stopped in the middle of a call: the call limit ends it, as does an abort from
+// another thread; either way the call returns with the reason, and so does every later call.
+TEST(OfficeProcess, AnOfficeThatStopsAnsweringIsEnded) {
+  for (const bool abort : {false, true}) {
+    SCOPED_TRACE(abort ? "aborted" : "past the limit");
+    auto calc = std::make_unique<office::TOOCalc>();
+    const auto started = StartedDuring([&] { calc->Connect(true); });
+    ASSERT_EQ(started.size(), 1u);
+    calc->LoadDocument("", office::loHidden, 0);
+    office::TOOCalcSheet& sheet = calc->Sheets().SheetByIndex(0);
+    ::kill(started[0], SIGSTOP);
+    std::thread aborter;
+    if (abort)
+      aborter = std::thread([] { automation::SystemFactory().Abort(); });
+    else
+      automation::SystemFactory().SetCallTimeout(std::chrono::milliseconds(300));
+    try {
+      sheet.CellAt(0, 0).WriteString("x");
+      ADD_FAILURE() << "a stopped office answered";
+    } catch (const automation::ConnectionLost& e) {
+      EXPECT_STREQ(e.what(), abort ? "The office was ended before the work was done"
+                                   : "The office stopped answering: no answer within 0.3 "
+                                     "seconds, so it was ended");
+    }
+    if (aborter.joinable()) aborter.join();
+    automation::SystemFactory().SetCallTimeout(std::chrono::minutes(10));
+    EXPECT_THROW(calc->Sheets().SheetCount(), automation::ConnectionLost);
+    calc.reset();
+    EXPECT_FALSE(Alive(started[0]));
+  }
+}
+
+// A program that dies leaves its office's profile (and the office's temporary files in it)
+// behind; the next start removes it.
 TEST(OfficeProcess, DiesWithOurProcess) {
+  TempDir tmp;
+  const std::string tmpdir = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+  ::setenv("TMPDIR", tmp.path().c_str(), 1);
   // The orphaned office comes to us, so we can see it die and reap it.
   ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   const std::string command = "/proc/" + std::to_string(::getpid()) + "/exe " + kStartOfficeAndDie;
@@ -86,6 +129,20 @@ TEST(OfficeProcess, DiesWithOurProcess) {
   if (Alive(pid)) ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
   ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+  ASSERT_FALSE(fs::is_empty(tmp.path()));  // the dead program's office profile
+
+  office::TOOCalc next;
+  next.Connect(true);
+  ASSERT_TRUE(next.IsConnected());
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(tmp.path())) left.push_back(entry.path());
+  EXPECT_EQ(left.size(), 1u);  // the new office's own profile only
+  next.Connect(false);
+  EXPECT_TRUE(WaitFor([&] { return fs::is_empty(tmp.path()); }, std::chrono::seconds(10)));
+  if (tmpdir.empty())
+    ::unsetenv("TMPDIR");
+  else
+    ::setenv("TMPDIR", tmpdir.c_str(), 1);
 }
 
 TEST(OfficeProcess, NoOfficeWhereUnoPathPointsMeansNotConnected) {
