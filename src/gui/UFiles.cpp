@@ -638,10 +638,14 @@ void TFFiles::DrawGridCell(bool mainTable, QPainter& painter, const QRect& rect,
     PreviewGrid* grid = mainTable ? Grid1 : Grid2;
     if (width > grid->ColWidth(0)) grid->SetColWidth(0, width + 2);
   }
-  PaintCell(painter, rect, c, r,
-            main_.Store->CachedCell(mainTable ? p.MainBook : p.AddBook,
-                                    mainTable ? ShownSheet1 : ShownSheet2, c, r),
-            d.marks, d.label);
+  store::cell_value cell;
+  try {
+    cell = main_.Store->CachedCell(mainTable ? p.MainBook : p.AddBook,
+                                   mainTable ? ShownSheet1 : ShownSheet2, c, r);
+  } catch (const automation::Error&) {
+    // An office that refuses the cell, or is gone: the cell paints empty, the window lives.
+  }
+  PaintCell(painter, rect, c, r, cell, d.marks, d.label);
 }
 
 }  // namespace gui

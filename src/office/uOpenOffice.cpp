@@ -247,6 +247,15 @@ TOOCalcCellRange& TOOCalcSheet::RangeAt(std::int32_t left, std::int32_t top, std
                SheetObject.Call("GetCellRangeByPosition", left, top, right, bottom));
 }
 
+CellRangeAddress TOOCalcSheet::FormulaArrayAt(std::int32_t column, std::int32_t row) {
+  const Variant cursor =
+      SheetObject.Call("createCursorByRange", SheetObject.Call("getCellByPosition", column, row));
+  cursor.Call("collapseToCurrentArray");
+  const Variant a = cursor.Get("RangeAddress");
+  return {a.Get("StartColumn").AsInt(), a.Get("StartRow").AsInt(), a.Get("EndColumn").AsInt(),
+          a.Get("EndRow").AsInt()};
+}
+
 // --- Cells ---------------------------------------------------------------------------------
 
 std::string TOOBaseCell::ReadString() {

@@ -166,6 +166,8 @@ class TOOCalcSheet {
   TOOCalcCell& CellNamed(const std::string& name);
   TOOCalcCellRange& RangeAt(std::int32_t left, std::int32_t top, std::int32_t right,
                             std::int32_t bottom);
+  // The cells of the array formula ({=...}) that holds the given cell.
+  CellRangeAddress FormulaArrayAt(std::int32_t column, std::int32_t row);
 
   Variant SheetObject;
   Variant DocumentRef;

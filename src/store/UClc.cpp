@@ -558,22 +558,50 @@ std::int32_t clc::FreezeFormulas(std::int32_t book, std::int32_t sheet,
   std::vector<bool> frozen(snapshot.cells.size());
   std::int32_t count = 0;
 
-  // Puts back the results of the given cells (indexes into the snapshot, in its order: by
-  // column within a row range), a run of rows of one column per block write.
+  std::vector<std::int64_t> at(static_cast<std::size_t>(box.EndColumn - box.StartColumn + 1) *
+                                   static_cast<std::size_t>(box.EndRow - box.StartRow + 1),
+                               -1);  // snapshot index by cell
+  for (std::size_t i = 0; i < snapshot.cells.size(); ++i)
+    at[Offset(box, snapshot.cells[i].column, snapshot.cells[i].row)] = static_cast<std::int64_t>(i);
+  const auto result = [&](std::size_t i) {
+    const FormulaSnapshot::Cell& cell = snapshot.cells[i];
+    return cell.isNumber && !cell.isError ? automation::Variant(cell.number)
+                                          : automation::Variant(cell.text);
+  };
+
+  // Puts back the results of the given cells (indexes into the snapshot): an array formula
+  // ({=...}) as a whole, the rest a run of rows of one column per block write.
   const auto freeze = [&](std::vector<std::size_t> which) {
     std::erase_if(which, [&](std::size_t i) {
       const FormulaSnapshot::Cell& cell = snapshot.cells[i];
-      return cell.isError && !cell.errorShown;  // an error we do not know the text of
+      return frozen[i] || (cell.isError && !cell.errorShown);  // an error of unknown text
     });
+    for (const std::size_t i : which) {
+      if (frozen[i] || snapshot.cells[i].formula.rfind("{", 0) != 0) continue;
+      // Only the whole array can be changed; its cells all referred to the same sheets.
+      const office::CellRangeAddress array =
+          target.FormulaArrayAt(snapshot.cells[i].column, snapshot.cells[i].row);
+      automation::VariantArray rows;
+      for (std::int32_t row = array.StartRow; row <= array.EndRow; ++row) {
+        automation::VariantArray values;
+        for (std::int32_t column = array.StartColumn; column <= array.EndColumn; ++column) {
+          const std::int64_t k = at.at(Offset(box, column, row));
+          values.push_back(k < 0 ? automation::Variant(std::string())
+                                 : result(static_cast<std::size_t>(k)));
+          if (k >= 0) frozen[static_cast<std::size_t>(k)] = true;
+        }
+        rows.emplace_back(std::move(values));
+      }
+      target.RangeAt(array.StartColumn, array.StartRow, array.EndColumn, array.EndRow)
+          .SetDataArray(rows);
+      count += static_cast<std::int32_t>((array.EndColumn - array.StartColumn + 1) *
+                                         (array.EndRow - array.StartRow + 1));
+    }
+    std::erase_if(which, [&](std::size_t i) { return frozen[i]; });
     std::sort(which.begin(), which.end(), [&](std::size_t a, std::size_t b) {
       const FormulaSnapshot::Cell &x = snapshot.cells[a], &y = snapshot.cells[b];
       return std::tie(x.column, x.row) < std::tie(y.column, y.row);
     });
-    const auto result = [&](std::size_t i) {
-      const FormulaSnapshot::Cell& cell = snapshot.cells[i];
-      return cell.isNumber && !cell.isError ? automation::Variant(cell.number)
-                                            : automation::Variant(cell.text);
-    };
     std::size_t first = 0;
     while (first < which.size()) {
       const FormulaSnapshot::Cell& top = snapshot.cells[which[first]];
