@@ -186,6 +186,22 @@ TEST_F(MainWindow, AFailedRunSaysSoAndCanRunAgain) {
   EXPECT_EQ(window->pb->value(), 0);
 }
 
+// The office gone in the middle of a run: the run's error, no result, and a window that
+// still answers; the main table went with the office, so the setup must be done again.
+TEST_F(MainWindow, AnOfficeLostMidRunIsTheRunsError) {
+  SetUpMerge();
+  office.LoseConnectionOn("getDataArray");  // while the add table's keys are read
+  dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].caption, "Error");
+  EXPECT_EQ(office.files.count(office::FileNameToUrl("/out/result.ods")), 0u);
+  EXPECT_TRUE(window->FilesButton->isEnabled());
+  EXPECT_FALSE(window->StartButton->isEnabled());
+  EXPECT_TRUE(window->OKLabel->text().startsWith("The main table could not be loaded again"));
+  EXPECT_TRUE(window->close());
+}
+
 TEST_F(MainWindow, AMainTableThatCannotBeReloadedAsksForANewSetup) {
   SetUpMerge();
   office.files.erase(Url("main.ods"));
