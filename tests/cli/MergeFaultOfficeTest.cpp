@@ -38,14 +38,6 @@ std::set<std::string> Listing(const fs::path& folder) {
   return names;
 }
 
-bool Ended(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const auto close = line.rfind(')');
-  return close == std::string::npos || line.size() <= close + 2 || line[close + 2] == 'Z';
-}
-
 // A main table of two sheets (the merge keeps "Main") and an add table, `rows` rows each,
 // every main row matching; the add cells are random hex, which compresses badly.
 struct Tables {
@@ -131,7 +123,7 @@ TEST(MergeFault, AFaultInAnyPhaseLeavesNoFileAndKeepsTheOldTarget) {
     EXPECT_EQ(Bytes(target), kEarlier);
     EXPECT_EQ(Listing(dir.path()), before);
     tables.ExpectUntouched();
-    if (c.fault == Fault::KillOffice) EXPECT_TRUE(Ended(fault.OfficePid()));
+    if (c.fault == Fault::KillOffice) EXPECT_TRUE(ProcessEnded(fault.OfficePid()));
   }
 }
 
@@ -237,7 +229,7 @@ Frozen FreezeOfficeAt(Command& command, const std::string& phase,
   if (then) then();
   const int status = command.Wait(std::chrono::seconds(60));
   for (pid_t pid : office)
-    EXPECT_TRUE(WaitFor([&] { return Ended(pid); }, std::chrono::seconds(10)));
+    EXPECT_TRUE(WaitFor([&] { return ProcessEnded(pid); }, std::chrono::seconds(10)));
   return {status, command.stderrText()};
 }
 
@@ -291,8 +283,7 @@ TEST(MergeTimeout, AnOfficeThatStopsAnsweringFailsTheRunAfterTheLimit) {
                           "seconds, so it was ended\n"),
       std::string::npos)
       << run.stderrText;
-  EXPECT_FALSE(fs::exists(target));
-  EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"main.fods", "add.fods"}));
+  EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"main.fods", "add.fods"}));  // no result
   EXPECT_TRUE(fs::is_empty(tmp.path()));
   tables.ExpectUntouched();
 }

@@ -66,6 +66,21 @@ class Merge : public testing::Test {
     return r;
   }
 
+  // A run of its own on a copy of the fixture's files, prepared as Prepared() is.
+  struct Fresh {
+    explicit Fresh(const std::map<std::string, fake::Workbook>& files) {
+      office.files = files;
+      Prepare(run, books);
+    }
+    const fake::Workbook& File(const std::string& name) const {
+      return office.files.at(office::FileNameToUrl("/out/" + name));
+    }
+    fake::FakeOffice office;
+    store::clc books{office};
+    fake::FakeFiles disk{office};
+    MergeRun run{books, disk};
+  };
+
   const fake::Sheet& Result(const std::string& name = "result.ods") {
     return *office.files.at(office::FileNameToUrl("/out/" + name)).sheets.at(0);
   }
@@ -274,12 +289,8 @@ TEST_F(Merge, BothWaysOfCopyingWriteTheSameCells) {
                  << c.caseSensitive << " " << c.mainTitle << " " << c.addTitle << " " << c.there);
     std::map<std::pair<int, int>, std::pair<std::string, bool>> results[2];
     for (const bool exact : {true, false}) {
-      fake::FakeOffice fresh;
-      fresh.files = office.files;
-      store::clc books(fresh);
-      fake::FakeFiles freshFiles(fresh);
-      MergeRun r(books, freshFiles);
-      Prepare(r, books);
+      Fresh fresh(office.files);
+      MergeRun& r = fresh.run;
       r.MainTitleRow = c.mainTitle;
       r.AddTitleRow = c.addTitle;
       r.AddThereColumn = c.there;
@@ -287,9 +298,8 @@ TEST_F(Merge, BothWaysOfCopyingWriteTheSameCells) {
       r.ExactCalls = exact;
       ASSERT_TRUE(r.Run("/out/result.ods"));
       // A target over the main table's own cells is copied cell by cell either way.
-      EXPECT_EQ(fresh.Count("SetString") > 0, exact || c.there == 1);
-      for (const auto& [at, cell] :
-           fresh.files.at(office::FileNameToUrl("/out/result.ods")).sheets[0]->cells)
+      EXPECT_EQ(fresh.office.Count("SetString") > 0, exact || c.there == 1);
+      for (const auto& [at, cell] : fresh.File("result.ods").sheets[0]->cells)
         if (cell.HasContent()) results[exact][at] = {cell.text, cell.number.has_value()};
     }
     EXPECT_EQ(results[0], results[1]);
@@ -378,24 +388,20 @@ TEST_F(Merge, AFailedRunLeavesNoFileAndTheOldTargetAsItWas) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fake::FakeOffice office;
-    office.files = this->office.files;
     fake::Workbook earlier = fake::Workbook::WithSheets({"Earlier"});
     earlier[0].At(0, 0).text = "an earlier result";
     office.files[office::FileNameToUrl("/out/result.ods")] = earlier;
-    store::clc books(office);
-    fake::FakeFiles disk(office);
-    MergeRun r(books, disk);
-    Prepare(r, books);
-    c.fault(office);
+    Fresh fresh(office.files);
+    MergeRun& r = fresh.run;
+    c.fault(fresh.office);
     EXPECT_FALSE(r.Run("/out/result.ods"));
     EXPECT_FALSE(r.LastError.empty());
     EXPECT_FALSE(r.LastStopped);
     EXPECT_TRUE(r.ResultPath.empty());
-    const fake::Workbook& kept = office.files.at(office::FileNameToUrl("/out/result.ods"));
+    const fake::Workbook& kept = fresh.File("result.ods");
     ASSERT_EQ(kept.sheets.size(), 1u);
     EXPECT_EQ(Text(*kept.sheets[0], 0, 0), "an earlier result");
-    EXPECT_TRUE(Temporaries(office).empty());
+    EXPECT_TRUE(Temporaries(fresh.office).empty());
     EXPECT_EQ(r.MainBookLost(), c.officeLost);
   }
 }
@@ -456,19 +462,13 @@ TEST_F(Merge, AStopInAnyPhaseWritesNothing) {
 TEST_F(Merge, RefusedBlockWritesAreWrittenCellByCell) {
   std::map<std::pair<int, int>, std::string> results[2];
   for (const bool refused : {false, true}) {
-    fake::FakeOffice fresh;
-    fresh.files = office.files;
-    store::clc books(fresh);
-    fake::FakeFiles disk(fresh);
-    MergeRun r(books, disk);
-    Prepare(r, books);
-    r.ExactCalls = !refused;
-    if (refused) fresh.FailOn("setDataArray", 1000);
-    ASSERT_TRUE(r.Run("/out/result.ods")) << r.LastError;
-    for (const auto& [at, cell] :
-         fresh.files.at(office::FileNameToUrl("/out/result.ods")).sheets[0]->cells)
+    Fresh fresh(office.files);
+    fresh.run.ExactCalls = !refused;
+    if (refused) fresh.office.FailOn("setDataArray", 1000);
+    ASSERT_TRUE(fresh.run.Run("/out/result.ods")) << fresh.run.LastError;
+    for (const auto& [at, cell] : fresh.File("result.ods").sheets[0]->cells)
       if (cell.HasContent()) results[refused][at] = cell.text;
-    if (refused) EXPECT_GT(fresh.Count("setString"), 0u);
+    if (refused) EXPECT_GT(fresh.office.Count("setString"), 0u);
   }
   EXPECT_EQ(results[0], results[1]);
 }

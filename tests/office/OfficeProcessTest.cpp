@@ -18,11 +18,7 @@ namespace {
 using namespace office_testing;
 
 bool Alive(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return false;
-  const auto close = line.rfind(')');
-  return close != std::string::npos && line.size() > close + 2 && line[close + 2] != 'Z';
+  return !ProcessEnded(pid);
 }
 
 // Office processes started while `work` runs.

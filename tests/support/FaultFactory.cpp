@@ -20,13 +20,6 @@ std::string Lower(std::string_view s) {
 }
 
 // Gone or a zombie: the process has ended.
-bool Ended(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(stat, line)) return true;
-  const auto close = line.rfind(')');
-  return close == std::string::npos || line.size() <= close + 2 || line[close + 2] == 'Z';
-}
 
 }  // namespace
 
@@ -77,7 +70,7 @@ void FaultFactory::Count(std::string_view member) {
     throw automation::Error("Injected failure of " + std::string(member) + " while " + phase_);
   if (officePid_ <= 0) throw std::logic_error("no office process of our own to kill");
   ::kill(officePid_, SIGKILL);
-  if (!WaitFor([&] { return Ended(officePid_); }, std::chrono::seconds(10)))
+  if (!WaitFor([&] { return ProcessEnded(officePid_); }, std::chrono::seconds(10)))
     throw std::logic_error("the office outlived SIGKILL");
 }
 

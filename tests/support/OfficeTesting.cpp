@@ -60,6 +60,14 @@ std::vector<pid_t> ChildOfficePids(pid_t parent) {
   return pids;
 }
 
+bool ProcessEnded(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return true;
+  const auto close = line.rfind(')');
+  return close == std::string::npos || line.size() <= close + 2 || line[close + 2] == 'Z';
+}
+
 namespace {
 
 // Child mode of the crash test: start an office, tell its process id, die without cleanup.

@@ -39,6 +39,9 @@ SharedOfficeFactory& SharedOffice();
 // soffice.bin processes whose parent is `parent` (zombies excluded); default: this process.
 std::vector<pid_t> ChildOfficePids(pid_t parent = 0);
 
+// Whether a process has ended: it is gone, or a zombie not yet reaped.
+bool ProcessEnded(pid_t pid);
+
 // The argument that makes an office test program start an office and kill itself.
 extern const char* const kStartOfficeAndDie;
 
