@@ -123,7 +123,9 @@ TEST(MergeFault, AFaultInAnyPhaseLeavesNoFileAndKeepsTheOldTarget) {
     EXPECT_EQ(Bytes(target), kEarlier);
     EXPECT_EQ(Listing(dir.path()), before);
     tables.ExpectUntouched();
-    if (c.fault == Fault::KillOffice) EXPECT_TRUE(ProcessEnded(fault.OfficePid()));
+    if (c.fault == Fault::KillOffice) {
+      EXPECT_TRUE(ProcessEnded(fault.OfficePid()));
+    }
   }
 }
 
