@@ -332,7 +332,7 @@ class OfficeConnection {
   // One office call: watched, and its UNO failure turned into our error.
   template <typename F>
   auto Watched(F&& work) -> decltype(work()) {
-    if (Gone()) throw automation::ConnectionLost(LostMessage());
+    if (KnownGone()) throw automation::ConnectionLost(LostMessage());
     watch_.Begin(CallLimit());
     struct Leave {
       CallWatch& watch;
@@ -342,6 +342,12 @@ class OfficeConnection {
       return work();
     } catch (const css::uno::Exception&) {
       std::string message = CaughtMessage();
+      // The bridge sees a dead office when its pipe closes, a moment before the process can
+      // be reaped: wait for that to tell how it ended. A bridge gone is a lost office anyway.
+      if (message.find("URP bridge") != std::string::npos) {
+        bridgeGone_ = true;
+        AwaitExit();
+      }
       if (Gone()) throw automation::ConnectionLost(LostMessage());
       throw automation::Error(std::move(message));
     }
@@ -358,9 +364,17 @@ class OfficeConnection {
 
   // Whether the office is out of reach for good. Reaping it here also tells how it ended.
   bool Gone() {
-    if (aborted_ || watch_.Expired() || exitStatus_) return true;
-    exitStatus_ = process_.PollExit();
-    return exitStatus_.has_value();
+    if (!exitStatus_) exitStatus_ = process_.PollExit();
+    return KnownGone();
+  }
+  bool KnownGone() const {
+    return aborted_ || watch_.Expired() || bridgeGone_ || exitStatus_.has_value();
+  }
+
+  void AwaitExit() {
+    const auto deadline = std::chrono::steady_clock::now() + kExitBound;
+    while (!(exitStatus_ = process_.PollExit()) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 
   std::string LostMessage() const {
@@ -368,8 +382,8 @@ class OfficeConnection {
       return "The office stopped answering: no answer within " + Seconds(watch_.ExpiredLimit()) +
              ", so it was ended";
     if (aborted_) return "The office was ended before the work was done";
-    return "The office ended unexpectedly (" +
-           OfficeProcess::DescribeExit(exitStatus_.value_or(-1)) + ")";
+    if (!exitStatus_) return "The connection to the office was lost";
+    return "The office ended unexpectedly (" + OfficeProcess::DescribeExit(*exitStatus_) + ")";
   }
 
   LocalUno& local_;
@@ -377,6 +391,7 @@ class OfficeConnection {
   OfficeProcess process_;
   CallWatch watch_;
   std::atomic<bool> aborted_{false};
+  bool bridgeGone_ = false;
   std::optional<int> exitStatus_;
   Reference<css::uno::XComponentContext> remoteContext_;
   Reference<css::lang::XMultiComponentFactory> serviceManager_;
