@@ -1,6 +1,6 @@
-// A run's result file comes to be as a whole or not at all: the run writes a hidden temporary
-// file beside the target, which takes the target's place in one step once the run succeeded
-// and is removed otherwise. An existing target keeps its bytes until then.
+// A run's result file comes to be as a whole or not at all: the run writes a temporary file in
+// a hidden folder beside the target, which takes the target's place in one step once the run
+// succeeded and is removed otherwise. An existing target keeps its bytes until then.
 #pragma once
 
 #include <string>
@@ -11,17 +11,20 @@ namespace merge {
 class ResultFiles {
  public:
   virtual ~ResultFiles() = default;
-  // A new, empty, hidden file in the folder `target` is to be written in. Raises
-  // std::runtime_error, saying why, when that folder takes none.
+  // The name of a temporary file, not yet written, in a new hidden place on the file system
+  // `target` is to be written to. Raises std::runtime_error, saying why, when there is none.
   virtual std::string CreateTemporary(const std::string& target) = 0;
   // Puts the temporary file in the target's place in one step; raises std::runtime_error.
   virtual void Replace(const std::string& temporary, const std::string& target) = 0;
+  // The temporary file and whatever else was written beside it.
   virtual void Remove(const std::string& temporary) noexcept = 0;
 };
 
-// The real file system. Temporary files are named ".tabloom-PID-XXXXXX.ods"; those of
-// programs that died are removed when the next one writes into the same folder. A target that
-// is a symbolic link keeps the link: the file it points to is replaced.
+// The real file system. A temporary file has the target's name in a folder of its own beside
+// the target, ".tabloom-PID-XXXXXX", which also takes the office's own temporary files; those
+// folders of programs that died are removed when the next one writes into the same folder.
+// The result gets an existing target's mode. A target that is a symbolic link keeps the link:
+// the file it points to is replaced.
 ResultFiles& DiskFiles();
 
 class ResultFile {

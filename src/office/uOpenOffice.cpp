@@ -163,6 +163,23 @@ TOOCalcSheets& TOOCalc::Sheets() {
   return *sheets_;
 }
 
+std::string TOOCalc::NumberFormatCode(std::int32_t key) {
+  if (!(formatsDocument_ == Document)) {
+    formats_ = Document.Call("getNumberFormats");
+    formatsDocument_ = Document;
+  }
+  return formats_.Call("getByKey", key).Get("FormatString").AsString();
+}
+
+std::string TOOCalc::FormatNumber(std::int32_t key, double value) {
+  if (!(formatterDocument_ == Document)) {
+    formatter_ = ServiceManager.Call("createInstance", "com.sun.star.util.NumberFormatter");
+    formatter_.Call("attachNumberFormatsSupplier", Document);
+    formatterDocument_ = Document;
+  }
+  return formatter_.Call("convertNumberToString", key, value).AsString();
+}
+
 // --- Sheets --------------------------------------------------------------------------------
 
 TOOCalcSheets::TOOCalcSheets() : currentSheet_(std::make_unique<TOOCalcSheet>()) {}
@@ -310,6 +327,25 @@ std::vector<CellRangeAddress> TOOCalcCellRange::ContentCells(std::int32_t cellFl
 
 std::vector<CellRangeAddress> TOOCalcCellRange::FormulaCells(std::int32_t resultFlags) {
   return Addresses(CellObject.Call("queryFormulaCells", resultFlags));
+}
+
+std::vector<CellRangeAddress> TOOCalcCellRange::EmptyCells() {
+  return Addresses(CellObject.Call("queryEmptyCells"));
+}
+
+std::vector<FormatPart> TOOCalcCellRange::FormatParts() {
+  const Variant parts = CellObject.Call("getCellFormatRanges");
+  std::vector<FormatPart> out;
+  const std::int32_t n = parts.Call("getCount").AsInt();
+  for (std::int32_t i = 0; i < n; ++i) {
+    const Variant part = parts.Call("getByIndex", i);
+    const Variant a = part.Get("RangeAddress");
+    out.push_back({{a.Get("StartColumn").AsInt(), a.Get("StartRow").AsInt(),
+                    a.Get("EndColumn").AsInt(), a.Get("EndRow").AsInt()},
+                   part.Get("NumberFormat").AsInt(),
+                   WindowsColor(part.Get("CellBackColor").AsInt())});
+  }
+  return out;
 }
 
 }  // namespace office

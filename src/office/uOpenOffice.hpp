@@ -49,6 +49,13 @@ enum CellFlag : std::int32_t {
 };
 enum FormulaResultFlag : std::int32_t { frValue = 1, frString = 2, frError = 4 };
 
+// A part of a range whose cells share one number format and one background.
+struct FormatPart {
+  CellRangeAddress address;
+  std::int32_t numberFormat = 0;  // a key of the document's number formats
+  std::int32_t backColor = 0;     // Windows form; no fill reads as white
+};
+
 // Where a store writes and with which filter.
 struct StoreTarget {
   std::string fileName;
@@ -107,8 +114,16 @@ class TOOCalc : public TOpenOffice {
   // The one sheet collection, bound to whichever document is current now.
   TOOCalcSheets& Sheets();
 
+  // The code of one of the current document's number formats ("@", "0.00", "General").
+  std::string NumberFormatCode(std::int32_t key);
+  // A number as the current document's own number formatter shows it under a format key:
+  // the cell's shown text, without asking the cell.
+  std::string FormatNumber(std::int32_t key, double value);
+
  private:
   std::unique_ptr<TOOCalcSheets> sheets_;
+  // Bound to the document they were asked for; made again for another.
+  Variant formats_, formatter_, formatsDocument_, formatterDocument_;
 };
 
 class TOOBaseCell {
@@ -145,6 +160,9 @@ class TOOCalcCellRange : public TOOCalcBaseCell {
   VariantArray FormulaArray();
   // The parts of the range whose cells have any of the given contents (CellFlag).
   std::vector<CellRangeAddress> ContentCells(std::int32_t cellFlags);
+  std::vector<CellRangeAddress> EmptyCells();
+  // The range in parts of one number format and one background each.
+  std::vector<FormatPart> FormatParts();
   // The parts of the range whose formula cells have a result of the given kinds
   // (FormulaResultFlag).
   std::vector<CellRangeAddress> FormulaCells(std::int32_t resultFlags);

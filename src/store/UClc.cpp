@@ -249,26 +249,25 @@ void clc::CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t
 
 namespace {
 
-// com.sun.star.sheet.CellFlags: constant numbers (dates included) and constant texts.
-constexpr std::int32_t kValueCells = 1;
-constexpr std::int32_t kStringCells = 4;
 // Values, dates, texts, notes and formulas: what a block write clears.
-constexpr std::int32_t kAnyContent = 1 | 2 | 4 | 8 | 16;
+constexpr std::int32_t kAnyContent = office::cfValue | office::cfDateTime | office::cfString |
+                                     office::cfAnnotation | office::cfFormula;
 
 // A block of cells as flags, row-major.
 struct Block {
   std::int32_t left, top, right, bottom;
   std::size_t Width() const { return static_cast<std::size_t>(right - left + 1); }
   std::size_t Size() const { return Width() * static_cast<std::size_t>(bottom - top + 1); }
-  // Calls `mark(index)` for each cell of the block inside a range address.
+  // Calls `mark(index)` for each cell of the block inside the given parts.
   template <typename F>
-  void Each(const automation::Variant& address, F&& mark) const {
-    const std::int32_t t = std::max(address.Get("StartRow").AsInt(), top);
-    const std::int32_t b = std::min(address.Get("EndRow").AsInt(), bottom);
-    const std::int32_t l = std::max(address.Get("StartColumn").AsInt(), left);
-    const std::int32_t r = std::min(address.Get("EndColumn").AsInt(), right);
-    for (std::int32_t row = t; row <= b; ++row)
-      for (std::int32_t col = l; col <= r; ++col)
+  void Each(const std::vector<office::CellRangeAddress>& parts, F&& mark) const {
+    for (const office::CellRangeAddress& a : parts) Each(a, mark);
+  }
+  template <typename F>
+  void Each(const office::CellRangeAddress& a, F&& mark) const {
+    for (std::int32_t row = std::max(a.StartRow, top); row <= std::min(a.EndRow, bottom); ++row)
+      for (std::int32_t col = std::max(a.StartColumn, left); col <= std::min(a.EndColumn, right);
+           ++col)
         mark(static_cast<std::size_t>(row - top) * Width() + static_cast<std::size_t>(col - left));
   }
 };
@@ -284,57 +283,37 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
       shownAsIs(block.Size()), coloured(block.Size());
   std::vector<std::int32_t> formatKey(block.Size(), -1);
   automation::VariantArray values;
-  automation::Variant formatter;  // the document's own number formatter
+  bool formatted = false;  // numbers take their text from the document's formatter
   Use(book);
   office::TOOCalcSheet& s = Office->Sheets().SheetByIndex(sheet);
   try {
-    const automation::Variant range = s.RangeAt(left, top, right, bottom).CellObject;
-    values = range.Call("getDataArray").AsArray();
-    for (const automation::Variant& a :
-         range.Call("queryContentCells", kStringCells).Call("getRangeAddresses").AsArray())
-      block.Each(a, [&](std::size_t i) { plain[i] = true; });
-    for (const automation::Variant& a :
-         range.Call("queryContentCells", kValueCells).Call("getRangeAddresses").AsArray())
-      block.Each(a, [&](std::size_t i) { number[i] = true; });
-    for (const automation::Variant& a :
-         range.Call("queryEmptyCells").Call("getRangeAddresses").AsArray())
-      block.Each(a, [&](std::size_t i) { empty[i] = true; });
+    office::TOOCalcCellRange& range = s.RangeAt(left, top, right, bottom);
+    values = range.DataArray();
+    block.Each(range.ContentCells(office::cfString), [&](std::size_t i) { plain[i] = true; });
+    block.Each(range.ContentCells(office::cfValue), [&](std::size_t i) { number[i] = true; });
+    block.Each(range.EmptyCells(), [&](std::size_t i) { empty[i] = true; });
     // Equal-formatted parts: text shows as it is under the standard format (key 0) and the
     // text format "@"; each part has one background.
-    const automation::Variant formats = Office->Document.Call("getNumberFormats");
-    const automation::Variant parts = range.Call("getCellFormatRanges");
-    const std::int32_t n = parts.Call("getCount").AsInt();
-    for (std::int32_t p = 0; p < n; ++p) {
-      const automation::Variant part = parts.Call("getByIndex", p);
-      const automation::Variant address = part.Get("RangeAddress");
-      const std::int32_t key = part.Get("NumberFormat").AsInt();
+    for (const office::FormatPart& part : range.FormatParts()) {
       const bool asIs =
-          key == 0 || formats.Call("getByKey", key).Get("FormatString").AsString() == "@";
-      block.Each(address, [&](std::size_t i) {
+          part.numberFormat == 0 || Office->NumberFormatCode(part.numberFormat) == "@";
+      block.Each(part.address, [&](std::size_t i) {
         shownAsIs[i] = asIs;
-        formatKey[i] = key;
-      });
-      if (backgrounds) {
-        const store::Color colour = office::WindowsColor(part.Get("CellBackColor").AsInt());
-        block.Each(address, [&](std::size_t i) {
-          cells[i].Background = colour;
+        formatKey[i] = part.numberFormat;
+        if (backgrounds) {
+          cells[i].Background = part.backColor;
           coloured[i] = true;
-        });
-      }
+        }
+      });
     }
     // A number cell shows its value as the document's formatter writes it under the cell's
     // format: one call per cell instead of a cell lookup, an interface query and a read.
-    if (std::find(number.begin(), number.end(), true) != number.end()) {
-      formatter = Office->ServiceManager.Call("createInstance",
-                                              std::string("com.sun.star.util.NumberFormatter"));
-      formatter.Call("attachNumberFormatsSupplier", Office->Document);
-    }
+    formatted = true;
   } catch (const automation::ConnectionLost&) {
     throw;
   } catch (const automation::Error&) {
     // Not to be had in bulk: every cell asks for itself below.
     values.clear();
-    formatter = {};
     std::fill(empty.begin(), empty.end(), false);
     std::fill(plain.begin(), plain.end(), false);
     std::fill(number.begin(), number.end(), false);
@@ -350,9 +329,8 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
     if (!empty[i]) {
       if (plain[i] && shownAsIs[i] && value && value->IsString())
         cells[i].Text = value->AsString();
-      else if (number[i] && formatKey[i] >= 0 && value && value->IsNumber() && !formatter.IsEmpty())
-        cells[i].Text =
-            formatter.Call("convertNumberToString", formatKey[i], value->AsDouble()).AsString();
+      else if (number[i] && formatKey[i] >= 0 && value && value->IsNumber() && formatted)
+        cells[i].Text = Office->FormatNumber(formatKey[i], value->AsDouble());
       else
         cells[i].Text = s.CellAt(left + col, top + row).ReadString();
     }
@@ -398,11 +376,11 @@ std::vector<bool> clc::RowsInUse(std::int32_t book, std::int32_t sheet, std::int
   const Block block{left, top, right, bottom};
   std::vector<bool> used(static_cast<std::size_t>(bottom - top + 1));
   Use(book);
-  const automation::Variant range =
-      Office->Sheets().SheetByIndex(sheet).RangeAt(left, top, right, bottom).CellObject;
-  for (const automation::Variant& a :
-       range.Call("queryContentCells", kAnyContent).Call("getRangeAddresses").AsArray())
-    block.Each(a, [&](std::size_t i) { used[i / block.Width()] = true; });
+  block.Each(Office->Sheets()
+                 .SheetByIndex(sheet)
+                 .RangeAt(left, top, right, bottom)
+                 .ContentCells(kAnyContent),
+             [&](std::size_t i) { used[i / block.Width()] = true; });
   return used;
 }
 

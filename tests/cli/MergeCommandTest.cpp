@@ -99,7 +99,7 @@ class MergeCommand : public testing::Test {
   int Run(const std::vector<std::string>& args) {
     out.str("");
     err.str("");
-    return cli::RunMerge(ParseMergeArguments(args), office, out, err, false, {&files});
+    return cli::RunMerge(ParseMergeArguments(args), office, out, err, false, {&files, {}});
   }
 
   fake::FakeOffice office;
@@ -126,7 +126,7 @@ TEST_F(MergeCommand, DrawsAProgressBarOnlyWhenAsked) {
   EXPECT_EQ(err.str(), "");
   out.str("");
   err.str("");
-  ASSERT_EQ(cli::RunMerge(ParseMergeArguments(args), office, out, err, true, {&files}),
+  ASSERT_EQ(cli::RunMerge(ParseMergeArguments(args), office, out, err, true, {&files, {}}),
             cli::kMerged);
   const std::string bar = err.str();
   EXPECT_EQ(bar.rfind("\r[", 0), 0u) << bar;

@@ -468,7 +468,9 @@ TEST_F(Merge, RefusedBlockWritesAreWrittenCellByCell) {
     ASSERT_TRUE(fresh.run.Run("/out/result.ods")) << fresh.run.LastError;
     for (const auto& [at, cell] : fresh.File("result.ods").sheets[0]->cells)
       if (cell.HasContent()) results[refused][at] = cell.text;
-    if (refused) EXPECT_GT(fresh.office.Count("setString"), 0u);
+    if (refused) {
+      EXPECT_GT(fresh.office.Count("setString"), 0u);
+    }
   }
   EXPECT_EQ(results[0], results[1]);
 }

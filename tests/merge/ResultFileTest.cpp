@@ -43,12 +43,14 @@ TEST_F(ResultFiles, TheTemporaryFileIsHiddenBesideTheTargetAndTakesItsPlace) {
   ::chmod((dir / "result.ods").c_str(), 0640);
   ResultFile result(merge::DiskFiles(), (dir / "result.ods").string());
   const fs::path temporary = result.Temporary();
-  EXPECT_EQ(temporary.parent_path(), dir);
-  EXPECT_EQ(temporary.filename().string().rfind(".tabloom-" + std::to_string(::getpid()) + "-", 0),
+  EXPECT_EQ(temporary.parent_path().parent_path(), dir);
+  EXPECT_EQ(temporary.parent_path().filename().string().rfind(
+                ".tabloom-" + std::to_string(::getpid()) + "-", 0),
             0u);
-  EXPECT_EQ(temporary.extension(), ".ods");
+  EXPECT_EQ(temporary.filename(), "result.ods");
   EXPECT_EQ(Bytes(dir / "result.ods"), "old");  // untouched while the run writes
   std::ofstream(temporary) << "new";
+  std::ofstream(temporary.parent_path() / "lu1234.tmp") << "the office's own";
   result.Commit();
   EXPECT_EQ(Bytes(dir / "result.ods"), "new");
   EXPECT_EQ(Names(), std::vector<std::string>{"result.ods"});
@@ -62,6 +64,7 @@ TEST_F(ResultFiles, WithoutCommitNothingIsLeftAndTheTargetKeepsItsBytes) {
   {
     ResultFile result(merge::DiskFiles(), (dir / "result.ods").string());
     std::ofstream(result.Temporary()) << "half written";
+    std::ofstream(fs::path(result.Temporary()).parent_path() / "lu1234.tmp") << "the office's";
   }
   EXPECT_EQ(Names(), std::vector<std::string>{"result.ods"});
   EXPECT_EQ(Bytes(dir / "result.ods"), "old");
@@ -70,13 +73,14 @@ TEST_F(ResultFiles, WithoutCommitNothingIsLeftAndTheTargetKeepsItsBytes) {
 TEST_F(ResultFiles, TheStoresNameRulesHold) {
   ResultFile result(merge::DiskFiles(), (dir / "t1.xlsx").string());
   EXPECT_EQ(result.Path(), (dir / "t1.xlsx.ods").string());
+  std::ofstream(result.Temporary()) << "new";  // as the office makes a file
   result.Commit();
   EXPECT_EQ(Names(), std::vector<std::string>{"t1.xlsx.ods"});
   struct stat status {};
   ASSERT_EQ(::stat((dir / "t1.xlsx.ods").c_str(), &status), 0);
   const mode_t mask = ::umask(022);
   ::umask(mask);
-  EXPECT_EQ(status.st_mode & 0777, 0666u & ~mask);  // as any new file, not mkstemp's 0600
+  EXPECT_EQ(status.st_mode & 0777, 0666u & ~mask);  // as any new file
 }
 
 TEST_F(ResultFiles, ALinkedTargetKeepsItsLink) {
@@ -84,7 +88,7 @@ TEST_F(ResultFiles, ALinkedTargetKeepsItsLink) {
   std::ofstream(dir / "real" / "data.ods") << "old";
   fs::create_symlink(dir / "real" / "data.ods", dir / "link.ods");
   ResultFile result(merge::DiskFiles(), (dir / "link.ods").string());
-  EXPECT_EQ(fs::path(result.Temporary()).parent_path(), dir / "real");
+  EXPECT_EQ(fs::path(result.Temporary()).parent_path().parent_path(), dir / "real");
   std::ofstream(result.Temporary()) << "new";
   result.Commit();
   EXPECT_TRUE(fs::is_symlink(dir / "link.ods"));
@@ -105,13 +109,16 @@ TEST_F(ResultFiles, AFolderThatTakesNoFileIsTheRunsError) {
 
 TEST_F(ResultFiles, WhatADeadProgramLeftIsRemovedByTheNext) {
   // pid 1 lives; a pid above the kernel's limit never does.
-  std::ofstream(dir / ".tabloom-1-abcdef.ods") << "another program's";
-  std::ofstream(dir / ".tabloom-99999999-abcdef.ods") << "a dead program's";
-  std::ofstream(dir / ".tabloom-notes.ods") << "not ours";
+  fs::create_directory(dir / ".tabloom-1-abcdef");
+  fs::create_directory(dir / ".tabloom-99999999-abcdef");
+  std::ofstream(dir / ".tabloom-99999999-abcdef" / "r.ods") << "a dead program's";
+  std::ofstream(dir / ".tabloom-99999999-abcdef" / "lu1.tmp") << "its office's";
+  std::ofstream(dir / ".tabloom-99999999-ghijkl") << "not a folder of ours";
   ResultFile result(merge::DiskFiles(), (dir / "r.ods").string());
+  std::ofstream(result.Temporary()) << "new";
   result.Commit();
   EXPECT_EQ(Names(),
-            (std::vector<std::string>{".tabloom-1-abcdef.ods", ".tabloom-notes.ods", "r.ods"}));
+            (std::vector<std::string>{".tabloom-1-abcdef", ".tabloom-99999999-ghijkl", "r.ods"}));
 }
 
 }  // namespace
