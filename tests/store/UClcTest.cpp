@@ -213,9 +213,11 @@ TEST_F(Store, TheWindowHoldsTwentyOneRowsAroundTheRequest) {
 TEST_F(Store, ALoadedRowIsServedWithoutTheOffice) {
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   office.ClearCalls();
+  EXPECT_EQ(store.CachedCell(0, 0, 1, 5).Background, store::kWhite);
+  EXPECT_EQ(store.CachedCell(0, 0, 2, 5).Background, 0x00FF0000);  // B5 is blue
   store.CachedCell(0, 0, 1, 30);
-  EXPECT_EQ(office.Count("GetString"), 7u);  // the whole row, once
-  EXPECT_EQ(office.Count("CellBackColor"), 7u);
+  EXPECT_EQ(office.Count("getDataArray"), 2u);  // each row whole, once, in bulk
+  EXPECT_EQ(office.Count("getString"), 0u);
   office.ClearCalls();
   for (int c = 1; c <= 7; ++c)
     EXPECT_EQ(store.CachedCell(0, 0, c, 30).Text, clc::ColumnName(c - 1) + "30");
@@ -230,12 +232,43 @@ TEST_F(Store, ALoadedRowIsServedWithoutTheOffice) {
 
 TEST_F(Store, ARowThatFailsHalfWayIsNotMarkedLoaded) {
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
-  office.FailOn("CellBackColor");
+  office.FailOn("getDataArray");         // not in bulk: cell by cell
+  office.FailOn("CellBackColor", 1, 3);  // and the fourth cell fails
   EXPECT_THROW(store.CachedCell(0, 0, 1, 7), automation::Error);
   const store::sb_record& row = store.Books[0].SheetList[0].Window.Rows[6];
   EXPECT_FALSE(row.Loaded);
   EXPECT_EQ(row.Cells[0].Text, "");
   EXPECT_EQ(store.CachedCell(0, 0, 1, 7).Text, "A7");
+}
+
+// Key texts in bulk are each cell's shown text: texts and empty cells from one block read,
+// numbers from the document's formatter under their format, and only a text format with
+// literals asks the cell.
+TEST_F(Store, ColumnTextsInBulkAreWhatEachCellShows) {
+  fake::Workbook book = fake::Workbook::WithSheets({"Keys"});
+  fake::Sheet& keys = book[0];
+  keys.At(0, 0).text = "plain";
+  keys.At(0, 1).number = 17;
+  keys.At(0, 2) = {"", 17.5, -1, fake::kTwoDecimals};
+  keys.At(0, 3) = {"k4", std::nullopt, -1, fake::kUnits};
+  keys.At(0, 4) = {"k5", std::nullopt, -1, fake::kText};
+  keys.At(0, 6).text = " blank around ";  // row 6 stays empty
+  keys.At(1, 7).text = "beside";
+  office.files[Url("keys.ods")] = book;
+  ASSERT_EQ(store.OpenBook("/data/keys.ods"), 0);
+  const std::vector<std::string> shown = {"plain", "17", "17.50",          "k4 kg",
+                                          "k5",    "",   " blank around ", ""};
+  office.ClearCalls();
+  EXPECT_EQ(store.ColumnTexts(0, 0, 1, 1, 8), shown);
+  EXPECT_EQ(office.Count("getDataArray"), 1u);
+  EXPECT_EQ(office.Count("convertNumberToString"), 2u);
+  EXPECT_EQ(office.Count("getString"), 1u);  // "k4 kg" only
+
+  // The cell-by-cell read is taken only when the office refuses a bulk call, and reads the same.
+  office.FailOn("queryEmptyCells");
+  office.ClearCalls();
+  EXPECT_EQ(store.ColumnTexts(0, 0, 1, 1, 8), shown);
+  EXPECT_EQ(office.Count("getString"), 8u);
 }
 
 TEST(ColumnName, LettersAsSpreadsheetsWriteThem) {

@@ -43,6 +43,25 @@ std::pair<std::int32_t, std::int32_t> ParseAddress(const std::string& name) {
 
 // --- model ---------------------------------------------------------------------------------
 
+namespace {
+
+const std::map<std::int32_t, std::string> kFormatCodes = {
+    {kStandard, "General"}, {kTwoDecimals, "0.00"}, {kText, "@"}, {kUnits, "@\" kg\""}};
+
+std::string NumberShown(std::int32_t format, double value) {
+  if (format != kTwoDecimals) return NumberText(value);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.2f", value);
+  return buf;
+}
+
+}  // namespace
+
+std::string Cell::Shown() const {
+  if (number && text.empty()) return NumberShown(format, *number);
+  return format == kUnits && !text.empty() ? text + " kg" : text;
+}
+
 const Cell* Sheet::Find(std::int32_t column, std::int32_t row) const {
   const auto it = cells.find({row, column});
   return it == cells.end() ? nullptr : &it->second;
@@ -233,9 +252,7 @@ class CellObject : public DocBound {
     Method("getString", [this, column, row](const VariantArray&) -> Variant {
       book();
       const Cell* cell = sheet_->Find(column, row);
-      if (!cell) return "";
-      if (cell->number && cell->text.empty()) return NumberText(*cell->number);
-      return cell->text;
+      return cell ? cell->Shown() : std::string();
     });
     Method("setString", [this, column, row](const VariantArray& a) -> Variant {
       book();
@@ -269,6 +286,14 @@ class CellObject : public DocBound {
 
 class RangeObject : public DocBound {
  public:
+  // A SheetCellRanges object of the given addresses.
+  Variant Ranges(const VariantArray& addresses) {
+    auto ranges = std::make_shared<FakeObject>(this->state(), "SheetCellRanges");
+    ranges->Method("getRangeAddresses",
+                   [addresses](const VariantArray&) -> Variant { return addresses; });
+    return ObjectRef(ranges);
+  }
+
   RangeObject(StateRef state, std::shared_ptr<Doc> doc, std::shared_ptr<Sheet> sheet,
               std::int32_t sheetIndex, std::int32_t left, std::int32_t top, std::int32_t right,
               std::int32_t bottom, std::string kind = "Range")
@@ -328,10 +353,44 @@ class RangeObject : public DocBound {
         if ((cell.number && (flags & 1)) || (!cell.number && !cell.text.empty() && (flags & 4)))
           addresses.push_back(AddressStruct(this->state(), sheetIndex_, column, row, column, row));
       }
-      auto ranges = std::make_shared<FakeObject>(this->state(), "SheetCellRanges");
-      ranges->Method("getRangeAddresses",
-                     [addresses](const VariantArray&) -> Variant { return addresses; });
-      return ObjectRef(ranges);
+      return Ranges(addresses);
+    });
+    Method("queryEmptyCells", [this](const VariantArray&) -> Variant {
+      book();
+      VariantArray addresses;
+      for (std::int32_t row = top_; row <= bottom_; ++row)
+        for (std::int32_t column = left_; column <= right_; ++column) {
+          const Cell* cell = sheet_->Find(column, row);
+          if (!cell || !cell->HasContent())
+            addresses.push_back(
+                AddressStruct(this->state(), sheetIndex_, column, row, column, row));
+        }
+      return Ranges(addresses);
+    });
+    // One part per cell: the office merges equal neighbours, which changes nothing read here.
+    Method("getCellFormatRanges", [this](const VariantArray&) -> Variant {
+      book();
+      std::vector<Variant> parts;
+      for (std::int32_t row = top_; row <= bottom_; ++row)
+        for (std::int32_t column = left_; column <= right_; ++column) {
+          const Cell* cell = sheet_->Find(column, row);
+          auto part = std::make_shared<FakeStruct>(
+              this->state(), "FormatPart",
+              std::vector<std::string>{"RangeAddress", "NumberFormat", "CellBackColor"});
+          part->fields = {
+              {"RangeAddress", AddressStruct(this->state(), sheetIndex_, column, row, column, row)},
+              {"NumberFormat", cell ? cell->format : kStandard},
+              {"CellBackColor", cell ? cell->backColor : -1}};
+          parts.push_back(ObjectRef(part));
+        }
+      auto list = std::make_shared<FakeObject>(this->state(), "FormatRanges");
+      list->Method("getCount", [parts](const VariantArray&) -> Variant {
+        return static_cast<std::int32_t>(parts.size());
+      });
+      list->Method("getByIndex", [parts](const VariantArray& a) -> Variant {
+        return parts.at(static_cast<std::size_t>(a.at(0).AsInt()));
+      });
+      return ObjectRef(list);
     });
     Method("gotoEndOfUsedArea", [this](const VariantArray& a) -> Variant {
       book();
@@ -511,6 +570,21 @@ class DocumentObject : public DocBound {
       this->doc()->closed = true;
       return {};
     });
+    Method("getNumberFormats", [this](const VariantArray&) -> Variant {
+      book();
+      auto formats = std::make_shared<FakeObject>(this->state(), "NumberFormats");
+      formats->Method("getByKey", [this](const VariantArray& a) -> Variant {
+        const auto code = kFormatCodes.find(a.at(0).AsInt());
+        if (code == kFormatCodes.end())
+          OfficeError("No number format " + a.at(0).Describe() +
+                      " (com.sun.star.lang.IllegalArgumentException)");
+        auto format = std::make_shared<FakeStruct>(this->state(), "NumberFormat",
+                                                   std::vector<std::string>{"FormatString"});
+        format->fields["FormatString"] = code->second;
+        return ObjectRef(format);
+      });
+      return ObjectRef(formats);
+    });
   }
 
  private:
@@ -567,6 +641,15 @@ class ServiceManagerObject : public FakeObject {
  public:
   explicit ServiceManagerObject(StateRef state) : FakeObject(std::move(state), "ServiceManager") {
     Method("createInstance", [this](const VariantArray& a) -> Variant {
+      if (a.at(0).AsString() == "com.sun.star.util.NumberFormatter") {
+        auto formatter = std::make_shared<FakeObject>(this->state(), "NumberFormatter");
+        formatter->Method("attachNumberFormatsSupplier",
+                          [](const VariantArray&) -> Variant { return {}; });
+        formatter->Method("convertNumberToString", [](const VariantArray& f) -> Variant {
+          return NumberShown(f.at(0).AsInt(), f.at(1).AsDouble());
+        });
+        return ObjectRef(formatter);
+      }
       if (a.at(0).AsString() != "com.sun.star.frame.Desktop")
         OfficeError("Unknown service " + a.at(0).AsString());
       if (!this->state()->desktop)

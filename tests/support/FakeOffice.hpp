@@ -21,12 +21,22 @@ using automation::ObjectRef;
 using automation::Variant;
 using automation::VariantArray;
 
+// The in-memory office's number formats, by key: how a number cell shows its value.
+enum Format : std::int32_t {
+  kStandard = 0,     // "General": up to 15 significant digits
+  kTwoDecimals = 1,  // "0.00"
+  kText = 2,         // "@": text as it is
+  kUnits = 3,        // "@\" kg\"": text with a literal after it
+};
+
 struct Cell {
   std::string text;              // the text the cell shows (and its value when not a number)
   std::optional<double> number;  // a number cell's value
   std::int32_t backColor = -1;   // office form 0xRRGGBB, -1 without fill
+  std::int32_t format = kStandard;
 
   bool HasContent() const { return number.has_value() || !text.empty(); }
+  std::string Shown() const;  // the cell's text under its format
 };
 
 struct Sheet {
