@@ -32,6 +32,14 @@ class UnknownMemberError : public Error {
   using Error::Error;
 };
 
+// Raised when the server refused a call: its own error, which a caller may answer another way
+// (another call, a default). Nothing else is a refusal: not a lost server, not an unknown
+// member, not a value of an unexpected kind.
+class Refused : public Error {
+ public:
+  using Error::Error;
+};
+
 // Raised when the server is gone: it ended, was ended because it stopped answering, or was
 // aborted. Every later call on its objects raises it too; nothing can be retried there.
 class ConnectionLost : public Error {

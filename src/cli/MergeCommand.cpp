@@ -43,7 +43,7 @@ std::optional<long> WholeNumber(const std::string& text) {
     std::size_t used = 0;
     const long n = std::stol(text, &used);
     if (used == text.size()) return n;
-  } catch (...) {
+  } catch (const std::logic_error&) {
     // not a number, or out of range
   }
   return std::nullopt;

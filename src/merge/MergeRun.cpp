@@ -223,8 +223,15 @@ bool MergeRun::MergeIntoMain(const std::string& target) {
   RowsWalked = RowsMatched = 0;
   const bool ok = Guarded([&] {
     ResultFile result(*files_, target);
-    bool closed = false;
-    try {
+    // A failure leaves nothing open: the main book is closed before its file goes.
+    struct CloseOnFailure {
+      MergeRun& run;
+      bool armed = true;
+      ~CloseOnFailure() {
+        if (armed) run.CloseMainQuietly();
+      }
+    } closeOnFailure{*this};
+    {
       CheckStop();
       Enter(Phase::StoringTarget);
       store_.SaveBookAs(MainBook, result.Temporary());
@@ -236,12 +243,9 @@ bool MergeRun::MergeIntoMain(const std::string& target) {
       Enter(Phase::StoringResult);
       store_.SaveBook(MainBook);
       Enter(Phase::Closing);
-      closed = true;
+      closeOnFailure.armed = false;
       store_.CloseBook(MainBook);
       CheckStop();  // the last point at which nothing is written yet
-    } catch (...) {
-      if (!closed) CloseMainQuietly();
-      throw;
     }
     result.Commit();
     ResultPath = result.Path();
@@ -313,13 +317,10 @@ const std::vector<std::string>& MergeRun::AddRowTexts(std::int32_t row, std::int
     CheckStop();
     const std::int32_t top = static_cast<std::int32_t>(block) * kReadRows;
     const std::int32_t bottom = std::min(rows, top + kReadRows) - 1;
-    const automation::VariantArray values =
-        store_.ReadBlock(AddBook, AddSheet, 0, top, width - 1, bottom);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      std::vector<std::string>& line = addTexts_[static_cast<std::size_t>(top) + i];
-      for (const automation::Variant& v : values[i].AsArray())
-        line.push_back(store::clc::ValueText(v));
-    }
+    std::vector<std::vector<std::string>> texts =
+        store_.ReadTexts(AddBook, AddSheet, 0, top, width - 1, bottom);
+    for (std::size_t i = 0; i < texts.size(); ++i)
+      addTexts_[static_cast<std::size_t>(top) + i] = std::move(texts[i]);
     addBlocksRead_[block] = true;
   }
   return addTexts_[static_cast<std::size_t>(row)];
@@ -344,9 +345,7 @@ void MergeRun::CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>
   bool known = true;
   try {
     inUse = store_.RowsInUse(MainBook, 0, left, top, left + width - 1, pairs.back().first);
-  } catch (const automation::ConnectionLost&) {
-    throw;
-  } catch (const automation::Error&) {
+  } catch (const automation::Refused&) {
     known = false;
   }
   const auto holdsAnything = [&](std::int32_t row) {
@@ -388,9 +387,7 @@ void MergeRun::CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>
     }
     try {
       store_.WriteTextBlock(MainBook, 0, left, row, block);
-    } catch (const automation::ConnectionLost&) {
-      throw;
-    } catch (const automation::Error&) {
+    } catch (const automation::Refused&) {
       // Protected cells refuse a block write but take single ones, as the reference writes.
       copyEach(first, end);
     }

@@ -254,7 +254,7 @@ TOOCalcCell& TOOCalcSheet::CellAt(std::int32_t column, std::int32_t row) {
 
 TOOCalcCell& TOOCalcSheet::CellNamed(const std::string& name) {
   if (name.find(':') != std::string::npos)
-    throw automation::Error("Try to return CellRange, expect Cell.");
+    throw automation::Refused("Try to return CellRange, expect Cell.");
   return Point(*currentCell_, SheetObject.Call("GetCellRangeByName", name));
 }
 

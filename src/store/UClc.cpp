@@ -115,9 +115,7 @@ sheets clc::ReadSheets(std::int32_t book) {
       entry.ColCount = current.LastUsedColumn() + 1;
     }
     all.ActivateSheet(active);
-  } catch (const automation::ConnectionLost&) {
-    throw;
-  } catch (const automation::Error&) {
+  } catch (const automation::Refused&) {
     return {};  // never a partly read list
   }
   return list;
@@ -162,9 +160,7 @@ std::string clc::ColumnName(std::int32_t column) {
 std::string clc::CellTextByAddress(std::int32_t sheet, const std::string& address) {
   try {
     return Office->Sheets().SheetByIndex(sheet).CellNamed(address).ReadString();
-  } catch (const automation::ConnectionLost&) {
-    throw;  // not a cell that cannot be read: nothing can be any more
-  } catch (const automation::Error&) {
+  } catch (const automation::Refused&) {
     return {};
   }
 }
@@ -309,9 +305,7 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
     // A number cell shows its value as the document's formatter writes it under the cell's
     // format: one call per cell instead of a cell lookup, an interface query and a read.
     formatted = true;
-  } catch (const automation::ConnectionLost&) {
-    throw;
-  } catch (const automation::Error&) {
+  } catch (const automation::Refused&) {
     // Not to be had in bulk: every cell asks for itself below.
     values.clear();
     std::fill(empty.begin(), empty.end(), false);
@@ -355,9 +349,7 @@ std::vector<std::string> clc::ColumnTexts(std::int32_t book, std::int32_t sheet,
         BlockCells(book, sheet, column - 1, top, column - 1, bottom, false);
     for (std::size_t i = 0; i < cells.size(); ++i)
       texts[static_cast<std::size_t>(top - (firstRow - 1)) + i] = cells[i].Text;
-  } catch (const automation::ConnectionLost&) {
-    throw;
-  } catch (const automation::Error&) {
+  } catch (const automation::Refused&) {
     // As CellText: an office error reads as the empty text, cell by cell.
     for (std::int32_t r = top; r <= bottom; ++r)
       texts[static_cast<std::size_t>(r - (firstRow - 1))] = CellText(book, sheet, column, r + 1);
@@ -365,10 +357,19 @@ std::vector<std::string> clc::ColumnTexts(std::int32_t book, std::int32_t sheet,
   return texts;
 }
 
-automation::VariantArray clc::ReadBlock(std::int32_t book, std::int32_t sheet, std::int32_t left,
-                                        std::int32_t top, std::int32_t right, std::int32_t bottom) {
+std::vector<std::vector<std::string>> clc::ReadTexts(std::int32_t book, std::int32_t sheet,
+                                                     std::int32_t left, std::int32_t top,
+                                                     std::int32_t right, std::int32_t bottom) {
   Use(book);
-  return Office->Sheets().SheetByIndex(sheet).RangeAt(left, top, right, bottom).DataArray();
+  const automation::VariantArray values =
+      Office->Sheets().SheetByIndex(sheet).RangeAt(left, top, right, bottom).DataArray();
+  std::vector<std::vector<std::string>> rows;
+  rows.reserve(values.size());
+  for (const automation::Variant& row : values) {
+    std::vector<std::string>& texts = rows.emplace_back();
+    for (const automation::Variant& value : row.AsArray()) texts.push_back(ValueText(value));
+  }
+  return rows;
 }
 
 std::vector<bool> clc::RowsInUse(std::int32_t book, std::int32_t sheet, std::int32_t left,
@@ -411,9 +412,7 @@ bool clc::DeleteSheet(std::int32_t book, std::int32_t sheet, bool save) {
     entry.SheetList = ReadSheets(book);
     if (save) SaveBook(book);
     return true;
-  } catch (const automation::ConnectionLost&) {
-    throw;
-  } catch (const automation::Error&) {
+  } catch (const automation::Refused&) {
     return false;
   }
 }
@@ -595,9 +594,7 @@ std::int32_t clc::FreezeFormulas(std::int32_t book, std::int32_t sheet,
             .RangeAt(top.column, top.row, top.column,
                      top.row + static_cast<std::int32_t>(end - first) - 1)
             .SetDataArray(rows);
-      } catch (const automation::ConnectionLost&) {
-        throw;
-      } catch (const automation::Error&) {
+      } catch (const automation::Refused&) {
         // Protected cells take single writes only.
         for (std::size_t k = first; k < end; ++k) {
           const FormulaSnapshot::Cell& cell = snapshot.cells[which[k]];

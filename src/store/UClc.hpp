@@ -73,10 +73,12 @@ class clc {
   std::vector<std::string> ColumnTexts(std::int32_t book, std::int32_t sheet, std::int32_t column,
                                        std::int32_t firstRow, std::int32_t lastRow);
 
-  // The values of a block of cells (zero-based, edges included), one array per row: numbers
-  // as doubles, texts as strings, empty cells as empty strings. Office errors pass.
-  automation::VariantArray ReadBlock(std::int32_t book, std::int32_t sheet, std::int32_t left,
-                                     std::int32_t top, std::int32_t right, std::int32_t bottom);
+  // The values of a block of cells (zero-based, edges included) as CopyRow writes them, one
+  // vector per row: texts as they are, numbers in general decimal form, empty cells empty.
+  // Office errors pass.
+  std::vector<std::vector<std::string>> ReadTexts(std::int32_t book, std::int32_t sheet,
+                                                  std::int32_t left, std::int32_t top,
+                                                  std::int32_t right, std::int32_t bottom);
   // Which rows of a block (zero-based, edges included) hold anything inside it: a value, text,
   // formula or note. Indexed from `top`; office errors pass to the caller.
   std::vector<bool> RowsInUse(std::int32_t book, std::int32_t sheet, std::int32_t left,

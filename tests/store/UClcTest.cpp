@@ -269,6 +269,10 @@ TEST_F(Store, ColumnTextsInBulkAreWhatEachCellShows) {
   office.ClearCalls();
   EXPECT_EQ(store.ColumnTexts(0, 0, 1, 1, 8), shown);
   EXPECT_EQ(office.Count("getString"), 8u);
+
+  // A member the office does not have is a mistake of ours, never a reason to read slowly.
+  office.Forget("queryEmptyCells");
+  EXPECT_THROW(store.ColumnTexts(0, 0, 1, 1, 8), automation::UnknownMemberError);
 }
 
 TEST(ColumnName, LettersAsSpreadsheetsWriteThem) {

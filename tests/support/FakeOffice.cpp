@@ -15,7 +15,7 @@ std::string Lower(std::string_view s) {
 }
 
 [[noreturn]] void OfficeError(const std::string& message) {
-  throw automation::Error(message);
+  throw automation::Refused(message);
 }
 
 std::string NumberText(double v) {
@@ -111,6 +111,7 @@ struct FakeOffice::State {
   };
   std::map<std::string, Failure> failures;  // by lower-case member
   std::string loseOn;                       // lower-case member; empty: none
+  std::vector<std::string> forgotten;       // lower-case members
   int loseAfter = 0;
   bool lost = false;
   std::vector<std::shared_ptr<Doc>> loaded;
@@ -138,7 +139,9 @@ class FakeObject : public automation::Object {
 
   Variant Call(std::string_view name, const VariantArray& args) override {
     const auto it = methods_.find(Lower(name));
-    if (it == methods_.end())
+    const auto& forgotten = state_->forgotten;
+    if (it == methods_.end() ||
+        std::find(forgotten.begin(), forgotten.end(), Lower(name)) != forgotten.end())
       throw automation::UnknownMemberError(std::string(name) + " is no method of " + kind_);
     Enter(name, args);
     return it->second(args);
@@ -696,6 +699,10 @@ std::size_t FakeOffice::Count(std::string_view member) const {
 
 void FakeOffice::FailOn(std::string member, int times, int after) {
   state_->failures[Lower(member)] = {after, times};
+}
+
+void FakeOffice::Forget(std::string member) {
+  state_->forgotten.push_back(Lower(member));
 }
 
 void FakeOffice::LoseConnectionOn(std::string member, int after) {

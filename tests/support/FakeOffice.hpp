@@ -91,6 +91,8 @@ class FakeOffice : public automation::ObjectFactory {
   // After `after` more calls of the member succeed, the office is gone, as when it dies: that
   // call and every later one raise ConnectionLost, until a new connection is made.
   void LoseConnectionOn(std::string member, int after = 0);
+  // The member is unknown from now on, as though misspelt in the caller.
+  void Forget(std::string member);
 
   // Documents loaded so far (closed ones included), in load order.
   std::size_t LoadedCount() const;

@@ -67,7 +67,7 @@ void FaultFactory::Count(std::string_view member) {
   if (++seen_ < n_) return;
   fired_ = true;
   if (fault_ == Fault::Fail)
-    throw automation::Error("Injected failure of " + std::string(member) + " while " + phase_);
+    throw automation::Refused("Injected failure of " + std::string(member) + " while " + phase_);
   if (officePid_ <= 0) throw std::logic_error("no office process of our own to kill");
   ::kill(officePid_, SIGKILL);
   if (!WaitFor([&] { return ProcessEnded(officePid_); }, std::chrono::seconds(10)))

@@ -25,6 +25,20 @@ class CallWatch {
   void Begin(std::chrono::milliseconds limit);
   void End();
 
+  // Begin for the life of the scope.
+  class Scope {
+   public:
+    Scope(CallWatch& watch, std::chrono::milliseconds limit) : watch_(watch) {
+      watch_.Begin(limit);
+    }
+    ~Scope() { watch_.End(); }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    CallWatch& watch_;
+  };
+
   bool Expired() const { return expiredLimitMs_.load() >= 0; }
   // The limit of the call that expired.
   std::chrono::milliseconds ExpiredLimit() const {

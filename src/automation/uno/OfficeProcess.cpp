@@ -151,7 +151,7 @@ OfficeProcess::OfficeProcess(const std::string& programDir)
     : programDir_(programDir), profileDir_(MakeProfile()), pipe_(UniquePipeName()) {
   try {
     Launch();
-  } catch (...) {
+  } catch (const std::exception&) {
     std::error_code ignored;
     fs::remove_all(profileDir_, ignored);
     throw;

@@ -277,15 +277,11 @@ class OfficeConnection {
     bool relaunched = false;
     for (;;) {
       try {
-        watch_.Begin(kConnectBound);
+        const CallWatch::Scope watched(watch_, kConnectBound);
         remoteContext_.set(resolver->resolve(url), UNO_QUERY_THROW);
-        watch_.End();
         break;
       } catch (const css::connection::NoConnectException&) {
-        watch_.End();
-      } catch (...) {
-        watch_.End();
-        throw;
+        // not listening yet
       }
       if (auto code = process_.PollExit()) {
         // A fresh profile makes the first start exit with 81 and ask for a restart.
@@ -312,11 +308,11 @@ class OfficeConnection {
         Reference<css::frame::XDesktop> desktop(serviceManager_->createInstanceWithContext(
                                                     "com.sun.star.frame.Desktop", remoteContext_),
                                                 UNO_QUERY);
-        watch_.Begin(std::min<std::chrono::milliseconds>(kTerminateBound, CallLimit()));
+        const CallWatch::Scope watched(
+            watch_, std::min<std::chrono::milliseconds>(kTerminateBound, CallLimit()));
         if (desktop.is()) desktop->terminate();
-        watch_.End();
       }
-    } catch (...) {
+    } catch (const css::uno::Exception&) {
       // Gone or refusing: the process is ended below either way.
     }
     serviceManager_.clear();
@@ -333,11 +329,7 @@ class OfficeConnection {
   template <typename F>
   auto Watched(F&& work) -> decltype(work()) {
     if (KnownGone()) throw automation::ConnectionLost(LostMessage());
-    watch_.Begin(CallLimit());
-    struct Leave {
-      CallWatch& watch;
-      ~Leave() { watch.End(); }
-    } leave{watch_};
+    const CallWatch::Scope watched(watch_, CallLimit());
     try {
       return work();
     } catch (const css::uno::Exception&) {
@@ -349,7 +341,7 @@ class OfficeConnection {
         AwaitExit();
       }
       if (Gone()) throw automation::ConnectionLost(LostMessage());
-      throw automation::Error(std::move(message));
+      throw automation::Refused(std::move(message));
     }
   }
 
