@@ -691,6 +691,15 @@ Any ToAny(const Variant& value, LocalUno& local) {
 
 class UnoFactory : public automation::ObjectFactory {
  public:
+  // The bridge writes to the office's pipe: once the office is dead, a write must fail with an
+  // error, not end the program with SIGPIPE. Where the program chose its own answer to
+  // SIGPIPE, it stays.
+  UnoFactory() {
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+      ::signal(SIGPIPE, SIG_IGN);
+  }
+
   void SetCallTimeout(std::chrono::milliseconds limit) override { limit_->store(limit.count()); }
   void Abort() override { Connections::Get().AbortAll(); }
 
