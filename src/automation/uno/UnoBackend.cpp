@@ -305,11 +305,11 @@ class OfficeConnection {
   ~OfficeConnection() {
     try {
       if (!Gone()) {
+        const CallWatch::Scope watched(
+            watch_, std::min<std::chrono::milliseconds>(kTerminateBound, CallLimit()));
         Reference<css::frame::XDesktop> desktop(serviceManager_->createInstanceWithContext(
                                                     "com.sun.star.frame.Desktop", remoteContext_),
                                                 UNO_QUERY);
-        const CallWatch::Scope watched(
-            watch_, std::min<std::chrono::milliseconds>(kTerminateBound, CallLimit()));
         if (desktop.is()) desktop->terminate();
       }
     } catch (const css::uno::Exception&) {
