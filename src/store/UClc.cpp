@@ -451,15 +451,9 @@ bool NamesAnotherFile(const std::string& formula) {
 // Which cells of `box` lie in any of `parts`, row-major.
 std::vector<bool> Marked(const office::CellRangeAddress& box,
                          const std::vector<office::CellRangeAddress>& parts) {
-  const auto width = static_cast<std::size_t>(box.EndColumn - box.StartColumn + 1);
-  std::vector<bool> marked(width * static_cast<std::size_t>(box.EndRow - box.StartRow + 1));
-  for (const office::CellRangeAddress& a : parts)
-    for (std::int32_t row = std::max(a.StartRow, box.StartRow);
-         row <= std::min(a.EndRow, box.EndRow); ++row)
-      for (std::int32_t column = std::max(a.StartColumn, box.StartColumn);
-           column <= std::min(a.EndColumn, box.EndColumn); ++column)
-        marked[static_cast<std::size_t>(row - box.StartRow) * width +
-               static_cast<std::size_t>(column - box.StartColumn)] = true;
+  const Block block{box.StartColumn, box.StartRow, box.EndColumn, box.EndRow};
+  std::vector<bool> marked(block.Size());
+  block.Each(parts, [&](std::size_t i) { marked[i] = true; });
   return marked;
 }
 
