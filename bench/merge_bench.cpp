@@ -119,17 +119,8 @@ void Phases(const std::string& main, const std::string& add, const std::string& 
   store::clc books(office_testing::SharedOffice());
   merge::MergeRun run(books);
   auto start = Clock::now();
-  run.MainFile = main;
-  run.AddFile = add;
-  run.MainBook = books.OpenBook(main);
-  run.AddBook = books.OpenBook(add);
+  run.SetUp({.MainFile = main, .AddFile = add, .Links = {{0, 0}}, .AddThereColumn = 12});
   const double open = Seconds(start);
-  run.MainSheet = run.AddSheet = 0;
-  run.MainFirstRow = 0;
-  run.AddThereColumn = 12;
-  run.Links = {{0, 0, false}};
-  run.LinkCount = 1;
-  run.CaseSensitive = true;
   start = Clock::now();
   run.CreateKeyList();
   run.IndexAddTable();

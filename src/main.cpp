@@ -2,10 +2,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "automation/Backend.hpp"
 #include "cli/MergeCommand.hpp"
 #include "gui/Dialogs.hpp"
 #include "gui/ProgramIcon.hpp"
@@ -39,9 +41,7 @@ int Windows(int argc, char** argv) {
   return app.exec();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Tabloom(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "merge") return Merge({args.begin() + 1, args.end()});
   if (!args.empty() && args[0] == "--version") {
@@ -56,4 +56,18 @@ int main(int argc, char** argv) {
     return 0;
   }
   return Windows(argc, argv);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int code = 1;
+  try {
+    code = Tabloom(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "Tabloom failed: " << e.what() << "\n";
+  }
+  // Every office object is gone by now; the office and the module end here, in this order.
+  automation::ShutdownSystemFactory();
+  return code;
 }

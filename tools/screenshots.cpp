@@ -42,20 +42,14 @@ int main(int argc, char** argv) {
   window.show();
 
   // The setup a user would make on the examples: orders by customer, titles in row 1.
-  merge::MergeRun& m = *window.Merge;
-  m.MainFile = (examples + "orders.ods").toStdString();
-  m.MainBook = window.Store->OpenBook(m.MainFile);
-  m.AddFile = (examples + "customers.ods").toStdString();
-  m.AddBook = window.Store->OpenBook(m.AddFile);
-  if (m.MainBook < 0 || m.AddBook < 0) return 3;
-  m.MainSheet = m.AddSheet = 0;
-  m.MainTitleRow = m.AddTitleRow = 0;
-  m.MainFirstRow = 1;
-  m.AddThereColumn =
-      window.Store->Books[static_cast<std::size_t>(m.MainBook)].SheetList[0].ColCount + 2;
-  m.Links = {{1, 0, false}};
-  m.LinkCount = 1;
-  m.CaseSensitive = false;
+  if (!window.Merge->SetUp({.MainFile = (examples + "orders.ods").toStdString(),
+                            .AddFile = (examples + "customers.ods").toStdString(),
+                            .MainTitleRow = 0,
+                            .AddTitleRow = 0,
+                            .MainFirstRow = 1,
+                            .Links = {{1, 0}},
+                            .CaseSensitive = false}))
+    return 3;
 
   bool ok = true;
   window.ShowSetup = [&](gui::TFMain& main) {

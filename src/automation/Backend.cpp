@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 
@@ -51,9 +52,21 @@ std::unique_ptr<ObjectFactory> LoadBackendModule(const std::string& path) {
   return std::unique_ptr<ObjectFactory>(entry());
 }
 
+namespace {
+std::atomic<ObjectFactory*> made{nullptr};
+}  // namespace
+
 ObjectFactory& SystemFactory() {
-  static std::unique_ptr<ObjectFactory> factory = LoadBackendModule(DefaultModulePath());
+  static std::unique_ptr<ObjectFactory> factory = [] {
+    auto loaded = LoadBackendModule(DefaultModulePath());
+    made = loaded.get();
+    return loaded;
+  }();
   return *factory;
+}
+
+void ShutdownSystemFactory() {
+  if (ObjectFactory* factory = made.load()) factory->Shutdown();
 }
 
 }  // namespace automation

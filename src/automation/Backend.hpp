@@ -9,13 +9,14 @@
 
 namespace automation {
 
-// Office objects must be released before main returns: UNO's own static data is destroyed
-// at exit, and an office object released after that crashes. (Should one be left, the office
-// process is still killed when the module unloads.)
-//
 // The process-wide factory. The module is looked for in TABLOOM_UNO_MODULE, then beside the
 // executable, then in ../lib/tabloom relative to it.
 ObjectFactory& SystemFactory();
+
+// Shuts the process-wide factory down (ObjectFactory::Shutdown), if it was ever made: main
+// calls it before it returns, so that the office ends and the module lets go of its UNO state
+// while that still exists, not in whatever order static data happens to be destroyed.
+void ShutdownSystemFactory();
 
 // Loads a backend module. Never returns null: a module that cannot be loaded gives a factory
 // whose every creation raises Error with the loader's reason.

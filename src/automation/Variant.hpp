@@ -134,6 +134,12 @@ class ObjectFactory {
   // Ends every server this factory started, at once; callable from any thread. Calls in flight
   // and later calls on their objects raise ConnectionLost; new objects may be created.
   virtual void Abort() {}
+
+  // Ends every server this factory started, in order, and lets go of the factory's own state;
+  // called once before the program ends. Later creations raise Error; objects still held raise
+  // ConnectionLost and are let go without a word to the server or its library, whose own data
+  // may already be gone when they are.
+  virtual void Shutdown() {}
 };
 
 }  // namespace automation

@@ -210,13 +210,17 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
         << "\" is not in the " << (run.MainSheet < 0 ? "main" : "add") << " table.\n";
     return kCannotOpen;
   }
-  run.MainTitleRow = options.mainTitleRow;
-  run.AddTitleRow = options.addTitleRow;
-  run.MainFirstRow = options.firstRow;
-  run.AddThereColumn = mainBook.SheetList[static_cast<std::size_t>(run.MainSheet)].ColCount + 2;
-  for (const auto& [mainCol, addCol] : options.links) run.Links.push_back({mainCol, addCol, false});
-  run.LinkCount = static_cast<std::int32_t>(run.Links.size());
-  run.CaseSensitive = !options.ignoreCase;
+  merge::Setup setup;
+  setup.MainFile = options.mainFile;
+  setup.AddFile = options.addFile;
+  setup.MainSheet = run.MainSheet;
+  setup.AddSheet = run.AddSheet;
+  setup.MainTitleRow = options.mainTitleRow;
+  setup.AddTitleRow = options.addTitleRow;
+  setup.MainFirstRow = options.firstRow;
+  setup.Links = options.links;
+  setup.CaseSensitive = !options.ignoreCase;
+  run.SetUp(setup);  // both books are open and both sheets found: it cannot fail here
   run.ExactCalls = options.exactCalls;
   run.ReloadMain = false;  // nothing follows the one run
   if (options.verbose)

@@ -62,6 +62,34 @@ MergeRun::MergeRun(store::clc& store, ResultFiles& files) : store_(store), files
 
 MergeRun::~MergeRun() = default;
 
+bool MergeRun::SetUp(const Setup& setup) {
+  const auto open = [this](const std::string& file, std::string& heldFile, std::int32_t& book) {
+    if (book < 0 || heldFile != file) book = store_.OpenBook(file);
+    heldFile = file;
+    return book >= 0;
+  };
+  if (!open(setup.MainFile, MainFile, MainBook) || !open(setup.AddFile, AddFile, AddBook))
+    return false;
+  const store::sheets& mainSheets = store_.Books[static_cast<std::size_t>(MainBook)].SheetList;
+  const std::size_t addSheets = store_.Books[static_cast<std::size_t>(AddBook)].SheetList.size();
+  if (setup.MainSheet < 0 || static_cast<std::size_t>(setup.MainSheet) >= mainSheets.size() ||
+      setup.AddSheet < 0 || static_cast<std::size_t>(setup.AddSheet) >= addSheets)
+    return false;
+  MainSheet = setup.MainSheet;
+  AddSheet = setup.AddSheet;
+  MainTitleRow = setup.MainTitleRow;
+  AddTitleRow = setup.AddTitleRow;
+  MainFirstRow = setup.MainFirstRow;
+  AddThereColumn = setup.AddThereColumn >= 0
+                       ? setup.AddThereColumn
+                       : mainSheets[static_cast<std::size_t>(MainSheet)].ColCount + 2;
+  Links.clear();
+  for (const auto& [mainCol, addCol] : setup.Links) Links.push_back({mainCol, addCol, false});
+  LinkCount = static_cast<std::int32_t>(Links.size());
+  CaseSensitive = setup.CaseSensitive;
+  return true;
+}
+
 bool MergeRun::MainParamsComplete() const {
   return !MainFile.empty() && MainFirstRow >= 0 && AddThereColumn >= 0 && LinkCount > 0 &&
          MainSheet >= 0;

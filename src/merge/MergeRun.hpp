@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "merge/ResultFile.hpp"
@@ -21,6 +22,22 @@ struct TLink {
   std::int32_t MainCol = -1;
   std::int32_t AddCol = -1;
   bool Deleted = false;
+};
+
+// A run's choices in the user's terms, for code that sets a run up in one step (the batch
+// command, tools, tests); the setup window sets the parameters one by one as the user clicks.
+struct Setup {
+  std::string MainFile{};
+  std::string AddFile{};
+  std::int32_t MainSheet = 0;
+  std::int32_t AddSheet = 0;
+  std::int32_t MainTitleRow = -1;
+  std::int32_t AddTitleRow = -1;
+  std::int32_t MainFirstRow = 0;
+  std::vector<std::pair<std::int32_t, std::int32_t>> Links{};  // (main column, add column)
+  bool CaseSensitive = true;
+  // One-based; -1 leaves one empty column after the main sheet's last used one.
+  std::int32_t AddThereColumn = -1;
 };
 
 // Zero-based column index to letters (A..Z, AA.., as the store names columns).
@@ -76,6 +93,10 @@ class MergeRun {
   // After writing, the main table is loaded afresh for the next run (the windows). The batch
   // command makes one run and leaves it closed; MainBook is then -1.
   bool ReloadMain = true;
+
+  // Opens the files of `setup` the run does not hold open yet and takes every choice of it;
+  // false when a file cannot be opened (its book index then -1) or a sheet is not in it.
+  bool SetUp(const Setup& setup);
 
   bool MainParamsComplete() const;
   bool AddParamsComplete() const;

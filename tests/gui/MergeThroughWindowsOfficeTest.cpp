@@ -115,16 +115,8 @@ TEST(MergeThroughWindows, AnOfficeThatDiesMidRunEndsTheRunAndLeavesTheWindowUsab
   window->Merge->AddPhaseListener(
       [&](merge::Phase phase) { office.EnterPhase(merge::PhaseText(phase)); });
 
-  merge::MergeRun& p = *window->Merge;
-  p.MainFile = main;
-  p.MainBook = window->Store->OpenBook(main);
-  p.AddFile = add;
-  p.AddBook = window->Store->OpenBook(add);
-  p.MainSheet = p.AddSheet = 0;
-  p.MainFirstRow = 0;
-  p.AddThereColumn = 3;
-  p.Links = {{0, 0, false}};
-  p.LinkCount = 1;
+  ASSERT_TRUE(window->Merge->SetUp(
+      {.MainFile = main, .AddFile = add, .Links = {{0, 0}}, .AddThereColumn = 3}));
   window->ShowSetup = nullptr;
   QTest::mouseClick(window->FilesButton, Qt::LeftButton);
   ASSERT_TRUE(window->StartButton->isEnabled());

@@ -48,18 +48,12 @@ class MainWindow : public testing::Test {
   // What the setup window will do: open both files and choose everything.
   void SetUpMerge(const std::string& mainFile = "/data/main.ods") {
     window->ShowSetup = [mainFile](TFMain& w) {
-      merge::MergeRun& m = *w.Merge;
-      m.MainFile = mainFile;
-      m.MainBook = w.Store->OpenBook(m.MainFile);
-      m.AddFile = "/data/add.ods";
-      m.AddBook = w.Store->OpenBook(m.AddFile);
-      m.MainSheet = m.AddSheet = 0;
-      m.MainTitleRow = m.AddTitleRow = 0;
-      m.MainFirstRow = 1;
-      m.AddThereColumn =
-          w.Store->Books[static_cast<std::size_t>(m.MainBook)].SheetList[0].ColCount + 2;
-      m.Links = {{0, 0, false}};
-      m.LinkCount = 1;
+      w.Merge->SetUp({.MainFile = mainFile,
+                      .AddFile = "/data/add.ods",
+                      .MainTitleRow = 0,
+                      .AddTitleRow = 0,
+                      .MainFirstRow = 1,
+                      .Links = {{0, 0}}});
     };
     QTest::mouseClick(window->FilesButton, Qt::LeftButton);
   }

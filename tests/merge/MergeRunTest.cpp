@@ -47,22 +47,17 @@ class Merge : public testing::Test {
   // A run set up as the setup window would: main sheet 1 with title row 0 and data from row
   // 1, add sheet 0 with title row 0, one link A = A, copies after one empty column, letter
   // case ignored.
-  MergeRun& Prepared() { return Prepare(run, store); }
+  MergeRun& Prepared() { return Prepare(run); }
 
-  static MergeRun& Prepare(MergeRun& r, store::clc& books) {
-    r.MainFile = "/data/main.ods";
-    r.AddFile = "/data/add.ods";
-    r.MainBook = books.OpenBook(r.MainFile);
-    r.AddBook = books.OpenBook(r.AddFile);
-    r.MainSheet = 1;
-    r.AddSheet = 0;
-    r.MainTitleRow = 0;
-    r.MainFirstRow = 1;
-    r.AddTitleRow = 0;
-    r.AddThereColumn = books.Books[static_cast<std::size_t>(r.MainBook)].SheetList[1].ColCount + 2;
-    r.Links = {{0, 0, false}};
-    r.LinkCount = 1;
-    r.CaseSensitive = false;
+  static MergeRun& Prepare(MergeRun& r) {
+    EXPECT_TRUE(r.SetUp({.MainFile = "/data/main.ods",
+                         .AddFile = "/data/add.ods",
+                         .MainSheet = 1,
+                         .MainTitleRow = 0,
+                         .AddTitleRow = 0,
+                         .MainFirstRow = 1,
+                         .Links = {{0, 0}},
+                         .CaseSensitive = false}));
     return r;
   }
 
@@ -70,7 +65,7 @@ class Merge : public testing::Test {
   struct Fresh {
     explicit Fresh(const std::map<std::string, fake::Workbook>& files) {
       office.files = files;
-      Prepare(run, books);
+      Prepare(run);
     }
     const fake::Workbook& File(const std::string& name) const {
       return office.files.at(office::FileNameToUrl("/out/" + name));
@@ -118,6 +113,19 @@ TEST_F(Merge, NewParametersAreUnsetAndCaseSensitive) {
   EXPECT_TRUE(run.CaseSensitive);
   EXPECT_FALSE(run.MainParamsComplete());
   EXPECT_FALSE(run.AddParamsComplete());
+}
+
+// A set-up opens only what it does not hold yet, and refuses what is not there.
+TEST_F(Merge, SetUpOpensEachFileOnceAndRefusesWhatIsMissing) {
+  MergeRun& r = Prepared();
+  EXPECT_EQ(r.AddThereColumn, store.Books[0].SheetList[1].ColCount + 2);
+  EXPECT_EQ(r.LinkCount, 1);
+  const std::size_t loads = office.Count("loadComponentFromURL");
+  EXPECT_TRUE(r.SetUp({.MainFile = r.MainFile, .AddFile = r.AddFile, .MainSheet = 1}));
+  EXPECT_EQ(office.Count("loadComponentFromURL"), loads);
+  EXPECT_FALSE(r.SetUp({.MainFile = r.MainFile, .AddFile = r.AddFile, .AddSheet = 9}));
+  EXPECT_FALSE(r.SetUp({.MainFile = r.MainFile, .AddFile = "/data/none.ods"}));
+  EXPECT_EQ(r.AddBook, -1);
 }
 
 TEST_F(Merge, CompletenessNeedsEachRequiredParameter) {
@@ -173,15 +181,10 @@ TEST_F(Merge, LinkTextsAreJoinedWithoutSeparator) {
   Put(add[0], {{"a", "bc", "joined"}});
   office.files[Url("m.ods")] = main;
   office.files[Url("a.ods")] = add;
-  run.MainFile = "/data/m.ods";
-  run.AddFile = "/data/a.ods";
-  run.MainBook = store.OpenBook(run.MainFile);
-  run.AddBook = store.OpenBook(run.AddFile);
-  run.MainSheet = run.AddSheet = 0;
-  run.MainFirstRow = 0;
-  run.AddThereColumn = 5;
-  run.Links = {{0, 0, false}, {1, 1, false}};
-  run.LinkCount = 2;
+  ASSERT_TRUE(run.SetUp({.MainFile = "/data/m.ods",
+                         .AddFile = "/data/a.ods",
+                         .Links = {{0, 0}, {1, 1}},
+                         .AddThereColumn = 5}));
   ASSERT_TRUE(run.Run("/out/result.ods"));
   EXPECT_EQ(Text(Result(), 6, 0), "joined");
 }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "automation/Backend.hpp"
 #include "office/uOpenOffice.hpp"
 #include "support/OfficeTesting.hpp"
 
@@ -144,6 +145,35 @@ TEST(OfficeProcess, DiesWithOurProcess) {
     ::unsetenv("TMPDIR");
   else
     ::setenv("TMPDIR", tmpdir.c_str(), 1);
+}
+
+// The program's end: the office goes with the shutdown, and an office object still held (here
+// until static data is destroyed, after UNO's own) is let go of without a crash.
+automation::ObjectRef heldToTheEnd;
+
+TEST(OfficeProcess, TheShutdownEndsTheOfficeAndAnObjectHeldLongerIsHarmless) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        automation::ObjectFactory& factory = automation::SystemFactory();
+        const auto started = StartedDuring(
+            [&] { heldToTheEnd = factory.CreateObject("com.sun.star.ServiceManager"); });
+        if (started.size() != 1) std::exit(2);
+        automation::ShutdownSystemFactory();
+        if (Alive(started[0])) std::exit(3);
+        try {
+          heldToTheEnd->Call("getAvailableServiceNames", {});
+          std::exit(4);
+        } catch (const automation::ConnectionLost&) {
+        }
+        try {
+          factory.CreateObject("com.sun.star.ServiceManager");
+          std::exit(5);
+        } catch (const automation::Error&) {
+        }
+        std::exit(0);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST(OfficeProcess, NoOfficeWhereUnoPathPointsMeansNotConnected) {

@@ -73,6 +73,10 @@ constexpr auto kDefaultCallLimit = std::chrono::minutes(10);
 
 using Limit = std::shared_ptr<std::atomic<std::int64_t>>;  // milliseconds, shared by a factory
 
+// Set by the factory's Shutdown: from then on nothing of UNO is touched again. Plain data, so it
+// is still there while static data is destroyed.
+std::atomic<bool> shutDown{false};
+
 // "600 seconds", "1.5 seconds".
 std::string Seconds(std::chrono::milliseconds limit) {
   const long long ms = limit.count();
@@ -138,7 +142,21 @@ class LocalUno {
  public:
   static LocalUno& Get(const std::string& programDir) {
     static LocalUno instance(programDir);
+    started_ = &instance;
     return instance;
+  }
+
+  // Lets go of everything held and disposes the local context, if it was ever made.
+  static void ShutdownIfStarted() {
+    LocalUno* local = started_.exchange(nullptr);
+    if (!local) return;
+    local->bindings_.clear();
+    local->invocationFactory_.clear();
+    local->reflection_.clear();
+    local->converter_.clear();
+    Reference<css::lang::XComponent> component(local->context_, UNO_QUERY);
+    local->context_.clear();
+    if (component.is()) component->dispose();
   }
 
   const Reference<css::uno::XComponentContext>& context() const { return context_; }
@@ -230,6 +248,7 @@ class LocalUno {
   Reference<css::reflection::XIdlReflection> reflection_;
   Reference<css::script::XTypeConverter> converter_;
   std::unordered_map<std::string, BindingRef> bindings_;
+  static inline std::atomic<LocalUno*> started_{nullptr};
 };
 
 class OfficeConnection;
@@ -250,6 +269,7 @@ class Connections {
     live_.erase(c);
   }
   void AbortAll();
+  void EndAll();
 
  private:
   std::mutex mutex_;
@@ -302,7 +322,12 @@ class OfficeConnection {
     if (!serviceManager_.is()) throw automation::Error("The office has no service manager");
   }
 
-  ~OfficeConnection() {
+  ~OfficeConnection() { End(); }
+
+  // Terminates the office and waits for it to go (or ends it); the connection is then lost.
+  void End() {
+    std::lock_guard lock(endMutex_);
+    if (ended_) return;
     try {
       if (!Gone()) {
         const CallWatch::Scope watched(
@@ -318,6 +343,7 @@ class OfficeConnection {
     serviceManager_.clear();
     remoteContext_.clear();
     process_.End(kExitBound);
+    ended_ = true;
   }
 
   LocalUno& local() { return local_; }
@@ -360,7 +386,7 @@ class OfficeConnection {
     return KnownGone();
   }
   bool KnownGone() const {
-    return aborted_ || watch_.Expired() || bridgeGone_ || exitStatus_.has_value();
+    return ended_ || aborted_ || watch_.Expired() || bridgeGone_ || exitStatus_.has_value();
   }
 
   void AwaitExit() {
@@ -374,6 +400,7 @@ class OfficeConnection {
       return "The office stopped answering: no answer within " + Seconds(watch_.ExpiredLimit()) +
              ", so it was ended";
     if (aborted_) return "The office was ended before the work was done";
+    if (ended_) return "The office was ended as the program ends";
     if (!exitStatus_) return "The connection to the office was lost";
     return "The office ended unexpectedly (" + OfficeProcess::DescribeExit(*exitStatus_) + ")";
   }
@@ -383,6 +410,8 @@ class OfficeConnection {
   OfficeProcess process_;
   CallWatch watch_;
   std::atomic<bool> aborted_{false};
+  std::mutex endMutex_;
+  std::atomic<bool> ended_{false};
   bool bridgeGone_ = false;
   std::optional<int> exitStatus_;
   Reference<css::uno::XComponentContext> remoteContext_;
@@ -401,7 +430,21 @@ void Connections::AbortAll() {
   for (OfficeConnection* c : live_) c->Abort();
 }
 
+void Connections::EndAll() {
+  std::lock_guard lock(mutex_);
+  for (OfficeConnection* c : live_) c->End();
+}
+
 using ConnectionRef = std::shared_ptr<OfficeConnection>;
+
+// Objects are let go of through this: after the shutdown an object is left as it is, since
+// releasing its UNO references may run after UNO's own data was destroyed.
+template <typename T, typename... Args>
+automation::ObjectRef MakeObject(Args&&... args) {
+  return std::shared_ptr<T>(new T(std::forward<Args>(args)...), [](T* object) {
+    if (!shutDown.load()) delete object;
+  });
+}
 
 Variant ToVariant(const Any& value, const ConnectionRef& connection);
 Any ToAny(const Variant& value, LocalUno& local);
@@ -575,8 +618,8 @@ class ServiceManagerObject : public UnoObject {
     if (LowerAscii(name) == "bridge_getstruct") {
       if (args.size() != 1) throw automation::Error("Bridge_GetStruct takes one type name");
       return Guarded([&] {
-        return Variant(automation::ObjectRef(std::make_shared<UnoObject>(
-            connection(), connection()->local().NewStruct(args[0].AsString()))));
+        return Variant(MakeObject<UnoObject>(connection(),
+                                             connection()->local().NewStruct(args[0].AsString())));
       });
     }
     return UnoObject::Call(name, args);
@@ -649,10 +692,10 @@ Variant ToVariant(const Any& value, const ConnectionRef& connection) {
       return SequenceToVariant(value, connection);
     case TypeClass::TypeClass_STRUCT:
     case TypeClass::TypeClass_EXCEPTION:
-      return automation::ObjectRef(std::make_shared<UnoObject>(connection, value));
+      return MakeObject<UnoObject>(connection, value);
     case TypeClass::TypeClass_INTERFACE: {
       if (!*static_cast<void* const*>(p)) return {};
-      return automation::ObjectRef(std::make_shared<UnoObject>(connection, value));
+      return MakeObject<UnoObject>(connection, value);
     }
     default:
       throw automation::Error("Unsupported office value type " + FromU(value.getValueTypeName()));
@@ -703,7 +746,14 @@ class UnoFactory : public automation::ObjectFactory {
   void SetCallTimeout(std::chrono::milliseconds limit) override { limit_->store(limit.count()); }
   void Abort() override { Connections::Get().AbortAll(); }
 
+  void Shutdown() override {
+    if (shutDown.exchange(true)) return;
+    Connections::Get().EndAll();
+    LocalUno::ShutdownIfStarted();
+  }
+
   automation::ObjectRef CreateObject(std::string_view progId) override {
+    if (shutDown.load()) throw automation::Error("The office module was shut down");
     if (progId != "com.sun.star.ServiceManager")
       throw automation::Error("Unknown automation server: " + std::string(progId));
     const std::string programDir = FindOfficeProgramDir();
@@ -711,7 +761,7 @@ class UnoFactory : public automation::ObjectFactory {
       throw automation::Error("No office suite found (set UNO_PATH to its program folder)");
     try {
       auto connection = std::make_shared<OfficeConnection>(programDir, limit_);
-      return std::make_shared<ServiceManagerObject>(connection, Any(connection->serviceManager()));
+      return MakeObject<ServiceManagerObject>(connection, Any(connection->serviceManager()));
     } catch (const css::uno::Exception&) {
       throw automation::Error("Cannot connect to the office: " + CaughtMessage());
     } catch (const std::runtime_error& e) {
