@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <clocale>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -16,6 +17,8 @@
 namespace {
 
 int Merge(const std::vector<std::string>& args) {
+  // Copied numbers take the user's decimal separator, as in the windows (Qt sets the locale).
+  std::setlocale(LC_ALL, "");
   try {
     const cli::MergeOptions options = cli::ParseMergeArguments(args);
     if (options.help) {

@@ -14,7 +14,7 @@ const char* const kMergeUsage =
     "usage: tabloom merge MAIN ADD -o TARGET --link MAINCOL=ADDCOL [--link MAINCOL=ADDCOL ...]\n"
     "              [--main-sheet SHEET] [--add-sheet SHEET]\n"
     "              [--main-title-row N] [--add-title-row N] [--first-row N]\n"
-    "              [--ignore-case] [--office-timeout SECONDS] [--verbose]\n"
+    "              [--ignore-case] [--office-timeout SECONDS] [--verbose] [--]\n"
     "\n"
     "Copies to every row of the main table the add row whose link cells agree, and writes the\n"
     "main sheet alone to TARGET (.ods). SHEET is a sheet name or its number (1 = first);\n"
@@ -23,7 +23,20 @@ const char* const kMergeUsage =
     "unless --ignore-case is given. An existing TARGET is replaced, only once the merge has\n"
     "succeeded: a failed or interrupted run (Ctrl-C, SIGTERM, SIGHUP) leaves no new file and\n"
     "TARGET as it was. --office-timeout ends the office and fails the run when one office call\n"
-    "gets no answer within SECONDS (default 600). --verbose names each step on stderr.\n";
+    "gets no answer within SECONDS (default 600). --verbose names each step on stderr.\n"
+    "-- ends the options: a file name after it may begin with '-'.\n"
+    "\n"
+    "Text files (.csv, .tsv, .txt) are read as UTF-8 (a byte order mark is skipped), with the\n"
+    "separator (comma, semicolon or tab) found in their first lines and \" as the quote.\n"
+    "Copies go up to the office's last column (XFD); numbers are copied in the user's locale.\n"
+    "\n"
+    "On success the last two lines on stdout are\n"
+    "  Result: PATH                          the file written (\".ods\" appended if missing)\n"
+    "  Done: M of R main rows matched\n"
+    "Errors and warnings go to stderr, a warning as one line \"Warning: ...\": add columns left\n"
+    "out at the sheet's last column, a link column empty in its whole sheet, add keys that\n"
+    "occur more than once. Exit status: 0 merged, 1 the merge failed (nothing written),\n"
+    "2 usage, 3 a file or sheet cannot be opened, 4 no office (its cause on the next line).\n";
 
 std::int32_t ColumnIndex(const std::string& letters) {
   if (letters.empty() || letters.size() > 7) return -1;
@@ -62,13 +75,20 @@ MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
   MergeOptions o;
   std::vector<std::string> files;
   bool firstRowGiven = false;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (optionsEnded) {
+      files.push_back(a);
+      continue;
+    }
     auto value = [&]() -> const std::string& {
       if (i + 1 >= args.size()) throw UsageError(a + " needs a value.");
       return args[++i];
     };
-    if (a == "-h" || a == "--help") {
+    if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "-h" || a == "--help") {
       o.help = true;
     } else if (a == "-o" || a == "--output") {
       o.target = value();
@@ -188,20 +208,20 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
   }
   if (!books.Connected) {
     err << "To use Tabloom you must have LibreOffice installed on your PC.\n";
+    if (!books.Office->ConnectError.empty()) err << books.Office->ConnectError << "\n";
     return kNoOffice;
   }
+  const auto cannotOpen = [&](const char* which, const std::string& file) {
+    err << "The " << which << " table " << file << " cannot be opened"
+        << (books.LastOpenError.empty() ? "" : ": " + books.LastOpenError) << ".\n";
+    return kCannotOpen;
+  };
   run.MainBook = books.OpenBook(options.mainFile);
   if (interrupted()) return stopped();
-  if (run.MainBook < 0) {
-    err << "The main table " << options.mainFile << " cannot be opened.\n";
-    return kCannotOpen;
-  }
+  if (run.MainBook < 0) return cannotOpen("main", options.mainFile);
   run.AddBook = books.OpenBook(options.addFile);
   if (interrupted()) return stopped();
-  if (run.AddBook < 0) {
-    err << "The add table " << options.addFile << " cannot be opened.\n";
-    return kCannotOpen;
-  }
+  if (run.AddBook < 0) return cannotOpen("add", options.addFile);
   const store::clc_file& mainBook = books.Books[static_cast<std::size_t>(run.MainBook)];
   run.MainSheet = FindSheet(mainBook, options.mainSheet);
   run.AddSheet = FindSheet(books.Books[static_cast<std::size_t>(run.AddBook)], options.addSheet);
@@ -210,6 +230,19 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
         << "\" is not in the " << (run.MainSheet < 0 ? "main" : "add") << " table.\n";
     return kCannotOpen;
   }
+  // Columns are letters, so any column can be named; the office's sheets end somewhere.
+  const store::sheet& mainSheet = mainBook.SheetList[static_cast<std::size_t>(run.MainSheet)];
+  const store::sheet& addSheet = books.Books[static_cast<std::size_t>(run.AddBook)]
+                                     .SheetList[static_cast<std::size_t>(run.AddSheet)];
+  for (const auto& [mainCol, addCol] : options.links)
+    for (const auto& [column, sheet] :
+         {std::pair{mainCol, &mainSheet}, std::pair{addCol, &addSheet}})
+      if (column >= sheet->ColumnLimit) {
+        err << "The link column " << merge::ColumnLetters(column)
+            << " is beyond the office's last column "
+            << merge::ColumnLetters(sheet->ColumnLimit - 1) << ".\n";
+        return kUsage;
+      }
   merge::Setup setup;
   setup.MainFile = options.mainFile;
   setup.AddFile = options.addFile;
@@ -243,6 +276,8 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
     err << "The merge failed: " << run.LastError << "\n";
     return kMergeFailed;
   }
+  for (const std::string& warning : run.Warnings) err << "Warning: " << warning << ".\n";
+  out << "Result: " << run.ResultPath << "\n";
   out << "Done: " << run.RowsMatched << " of " << run.RowsWalked << " main rows matched\n";
   return kMerged;
 }

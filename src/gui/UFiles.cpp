@@ -321,8 +321,9 @@ void TFFiles::OpenTable(bool mainTable) {
   } else {
     FillTabs(tabs, book);
     SelectTab(tabs, 0);
-    grid->SetRowCount(
-        GridRows(main_.Store->Books[static_cast<std::size_t>(book)].SheetList[0].RowCount));
+    const store::sheet& first = main_.Store->Books[static_cast<std::size_t>(book)].SheetList[0];
+    grid->SetRowCount(GridRows(first.RowCount));
+    grid->SetColCount(first.ColumnLimit + 1);  // every column the office has, and the header
   }
   grid->Repaint();
   RefreshPanels();
@@ -413,10 +414,12 @@ bool TFFiles::TabSetChange(bool mainTable, int n) {
     (mainTable ? ShownSheet1 : ShownSheet2) = n;
     PreviewGrid* grid = mainTable ? Grid1 : Grid2;
     const int book = mainTable ? p.MainBook : p.AddBook;
-    if (book >= 0)
-      grid->SetRowCount(GridRows(main_.Store->Books[static_cast<std::size_t>(book)]
-                                     .SheetList[static_cast<std::size_t>(n)]
-                                     .RowCount));
+    if (book >= 0) {
+      const store::sheet& shown =
+          main_.Store->Books[static_cast<std::size_t>(book)].SheetList[static_cast<std::size_t>(n)];
+      grid->SetRowCount(GridRows(shown.RowCount));
+      grid->SetColCount(shown.ColumnLimit + 1);
+    }
     if (ClickMode == confirming) ConfirmSheet(mainTable);
     grid->Repaint();
     return true;

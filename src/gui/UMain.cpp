@@ -241,7 +241,14 @@ void TFMain::StartButtonClick() {
     OKLabel->setText(LabelText(SetupAgainMessage));
   } else {
     StartButton->setEnabled(true);
-    if (ok) OKLabel->setText("Done");
+    if (ok) {
+      QString report = QString("Done: %1 of %2 main rows matched")
+                           .arg(Merge->RowsMatched)
+                           .arg(Merge->RowsWalked);
+      for (const std::string& warning : Merge->Warnings)
+        report += "\nWarning: " + QString::fromStdString(warning) + ".";
+      OKLabel->setText(report);
+    }
   }
   OKLabel->adjustSize();
 }

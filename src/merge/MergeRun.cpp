@@ -204,6 +204,87 @@ std::vector<std::string> MergeRun::RowDigests(std::int32_t book, std::int32_t sh
   return digests;
 }
 
+void MergeRun::CheckLinkColumns() {
+  const auto empty = [&](std::int32_t book, std::int32_t sheet, std::int32_t column) {
+    const store::sheet& s = store_.Books.at(static_cast<std::size_t>(book))
+                                .SheetList.at(static_cast<std::size_t>(sheet));
+    if (column >= s.ColCount || s.RowCount <= 0) return true;
+    try {
+      const std::vector<bool> used =
+          store_.RowsInUse(book, sheet, column, 0, column, s.RowCount - 1);
+      return std::find(used.begin(), used.end(), true) == used.end();
+    } catch (const automation::Refused&) {
+      return false;  // cannot tell: no warning
+    }
+  };
+  for (const TLink& link : Links) {
+    if (link.Deleted) continue;
+    for (const bool main : {true, false})
+      if (empty(main ? MainBook : AddBook, main ? MainSheet : AddSheet,
+                main ? link.MainCol : link.AddCol))
+        Warnings.push_back("The link column " + ColumnLetters(main ? link.MainCol : link.AddCol) +
+                           " of the " + (main ? "main" : "add") +
+                           " table is empty: its key part is blank in every row");
+  }
+}
+
+void MergeRun::CountDuplicateKeys() {
+  constexpr std::size_t kExamples = 3;
+  std::int32_t duplicated = 0;
+  std::vector<std::int32_t> firstRows;  // of each key that occurs more than once
+  const std::vector<TListItem>& items = keyList_->Items;
+  for (std::size_t i = 0; i < items.size();) {
+    std::size_t end = i + 1;
+    std::int32_t first = items[i].Row;
+    for (; end < items.size() && items[end].Key == items[i].Key; ++end)
+      first = std::min(first, items[end].Row);
+    if (end - i > 1) {
+      ++duplicated;
+      firstRows.push_back(first);
+    }
+    i = end;
+  }
+  // The examples the user meets first in the add table.
+  std::sort(firstRows.begin(), firstRows.end());
+  const std::vector<std::int32_t> exampleRows(
+      firstRows.begin(),
+      firstRows.begin() + static_cast<std::ptrdiff_t>(std::min(firstRows.size(), kExamples)));
+  if (duplicated == 0) return;
+  std::string examples;
+  for (const std::int32_t row : exampleRows) {
+    std::string key;
+    for (const TLink& link : Links) {
+      if (link.Deleted) continue;
+      if (!key.empty()) key += " | ";
+      key += KeyPart(store_.CellText(AddBook, AddSheet, link.AddCol + 1, row + 1), true);
+    }
+    examples += (examples.empty() ? "\"" : ", \"") + key + "\"";
+  }
+  Warnings.push_back(std::to_string(duplicated) +
+                     (duplicated == 1 ? " key occurs" : " keys occur") +
+                     " in more than one add row (" + examples +
+                     "): a main row with such a key receives one of them");
+}
+
+std::int32_t MergeRun::AddColumnsThatFit() {
+  const std::int32_t width = store_.Books.at(static_cast<std::size_t>(AddBook))
+                                 .SheetList.at(static_cast<std::size_t>(AddSheet))
+                                 .ColCount;
+  const std::int32_t limit = store_.Books.at(static_cast<std::size_t>(MainBook))
+                                 .SheetList.at(static_cast<std::size_t>(MainSheet))
+                                 .ColumnLimit;
+  const std::int32_t room = std::max(0, limit - (AddThereColumn - 1));
+  if (width > 0 && room == 0)
+    throw automation::Error("No add column fits: the copies would begin at column " +
+                            ColumnLetters(AddThereColumn - 1) +
+                            ", right of the main sheet's last column " + ColumnLetters(limit - 1));
+  if (width > room)
+    Warnings.push_back(std::to_string(width - room) + " of " + std::to_string(width) +
+                       " add columns were left out: the main sheet ends at column " +
+                       ColumnLetters(limit - 1));
+  return std::min(width, room);
+}
+
 void MergeRun::IndexAddTable() {
   if (!keyList_) CreateKeyList();
   const std::vector<std::string> digests =
@@ -216,6 +297,7 @@ void MergeRun::IndexAddTable() {
     Step();
   }
   keyList_->Sort();
+  CountDuplicateKeys();
 }
 
 void MergeRun::KeepOnlySheet(std::int32_t book, std::int32_t sheet) {
@@ -250,6 +332,7 @@ bool MergeRun::MergeIntoMain(const std::string& target) {
   addTexts_.clear();
   RowsWalked = RowsMatched = 0;
   const bool ok = Guarded([&] {
+    addWidth_ = AddColumnsThatFit();  // before anything is written
     ResultFile result(*files_, target);
     // A failure leaves nothing open: the main book is closed before its file goes.
     struct CloseOnFailure {
@@ -357,10 +440,7 @@ const std::vector<std::string>& MergeRun::AddRowTexts(std::int32_t row, std::int
 void MergeRun::CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>& pairs) {
   constexpr std::int32_t kWriteRows = 5000;  // rows per block write into the main sheet
   if (pairs.empty()) return;
-  std::int32_t width = store_.Books.at(static_cast<std::size_t>(AddBook))
-                           .SheetList.at(static_cast<std::size_t>(AddSheet))
-                           .ColCount;
-  if (AddThereColumn + width > 256) width = 256 - AddThereColumn;
+  const std::int32_t width = addWidth_;
   if (width <= 0) return;
   const std::int32_t left = AddThereColumn - 1;
   const std::int32_t top = pairs.front().first;
@@ -430,7 +510,9 @@ bool MergeRun::Run(const std::string& target) {
   ResultPath.clear();
   RowsWalked = RowsMatched = 0;
   officeLost_ = false;
+  Warnings.clear();
   const bool indexed = Guarded([&] {
+    CheckLinkColumns();
     CreateKeyList();
     maximum_ = ProgressMaximum();
     if (progress_) progress_(0, maximum_);

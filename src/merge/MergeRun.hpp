@@ -132,7 +132,10 @@ class MergeRun {
   // Never raises: every failure is the run's, told by LastError.
   bool Run(const std::string& target);
 
-  std::string LastError;         // the cause of the last failed merge, one sentence
+  std::string LastError;  // the cause of the last failed merge, one sentence
+  // What the last run did not do as asked, one sentence each: add columns left out, empty link
+  // columns, add keys that occur more than once.
+  std::vector<std::string> Warnings;
   bool LastStopped = false;      // the last run ended because a stop was asked for
   std::string ResultPath;        // the file the last successful run wrote
   std::int32_t RowsWalked = 0;   // main data rows walked by the last merge
@@ -163,6 +166,13 @@ class MergeRun {
   void CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>& pairs);
   void CopyTitle();
   std::int32_t RowCount(std::int32_t book, std::int32_t sheet) const;
+  // The add columns the main sheet has room for from AddThereColumn on; warns of those left
+  // out, and raises when not one fits.
+  std::int32_t AddColumnsThatFit();
+  // Warnings of link columns that are empty in their whole sheet.
+  void CheckLinkColumns();
+  // A warning of add keys that occur more than once, from the sorted key list.
+  void CountDuplicateKeys();
 
   // The add rows as the copies write them, read in blocks as first needed during one merge.
   const std::vector<std::string>& AddRowTexts(std::int32_t row, std::int32_t width);
@@ -173,6 +183,7 @@ class MergeRun {
   std::atomic<bool> stopRequested_{false};
   bool officeLost_ = false;  // the last failure was the office's end
   std::unique_ptr<TList> keyList_;
+  std::int32_t addWidth_ = 0;  // add columns copied by this merge
   std::vector<std::vector<std::string>> addTexts_;
   std::vector<bool> addBlocksRead_;
   Progress progress_;

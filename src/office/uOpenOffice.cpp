@@ -55,11 +55,18 @@ void TOpenOffice::Connect(bool active) {
     ServiceManager = {};
     return;
   }
+  ConnectError.clear();
   try {
     ServiceManager = factory_.CreateObject("com.sun.star.ServiceManager");
     if (ServiceManager.IsObject())
       Desktop = ServiceManager.Call("CreateInstance", "com.sun.star.frame.Desktop");
+  } catch (const std::exception& e) {
+    ConnectError = e.what();
   } catch (...) {
+    ConnectError = "An unknown failure";
+  }
+  if (!Desktop.IsObject()) {
+    if (ConnectError.empty()) ConnectError = "The office gave no desktop";
     Desktop = {};
     ServiceManager = {};
   }
@@ -81,13 +88,15 @@ VariantArray TOpenOffice::StoreArguments(const std::string& filter) {
 }
 
 void TOpenOffice::LoadDocument(const std::string& fileName, LoadOptions options,
-                               std::uint8_t macroMode) {
+                               std::uint8_t macroMode, const ImportFilter& filter) {
   const std::string url = fileName.empty() ? FactoryUrl : FileNameToUrl(fileName);
   VariantArray args;
   if (options & loHidden) args.push_back(MakePropertyValue("Hidden", true));
   if (options & loAsTemplate) args.push_back(MakePropertyValue("AsTemplate", true));
   if (options & loReadOnly) args.push_back(MakePropertyValue("ReadOnly", true));
   args.push_back(MakePropertyValue("MacroExecutionMode", macroMode));
+  if (!filter.name.empty()) args.push_back(MakePropertyValue("FilterName", filter.name));
+  if (!filter.options.empty()) args.push_back(MakePropertyValue("FilterOptions", filter.options));
 
   Variant loaded = Desktop.Call("LoadComponentFromURL", url, "_blank", std::int32_t{0}, args);
   // The office answers a file it cannot read (random bytes, a broken zip) with no document
@@ -229,6 +238,10 @@ TOOCalcSheet::~TOOCalcSheet() = default;
 
 std::string TOOCalcSheet::SheetName() {
   return SheetObject.Get("Name").AsString();
+}
+
+std::int32_t TOOCalcSheet::ColumnCount() {
+  return SheetObject.Call("getColumns").Call("getCount").AsInt();
 }
 
 void TOOCalcSheet::MeasureUsedArea() {

@@ -62,6 +62,13 @@ struct StoreTarget {
   std::string filter;
 };
 
+// How the office is to read a file: its import filter and that filter's options. Empty: the
+// office detects the type and uses its defaults.
+struct ImportFilter {
+  std::string name;
+  std::string options;
+};
+
 // One office connection plus the documents loaded through it.
 class TOpenOffice {
  public:
@@ -70,14 +77,16 @@ class TOpenOffice {
   TOpenOffice(const TOpenOffice&) = delete;
   TOpenOffice& operator=(const TOpenOffice&) = delete;
 
-  // Never raises: a missing or broken office leaves the object not connected.
+  // Never raises: a missing or broken office leaves the object not connected, and
+  // ConnectError tells why.
   void Connect(bool active);
   bool IsConnected() const;
+  std::string ConnectError;
 
   // An empty file name opens a new document of this kind. The loaded document is current.
   // A failed load (an office error, or no document) raises and changes nothing.
   virtual void LoadDocument(const std::string& fileName, LoadOptions options,
-                            std::uint8_t macroMode);
+                            std::uint8_t macroMode, const ImportFilter& filter = {});
   virtual void StoreDocument(const std::string& fileName, const std::string& format) = 0;
   virtual void ExportPdf(const std::string& fileName);
   // Closes the current document; terminates the office when no office window is left.
@@ -176,6 +185,8 @@ class TOOCalcSheet {
   ~TOOCalcSheet();
 
   std::string SheetName();
+  // How many columns the office's sheets have (16,384 in LibreOffice 7.4).
+  std::int32_t ColumnCount();
   void MeasureUsedArea();
   std::int32_t LastUsedColumn() const { return lastUsedColumn_; }
   std::int32_t LastUsedRow() const { return lastUsedRow_; }

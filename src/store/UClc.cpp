@@ -1,19 +1,75 @@
 #include "store/UClc.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace store {
+
+char DetectSeparator(const std::string& head, char fallback) {
+  constexpr char kCandidates[] = {'\t', ';', ','};
+  constexpr int kLines = 20;
+  // Counts per line outside quotes; a quoted field may run over lines.
+  std::vector<std::array<int, 3>> lines(1, std::array<int, 3>{});
+  bool quoted = false;
+  for (std::size_t i = 0; i < head.size() && lines.size() <= kLines; ++i) {
+    const char c = head[i];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted && (c == '\n' || c == '\r')) {
+      if (c == '\r' && i + 1 < head.size() && head[i + 1] == '\n') ++i;
+      lines.emplace_back();
+    } else if (!quoted) {
+      for (std::size_t k = 0; k < 3; ++k)
+        if (c == kCandidates[k]) ++lines.back()[k];
+    }
+  }
+  // The last line may be cut off by the end of the head; empty lines say nothing.
+  if (lines.size() > 1) lines.pop_back();
+  std::erase_if(lines, [](const std::array<int, 3>& n) { return n[0] + n[1] + n[2] == 0; });
+  char best = fallback;
+  int bestLines = 0, bestCount = 0;
+  for (std::size_t k = 0; k < 3; ++k) {
+    // The lines on which it splits the same way as on the first, and its count there.
+    if (lines.empty() || lines.front()[k] == 0) continue;
+    const int count = lines.front()[k];
+    const int even = static_cast<int>(std::count_if(
+        lines.begin(), lines.end(), [&](const std::array<int, 3>& n) { return n[k] == count; }));
+    if (even > bestLines || (even == bestLines && count > bestCount)) {
+      best = kCandidates[k];
+      bestLines = even;
+      bestCount = count;
+    } else if (even == bestLines && count == bestCount) {
+      best = fallback;  // a tie
+    }
+  }
+  return best;
+}
+
+office::ImportFilter TextImportFilter(const std::string& fileName) {
+  std::string extension = std::filesystem::path(fileName).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension != ".csv" && extension != ".tsv" && extension != ".txt") return {};
+  std::string head(64 * 1024, '\0');
+  std::ifstream file(fileName, std::ios::binary);
+  file.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(file.gcount()));
+  const char separator = DetectSeparator(head, extension == ".tsv" ? '\t' : ',');
+  // Separator, quote, character set (76: UTF-8), first line; the rest are the office's defaults.
+  return {"Text - txt - csv (StarCalc)", std::to_string(static_cast<int>(separator)) + ",34,76,1"};
+}
 
 namespace {
 
 constexpr std::int32_t kWindowAbove = 10;  // rows kept above the requested one
 constexpr std::int32_t kWindowRows = 21;
-constexpr std::int32_t kColumnLimit = 256;  // CopyRow writes left of this column
 
 std::string WithoutFolder(const std::string& fileName) {
   const std::size_t sep = fileName.find_last_of("\\/:");
@@ -78,8 +134,19 @@ bool clc::SelectBook(std::int32_t book) {
 }
 
 std::int32_t clc::OpenBook(const std::string& fileName) {
+  // The office takes an empty file for an empty workbook: nothing a user meant to merge.
+  LastOpenError.clear();
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(fileName, ec) &&
+      std::filesystem::file_size(fileName, ec) == 0) {
+    LastOpenError = "the file is empty";
+    return -1;
+  }
   try {
-    Office->LoadDocument(fileName, office::loHidden, 0);
+    Office->LoadDocument(fileName, office::loHidden, 0, TextImportFilter(fileName));
+  } catch (const automation::ConnectionLost& e) {
+    LastOpenError = e.what();
+    return -1;
   } catch (...) {
     return -1;
   }
@@ -87,7 +154,8 @@ std::int32_t clc::OpenBook(const std::string& fileName) {
   sheets list;
   try {
     list = ReadSheets(index);
-  } catch (const automation::ConnectionLost&) {
+  } catch (const automation::ConnectionLost& e) {
+    LastOpenError = e.what();
     return -1;  // the office is gone with the document
   }
   Books.resize(static_cast<std::size_t>(index) + 1);
@@ -113,6 +181,7 @@ sheets clc::ReadSheets(std::int32_t book) {
       current.MeasureUsedArea();
       entry.RowCount = current.LastUsedRow() + 1;
       entry.ColCount = current.LastUsedColumn() + 1;
+      entry.ColumnLimit = current.ColumnCount();
     }
     all.ActivateSheet(active);
   } catch (const automation::Refused&) {
@@ -226,8 +295,11 @@ void clc::CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t
   std::int32_t n = Books.at(static_cast<std::size_t>(sourceBook))
                        .SheetList.at(static_cast<std::size_t>(sourceSheet))
                        .ColCount;
-  if (targetColumn + n > kColumnLimit) n = kColumnLimit - targetColumn;
-  if (n <= 0) return;  // nothing left of the limit: ask the office nothing
+  const std::int32_t limit = Books.at(static_cast<std::size_t>(targetBook))
+                                 .SheetList.at(static_cast<std::size_t>(targetSheet))
+                                 .ColumnLimit;
+  if (targetColumn - 1 + n > limit) n = limit - (targetColumn - 1);
+  if (n <= 0) return;  // nothing fits: ask the office nothing
 
   Use(sourceBook);
   const automation::VariantArray rows = Office->Sheets()

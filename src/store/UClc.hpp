@@ -30,6 +30,15 @@ struct FormulaSnapshot {
   std::vector<Cell> cells;
 };
 
+// How a text file (.csv, .tsv, .txt, any letter case) is to be read: UTF-8 (a byte order mark
+// skipped), `"` as the quote, and the separator found in the first lines: tab, semicolon or
+// comma, whichever splits them most evenly (a tie, or nothing found: tab for .tsv, else
+// comma). Empty for any other file: the office detects it.
+office::ImportFilter TextImportFilter(const std::string& fileName);
+
+// The separator TextImportFilter finds in the head of a file; `fallback` when none.
+char DetectSeparator(const std::string& head, char fallback);
+
 class clc {
  public:
   // Connects to the office; `Connected` tells whether that worked. Never raises.
@@ -39,9 +48,12 @@ class clc {
   clc(const clc&) = delete;
   clc& operator=(const clc&) = delete;
 
-  // The book's index (never reused), or -1 when the file cannot be loaded; then nothing
-  // changes.
+  // The book's index (never reused), or -1 when the file cannot be loaded (an empty file
+  // cannot); then nothing changes. Text files are read as TextImportFilter says.
   std::int32_t OpenBook(const std::string& fileName);
+  // Why the last OpenBook gave -1, where more can be said than that: an empty file, a lost
+  // office. Empty otherwise.
+  std::string LastOpenError;
   // A fresh sheet list of the book, or an empty one when any step fails.
   sheets ReadSheets(std::int32_t book);
   bool SelectBook(std::int32_t book);
@@ -62,7 +74,7 @@ class clc {
   // Zero-based column index to letters: A..Z, AA..ZZ, AAA...
   static std::string ColumnName(std::int32_t column);
   // Copies the values of a source row as text into the target row from targetColumn on,
-  // never right of column 255.
+  // never past the target sheet's last column.
   void CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t sourceSheet,
                std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
                std::int32_t targetColumn);

@@ -46,8 +46,9 @@ struct sb_sheet {
 
 struct sheet {
   std::string Name;
-  std::int32_t RowCount = 0;  // rows of the used area, counted from row 1
-  std::int32_t ColCount = 0;  // columns of the used area, counted from column A
+  std::int32_t RowCount = 0;     // rows of the used area, counted from row 1
+  std::int32_t ColCount = 0;     // columns of the used area, counted from column A
+  std::int32_t ColumnLimit = 0;  // columns the sheet can hold, as the office says
   sb_sheet Window;
 };
 

@@ -56,6 +56,10 @@ TEST(MergeArguments, RowsAreOneBasedAndTheFirstRowFollowsTheTitle) {
   EXPECT_EQ(o.firstRow, 9);
   EXPECT_EQ(o.officeTimeout, 90);
   EXPECT_TRUE(o.verbose);
+
+  o = ParseMergeArguments({"--link", "A=A", "-o", "r", "--", "-x.ods", "--add.ods"});
+  EXPECT_EQ(o.mainFile, "-x.ods");
+  EXPECT_EQ(o.addFile, "--add.ods");
 }
 
 TEST(MergeArguments, AnythingElseIsAUsageError) {
@@ -112,7 +116,8 @@ TEST_F(MergeCommand, MergesAndSummarises) {
                  "Data", "--main-title-row", "1", "--add-title-row", "1", "--ignore-case"}),
             cli::kMerged)
       << err.str();
-  EXPECT_EQ(out.str(), "Done: 1 of 2 main rows matched\n");
+  // The file actually written, then the counts.
+  EXPECT_EQ(out.str(), "Result: /out/r.ods\nDone: 1 of 2 main rows matched\n");
   const fake::Workbook& result = office.files.at(office::FileNameToUrl("/out/r.ods"));
   ASSERT_EQ(result.sheets.size(), 1u);
   EXPECT_EQ(result.sheets[0]->Find(4, 1)->text, "Lyon");  // column count 2 + 2 = D, then E
@@ -132,7 +137,7 @@ TEST_F(MergeCommand, DrawsAProgressBarOnlyWhenAsked) {
   EXPECT_EQ(bar.rfind("\r[", 0), 0u) << bar;
   EXPECT_NE(bar.find("] 100%"), std::string::npos) << bar;
   EXPECT_EQ(bar.back(), '\n');  // the summary starts on a line of its own
-  EXPECT_EQ(out.str(), "Done: 0 of 3 main rows matched\n");
+  EXPECT_EQ(out.str(), "Result: /out/r.ods\nDone: 0 of 3 main rows matched\n");
 }
 
 TEST_F(MergeCommand, ExitStatusesOfEachFailure) {
@@ -151,11 +156,24 @@ TEST_F(MergeCommand, ExitStatusesOfEachFailure) {
   EXPECT_EQ(Run({"/data/main.ods", "/data/add.ods", "-o", "/out/r.ods", "--link", "A=A",
                  "--add-sheet", "3"}),
             cli::kCannotOpen);
+  // A column the office's sheets do not have.
+  office.columnLimit = 16384;
+  EXPECT_EQ(Run({"/data/main.ods", "/data/add.ods", "-o", "/out/r.ods", "--link", "A=XFE",
+                 "--main-sheet", "2"}),
+            cli::kUsage);
+  EXPECT_EQ(err.str(), "The link column XFE is beyond the office's last column XFD.\n");
+  EXPECT_EQ(Run(with({"/data/main.ods", "/data/add.ods", "-o", "/out/r.ods", "--link", "XFD=A"})),
+            cli::kMerged);
+  EXPECT_NE(err.str().find("Warning: The link column XFD of the main table is empty"),
+            std::string::npos);
   office.FailOn("StoreAsURL");
   EXPECT_EQ(Run(with({"/data/main.ods", "/data/add.ods", "-o", "/out/r.ods"})), cli::kMergeFailed);
   EXPECT_NE(err.str().find("The merge failed"), std::string::npos);
   office.available = false;
   EXPECT_EQ(Run(with({"/data/main.ods", "/data/add.ods", "-o", "/out/r.ods"})), cli::kNoOffice);
+  // The fixed sentence, then the cause.
+  EXPECT_EQ(err.str().substr(err.str().find('\n') + 1),
+            "Invalid class string (no office installed)\n");
 }
 
 }  // namespace

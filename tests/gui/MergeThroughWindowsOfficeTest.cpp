@@ -75,7 +75,7 @@ TEST(MergeThroughWindows, ClickedSetupAndStartWriteTheResult) {
   const std::string target = dir / "result.ods";
   dialogs.saveAnswers.push_back(QString::fromStdString(target));
   QTest::mouseClick(window->StartButton, Qt::LeftButton);
-  EXPECT_EQ(window->OKLabel->text(), "Done");
+  EXPECT_EQ(window->OKLabel->text(), "Done: 2 of 2 main rows matched");
   EXPECT_TRUE(dialogs.messages.empty());
   window.reset();
 

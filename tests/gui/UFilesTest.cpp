@@ -116,7 +116,8 @@ TEST_F(SetupWindow, OpeningTheMainTableShowsItsSheets) {
   EXPECT_EQ(files->TabSet1->tabText(1), "Notes");
   EXPECT_EQ(files->TabSet1->currentIndex(), 0);
   EXPECT_EQ(files->ShownSheet1, 0);
-  EXPECT_EQ(files->Grid1->RowCount(), 9);  // 7 used rows + 2
+  EXPECT_EQ(files->Grid1->RowCount(), 9);          // 7 used rows + 2
+  EXPECT_EQ(files->Grid1->ColCount(), 16384 + 1);  // every column of the office, to XFD
   EXPECT_EQ(P().MainSheet, -1);
   EXPECT_FALSE(files->FileChoiseButton1->font().bold());
   // Previewing: tabs switch freely while no sheet is confirmed.

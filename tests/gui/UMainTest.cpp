@@ -124,6 +124,9 @@ TEST_F(MainWindow, ACompleteSetupEnablesStartAndALostLinkDisablesIt) {
 }
 
 TEST_F(MainWindow, StartMergesIntoTheChosenFile) {
+  fake::Sheet& add = office.files[Url("add.ods")][0];
+  add.At(0, 2).text = "C-17";  // a second add row with the same key: warned of
+  add.At(1, 2).text = "Chloé";
   SetUpMerge();
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
   QTest::mouseClick(window->StartButton, Qt::LeftButton);
@@ -132,7 +135,9 @@ TEST_F(MainWindow, StartMergesIntoTheChosenFile) {
   EXPECT_EQ(dialogs.saves[0].filter, "ods|*.ods");
   EXPECT_EQ(dialogs.saves[0].defaultSuffix, "ods");
   EXPECT_TRUE(dialogs.messages.empty());
-  EXPECT_EQ(window->OKLabel->text(), "Done");
+  EXPECT_EQ(window->OKLabel->text(),
+            "Done: 1 of 2 main rows matched\nWarning: 1 key occurs in more than one add row "
+            "(\"C-17\"): a main row with such a key receives one of them.");
   EXPECT_EQ(window->pb->value(), 0);
   EXPECT_TRUE(window->StartButton->isEnabled());
   EXPECT_TRUE(window->FilesButton->isEnabled());
@@ -223,7 +228,7 @@ TEST_F(MainWindow, ButtonsAreOffAndClosingIsRefusedDuringARun) {
   EXPECT_FALSE(closed);
   EXPECT_FALSE(filesEnabled);
   EXPECT_FALSE(startEnabled);
-  EXPECT_EQ(window->OKLabel->text(), "Done");
+  EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
   EXPECT_TRUE(window->close());
 }
 

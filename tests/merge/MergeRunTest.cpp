@@ -63,8 +63,10 @@ class Merge : public testing::Test {
 
   // A run of its own on a copy of the fixture's files, prepared as Prepared() is.
   struct Fresh {
-    explicit Fresh(const std::map<std::string, fake::Workbook>& files) {
+    explicit Fresh(const std::map<std::string, fake::Workbook>& files,
+                   std::int32_t columnLimit = 16384) {
       office.files = files;
+      office.columnLimit = columnLimit;
       Prepare(run);
     }
     const fake::Workbook& File(const std::string& name) const {
@@ -227,12 +229,51 @@ TEST_F(Merge, AFirstRowPastTheEndWalksNothingButStillWritesTheSheet) {
   EXPECT_EQ(Text(Result(), 4, 1), "");
 }
 
-TEST_F(Merge, CopiesStopLeftOfColumn256) {
-  Prepared().AddThereColumn = 254;
-  ASSERT_TRUE(run.Run("/out/result.ods"));
-  EXPECT_EQ(Text(Result(), 253, 1), "ABC");  // columns 254 and 255 only
-  EXPECT_EQ(Text(Result(), 254, 1), "Lyon");
-  EXPECT_EQ(Result().Find(255, 1), nullptr);
+// The copies end at the sheet's last column, with a warning of what was left out; when not one
+// add column fits, the run fails before anything is written.
+TEST_F(Merge, CopiesEndAtTheSheetsLastColumnAndSaySo) {
+  for (const bool exact : {false, true}) {
+    Fresh fresh(office.files, 256);
+    fresh.run.ExactCalls = exact;
+    fresh.run.AddThereColumn = 255;
+    ASSERT_TRUE(fresh.run.Run("/out/result.ods"));
+    const fake::Sheet& result = *fresh.File("result.ods").sheets.at(0);
+    EXPECT_EQ(result.Find(254, 1)->text, "ABC");  // column 255 and 256 only
+    EXPECT_EQ(result.Find(255, 1)->text, "Lyon");
+    EXPECT_EQ(result.Find(256, 1), nullptr);
+    EXPECT_EQ(fresh.run.Warnings,
+              std::vector<std::string>{
+                  "1 of 3 add columns were left out: the main sheet ends at column IV"});
+  }
+  Fresh full(office.files, 256);
+  full.run.AddThereColumn = 257;
+  EXPECT_FALSE(full.run.Run("/out/result.ods"));
+  EXPECT_EQ(full.run.LastError,
+            "No add column fits: the copies would begin at column IW, right of the main sheet's "
+            "last column IV");
+  EXPECT_EQ(full.office.Count("storeAsURL"), 0u);
+  EXPECT_FALSE(full.office.files.contains(office::FileNameToUrl("/out/result.ods")));
+}
+
+// What a run reports besides its counts: add keys that occur more than once, as the user
+// would type them, and link columns empty in their whole sheet.
+TEST_F(Merge, DuplicateKeysAndEmptyLinkColumnsAreReported) {
+  MergeRun& r = Prepared();
+  r.Links.push_back({7, 9, false});
+  r.LinkCount = 2;
+  ASSERT_TRUE(r.Run("/out/result.ods"));
+  EXPECT_EQ(r.Warnings, (std::vector<std::string>{
+                            "The link column H of the main table is empty: its key part is "
+                            "blank in every row",
+                            "The link column J of the add table is empty: its key part is blank "
+                            "in every row"}));
+
+  Put(office.files[Url("add.ods")][0], {{}, {}, {}, {}, {}, {"abc "}, {"x"}, {"X"}});
+  Fresh fresh(office.files);
+  ASSERT_TRUE(fresh.run.Run("/out/result.ods"));
+  EXPECT_EQ(fresh.run.Warnings,
+            std::vector<std::string>{"2 keys occur in more than one add row (\"ABC\", \"x\"): a "
+                                     "main row with such a key receives one of them"});
 }
 
 TEST_F(Merge, ProgressCountsAddRowsAndWalkedMainRows) {

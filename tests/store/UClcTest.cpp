@@ -275,6 +275,25 @@ TEST_F(Store, ColumnTextsInBulkAreWhatEachCellShows) {
   EXPECT_THROW(store.ColumnTexts(0, 0, 1, 1, 8), automation::UnknownMemberError);
 }
 
+// The separator of a text file: the one that splits the first lines alike, quotes respected.
+TEST(TextImport, TheSeparatorIsTheOneThatSplitsTheFirstLinesAlike) {
+  EXPECT_EQ(store::DetectSeparator("id;price;city\n1;2,50;K\xc3\xb6"
+                                   "ln\n2;3,75;Lyon\n",
+                                   ','),
+            ';');
+  EXPECT_EQ(store::DetectSeparator("\xef\xbb\xbf"
+                                   "a,b\r\n\"x;y\",1\r\n\"p;q\",2",
+                                   '\t'),
+            ',');
+  EXPECT_EQ(store::DetectSeparator("a\tb\tc\n1\t2\t3\n", ','), '\t');
+  EXPECT_EQ(store::DetectSeparator("a,b\n\"two\nlines\",c\n", ';'), ',');  // a quoted break
+  EXPECT_EQ(store::DetectSeparator("one column\nonly\n", ';'), ';');       // nothing found
+  EXPECT_EQ(store::DetectSeparator("", '\t'), '\t');
+  EXPECT_EQ(store::DetectSeparator("a,b;c\nd,e;f\n", '\t'), '\t');  // a tie
+  EXPECT_EQ(store::TextImportFilter("/data/book.ods").name, "");
+  EXPECT_EQ(store::TextImportFilter("/nonexistent/list.TSV").options, "9,34,76,1");
+}
+
 TEST(ColumnName, LettersAsSpreadsheetsWriteThem) {
   const std::vector<std::pair<std::int32_t, std::string>> names = {
       {0, "A"},    {25, "Z"},   {26, "AA"},   {27, "AB"},   {51, "AZ"},    {52, "BA"},
@@ -349,10 +368,13 @@ TEST_F(Store, CopyRowEmptiesTargetsWhereTheSourceIsEmpty) {
   EXPECT_FALSE(target.Find(1, 3)->HasContent());  // was "B4"
 }
 
-TEST_F(Store, CopyRowStopsLeftOfColumn256) {
+// The office says how many columns a sheet has: 256 here, as older spreadsheets had.
+TEST_F(Store, CopyRowStopsAtTheSheetsLastColumn) {
+  office.columnLimit = 256;
   ASSERT_NO_FATAL_FAILURE(OpenMainAndAdd());
+  EXPECT_EQ(store.Books[0].SheetList[0].ColumnLimit, 256);
   office.ClearCalls();
-  store.CopyRow(1, 0, 0, 0, 1, 1, 250);
+  store.CopyRow(1, 0, 0, 0, 1, 1, 251);
   EXPECT_EQ(office.Count("SetString"), 6u);
   for (const auto& call : office.calls) {
     if (call.member == "GetCellRangeByPosition") {
@@ -360,11 +382,12 @@ TEST_F(Store, CopyRowStopsLeftOfColumn256) {
     }
   }
   const fake::Sheet& target = office.Loaded(0)[0];
-  EXPECT_EQ(target.Find(249, 0)->text, "12");  // IP1
-  EXPECT_EQ(target.Find(252, 0)->text, "3.5");
-  EXPECT_EQ(target.Find(255, 0), nullptr);  // IV1: never written
+  EXPECT_EQ(target.Find(250, 0)->text, "12");  // IQ1
+  EXPECT_EQ(target.Find(253, 0)->text, "3.5");
+  EXPECT_NE(target.Find(255, 0), nullptr);  // IV1, the last column
+  EXPECT_EQ(target.Find(256, 0), nullptr);
   office.ClearCalls();
-  store.CopyRow(1, 0, 0, 0, 1, 1, 256);
+  store.CopyRow(1, 0, 0, 0, 1, 1, 257);
   store.CopyRow(1, 0, 0, 0, 1, 1, 300);
   EXPECT_TRUE(office.calls.empty());
 }

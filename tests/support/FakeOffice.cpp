@@ -419,6 +419,13 @@ class SheetObject : public DocBound {
         "Name", [this]() -> Variant { return Alive().name; },
         [this](const Variant& v) { Alive().name = v.AsString(); });
     Method("getName", [this](const VariantArray&) -> Variant { return Alive().name; });
+    Method("getColumns", [this](const VariantArray&) -> Variant {
+      Alive();
+      auto columns = std::make_shared<FakeObject>(this->state(), "TableColumns");
+      columns->Method("getCount",
+                      [this](const VariantArray&) -> Variant { return office().columnLimit; });
+      return ObjectRef(columns);
+    });
     Method("getCellByPosition", [this](const VariantArray& a) -> Variant {
       return CellAt(a.at(0).AsInt(), a.at(1).AsInt());
     });

@@ -76,6 +76,7 @@ class FakeOffice : public automation::ObjectFactory {
   // --- what the office holds ---
   std::map<std::string, Workbook> files;  // by URL
   std::vector<std::string> corruptFiles;  // URLs whose load answers an empty reference
+  std::int32_t columnLimit = 16384;       // columns of every sheet, as the office has them
   bool available = true;                  // false: CreateObject raises (no office installed)
   std::int32_t userFrames = 0;            // office windows the user opened himself
   bool terminated = false;
