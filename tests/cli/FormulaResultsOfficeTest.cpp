@@ -106,7 +106,7 @@ TEST(FormulaResults, FormulasReferringElsewhereKeepTheirResultsAndKeysStillMatch
                           SharedOffice(), out, err, false),
             cli::kMerged)
       << err.str();
-  EXPECT_EQ(out.str(), "Done: 4 of 4 main rows matched\n");
+  EXPECT_EQ(out.str(), "Result: " + target + "\nDone: 4 of 4 main rows matched\n");
 
   office::TOOCalc calc(SharedOffice());
   calc.Connect(true);

@@ -63,7 +63,7 @@ TEST_F(BatchMerge, WritesTheMainSheetWithCopiedTextCells) {
                  "--main-title-row", "1", "--add-title-row", "1", "--ignore-case"}),
             cli::kMerged)
       << err.str();
-  EXPECT_EQ(out.str(), "Done: 2 of 3 main rows matched\n");
+  EXPECT_EQ(out.str(), "Result: " + target + ".ods\nDone: 2 of 3 main rows matched\n");
   EXPECT_EQ(Bytes(main), mainBytes);
   EXPECT_EQ(Bytes(add), addBytes);
 

@@ -10,6 +10,8 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <clocale>
+#include <cstdlib>
 
 #include "gui/GuiTesting.hpp"
 #include "gui/PreviewGrid.hpp"
@@ -91,6 +93,43 @@ TEST(MergeThroughWindows, ClickedSetupAndStartWriteTheResult) {
       EXPECT_EQ(sheet.CellAt(3 + c, r).ReadString(),
                 expected[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)]);
   calc.Document.Call("close", true);
+}
+
+// Under a locale with a decimal comma, the windows and the batch command copy a number alike.
+TEST(MergeThroughWindows, TheWindowsAndTheBatchCommandCopyNumbersAlikeUnderADecimalComma) {
+  TempDir dir;
+  const std::string main = dir / "main.fods", add = dir / "add.fods";
+  WriteFlatOds(main, {{"M", {{0, 0, "k", {}, {}}}}});
+  WriteFlatOds(add, {{"A", {{0, 0, "k", {}, {}}, {1, 0, "", 2019.5, {}}, {2, 0, "", 1e20, {}}}}});
+
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8")) << "scripts/setup makes de_DE.UTF-8";
+  gui_testing::FakeDialogs dialogs;
+  auto window = std::make_unique<gui::TFMain>(SharedOffice(), dialogs);
+  ASSERT_TRUE(window->Merge->SetUp({.MainFile = main, .AddFile = add, .Links = {{0, 0}}}));
+  window->ShowSetup = nullptr;
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  dialogs.saveAnswers.push_back(QString::fromStdString(dir / "windows.ods"));
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  window.reset();
+  std::setlocale(LC_ALL, saved.c_str());
+
+  const std::string command = "LC_ALL=de_DE.UTF-8 '" + std::string(TABLOOM_BINARY) + "' merge '" +
+                              main + "' '" + add + "' -o '" + dir / "batch.ods" +
+                              "' --link A=A >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+
+  std::vector<std::string> texts[2];
+  office::TOOCalc calc(SharedOffice());
+  calc.Connect(true);
+  for (int i = 0; i < 2; ++i) {
+    calc.LoadDocument(dir / (i ? "batch.ods" : "windows.ods"), office::loHidden, 0);
+    office::TOOCalcSheet& sheet = calc.Sheets().SheetByIndex(0);
+    for (std::int32_t c = 2; c < 5; ++c) texts[i].push_back(sheet.CellAt(c, 0).ReadString());
+    calc.Document.Call("close", true);
+  }
+  EXPECT_EQ(texts[0], (std::vector<std::string>{"k", "2019,5", "1E20"}));
+  EXPECT_EQ(texts[1], texts[0]);
 }
 
 TEST(MergeThroughWindows, AnOfficeThatDiesMidRunEndsTheRunAndLeavesTheWindowUsable) {
