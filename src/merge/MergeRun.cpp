@@ -189,11 +189,11 @@ std::string MergeRun::RowDigest(std::int32_t book, std::int32_t sheet, std::int3
 
 std::vector<std::string> MergeRun::RowDigests(std::int32_t book, std::int32_t sheet,
                                               std::int32_t first, std::int32_t last, bool main) {
-  std::vector<std::vector<std::string>> columns;
+  std::vector<std::int32_t> wanted;
   for (const TLink& link : Links)
-    if (!link.Deleted)
-      columns.push_back(store_.ColumnTexts(book, sheet, (main ? link.MainCol : link.AddCol) + 1,
-                                           first + 1, last + 1));
+    if (!link.Deleted) wanted.push_back((main ? link.MainCol : link.AddCol) + 1);
+  const std::vector<std::vector<std::string>> columns =
+      store_.ColumnsTexts(book, sheet, wanted, first + 1, last + 1);
   std::vector<std::string> digests;
   for (std::int32_t r = first; r <= last; ++r) {
     std::string key;

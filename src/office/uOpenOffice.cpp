@@ -189,6 +189,20 @@ std::string TOOCalc::FormatNumber(std::int32_t key, double value) {
   return formatter_.Call("convertNumberToString", key, value).AsString();
 }
 
+std::string TOOCalc::ExportShownTexts(std::int32_t sheet, const std::string& folder) {
+  // Comma, quote, UTF-8, line 1, no column formats, default language, quote only where needed,
+  // (import only), cells as shown, no formulas, (import only), this sheet (one-based).
+  const std::string options =
+      "44,34,76,1,,0,false,false,true,false,false," + std::to_string(sheet + 1);
+  Document.Call("StoreToURL", FileNameToUrl(folder + "/shown.csv"),
+                VariantArray{MakePropertyValue("FilterName", std::string(kTextFilter)),
+                             MakePropertyValue("FilterOptions", options)});
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+    if (entry.is_regular_file(ec)) return entry.path().string();
+  throw automation::Refused("The office wrote no text of the sheet into " + folder);
+}
+
 // --- Sheets --------------------------------------------------------------------------------
 
 TOOCalcSheets::TOOCalcSheets() : currentSheet_(std::make_unique<TOOCalcSheet>()) {}

@@ -56,6 +56,9 @@ struct FormatPart {
   std::int32_t backColor = 0;     // Windows form; no fill reads as white
 };
 
+// The office's import and export filter of delimited text files.
+inline constexpr const char* kTextFilter = "Text - txt - csv (StarCalc)";
+
 // Where a store writes and with which filter.
 struct StoreTarget {
   std::string fileName;
@@ -128,6 +131,13 @@ class TOOCalc : public TOpenOffice {
   // A number as the current document's own number formatter shows it under a format key:
   // the cell's shown text, without asking the cell.
   std::string FormatNumber(std::int32_t key, double value);
+
+  // Writes one sheet (zero-based) of the current document into the empty folder `folder` as
+  // UTF-8 text, every cell as it is shown (the text a cell read gives), comma-separated, `"`
+  // quoting fields that hold a comma, a quote or a line break, from A1 to the end of the used
+  // area, hidden rows and columns included; returns the file written (the office names it
+  // after the sheet). The document itself is not changed.
+  std::string ExportShownTexts(std::int32_t sheet, const std::string& folder);
 
  private:
   std::unique_ptr<TOOCalcSheets> sheets_;

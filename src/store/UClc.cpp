@@ -1,8 +1,11 @@
 #include "store/UClc.hpp"
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 
 namespace store {
 
@@ -63,7 +68,7 @@ office::ImportFilter TextImportFilter(const std::string& fileName) {
   head.resize(static_cast<std::size_t>(file.gcount()));
   const char separator = DetectSeparator(head, extension == ".tsv" ? '\t' : ',');
   // Separator, quote, character set (76: UTF-8), first line; the rest are the office's defaults.
-  return {"Text - txt - csv (StarCalc)", std::to_string(static_cast<int>(separator)) + ",34,76,1"};
+  return {office::kTextFilter, std::to_string(static_cast<int>(separator)) + ",34,76,1"};
 }
 
 namespace {
@@ -409,6 +414,109 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
 std::vector<std::string> clc::ColumnTexts(std::int32_t book, std::int32_t sheet,
                                           std::int32_t column, std::int32_t firstRow,
                                           std::int32_t lastRow) {
+  return std::move(ColumnsTexts(book, sheet, {column}, firstRow, lastRow).front());
+}
+
+namespace {
+
+// A folder of our own for the office to write into, removed whole.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::error_code ec;
+    std::string pattern = (std::filesystem::temp_directory_path(ec) / "tabloom-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+      throw automation::Refused("Cannot make a scratch folder: " +
+                                std::string(std::strerror(errno)));
+    path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+void ReadDelimited(std::string_view text,
+                   const std::function<void(std::int32_t, std::int32_t, std::string&&)>& field) {
+  std::int32_t row = 0, column = 0;
+  std::string value;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '"') {  // a quoted field: up to the quote that is not doubled
+      for (++i; i < text.size(); ++i) {
+        if (text[i] != '"') {
+          value += text[i];
+        } else if (i + 1 < text.size() && text[i + 1] == '"') {
+          value += '"';
+          ++i;
+        } else {
+          ++i;
+          break;
+        }
+      }
+    }
+    const std::size_t end = text.find_first_of(",\r\n", i);
+    value.append(text.substr(i, (end == std::string_view::npos ? text.size() : end) - i));
+    i = end == std::string_view::npos ? text.size() : end;
+    field(row, column, std::move(value));
+    value.clear();
+    if (i >= text.size()) break;
+    if (text[i] == ',') {
+      ++column;
+      ++i;
+      if (i == text.size()) field(row, column, std::string());  // an empty last field
+      continue;
+    }
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    ++i;
+    ++row;
+    column = 0;
+  }
+}
+
+std::vector<std::vector<std::string>> clc::ColumnsTexts(std::int32_t book, std::int32_t sheet,
+                                                        const std::vector<std::int32_t>& columns,
+                                                        std::int32_t firstRow,
+                                                        std::int32_t lastRow) {
+  const auto count = static_cast<std::size_t>(std::max(0, lastRow - firstRow + 1));
+  std::vector<std::vector<std::string>> texts(columns.size(), std::vector<std::string>(count));
+  if (count == 0 || !InBounds(book, sheet, 1, std::max(firstRow, 1))) return texts;
+  try {
+    Use(book);
+    const ScratchFolder folder;
+    const std::string file = Office->ExportShownTexts(sheet, folder.path());
+    std::ifstream in(file, std::ios::binary);
+    const std::string content{std::istreambuf_iterator<char>(in), {}};
+    // Which requested columns each sheet column feeds.
+    std::map<std::int32_t, std::vector<std::size_t>> wanted;
+    for (std::size_t k = 0; k < columns.size(); ++k) wanted[columns[k] - 1].push_back(k);
+    ReadDelimited(content, [&](std::int32_t row, std::int32_t column, std::string&& text) {
+      if (row < firstRow - 1 || row > lastRow - 1) return;
+      const auto it = wanted.find(column);
+      if (it == wanted.end()) return;
+      for (const std::size_t k : it->second)
+        texts[k][static_cast<std::size_t>(row - (firstRow - 1))] = text;
+    });
+    return texts;
+  } catch (const automation::Refused&) {
+    // Not to be had as one export: column by column.
+  }
+  for (std::size_t k = 0; k < columns.size(); ++k)
+    texts[k] = ColumnTextsInBlocks(book, sheet, columns[k], firstRow, lastRow);
+  return texts;
+}
+
+std::vector<std::string> clc::ColumnTextsInBlocks(std::int32_t book, std::int32_t sheet,
+                                                  std::int32_t column, std::int32_t firstRow,
+                                                  std::int32_t lastRow) {
   std::vector<std::string> texts(static_cast<std::size_t>(std::max(0, lastRow - firstRow + 1)));
   if (texts.empty() || !InBounds(book, sheet, column, std::max(firstRow, 1))) return texts;
   const struct sheet& s =

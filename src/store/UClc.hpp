@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "automation/Backend.hpp"
@@ -38,6 +40,12 @@ office::ImportFilter TextImportFilter(const std::string& fileName);
 
 // The separator TextImportFilter finds in the head of a file; `fallback` when none.
 char DetectSeparator(const std::string& head, char fallback);
+
+// Splits comma-separated text as the office writes it: a field holding a comma, a quote or a
+// line break is quoted with `"` (a quote inside doubled); rows end with LF or CRLF outside
+// quotes. Calls `field(row, column, text)` for every field, zero-based.
+void ReadDelimited(std::string_view text,
+                   const std::function<void(std::int32_t, std::int32_t, std::string&&)>& field);
 
 class clc {
  public:
@@ -84,6 +92,13 @@ class clc {
   // each; every other cell (formulas, text formats with literals) asks for its text.
   std::vector<std::string> ColumnTexts(std::int32_t book, std::int32_t sheet, std::int32_t column,
                                        std::int32_t firstRow, std::int32_t lastRow);
+  // CellText of rows firstRow..lastRow (one-based) of several columns (one-based), one vector
+  // per column: all from one export of the sheet as shown, whatever the cells hold (numbers
+  // under any format, dates, formulas, errors). Where the office refuses the export, each
+  // column as ColumnTexts reads it without it.
+  std::vector<std::vector<std::string>> ColumnsTexts(std::int32_t book, std::int32_t sheet,
+                                                     const std::vector<std::int32_t>& columns,
+                                                     std::int32_t firstRow, std::int32_t lastRow);
 
   // The values of a block of cells (zero-based, edges included) as CopyRow writes them, one
   // vector per row: texts as they are, numbers in general decimal form, empty cells empty.
@@ -125,6 +140,10 @@ class clc {
   std::vector<clc_file> Books;
 
  private:
+  // ColumnTexts without the export: a block read, the document's formatter, single reads.
+  std::vector<std::string> ColumnTextsInBlocks(std::int32_t book, std::int32_t sheet,
+                                               std::int32_t column, std::int32_t firstRow,
+                                               std::int32_t lastRow);
   // Cells (text as shown, background when asked) of a block, zero-based edges included,
   // row-major: in bulk where that provably gives the same cells as ReadCell, cell by cell
   // elsewhere. Office errors of the cell-by-cell reads pass to the caller.

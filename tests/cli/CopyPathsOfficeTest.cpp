@@ -184,11 +184,29 @@ class Generator {
   std::optional<GenCell> Key(std::int32_t c, std::int32_t r, std::int32_t id) {
     const std::string n = std::to_string(id);
     const double v = id;
-    switch (Pick(19)) {
+    switch (Pick(28)) {
       case 0:
         return std::nullopt;
       case 1:
         return GenCell{c, r, "K" + n, "", ""};
+      case 19:  // dates and times in two locales' ways
+        return GenCell{c, r, v + 45000.5, "", "[$-407]NNNN, D. MMMM YYYY"};
+      case 20:
+        return GenCell{c, r, v + 45000.25, "", "[$-409]MM/DD/YYYY HH:MM AM/PM"};
+      case 21:
+        return GenCell{c, r, v / 100, "", "HH:MM:SS"};
+      case 22:
+        return GenCell{c, r, v / 1000, "", "0.00%"};
+      case 23:
+        return GenCell{c, r, static_cast<double>(id % 2), "", "BOOLEAN"};
+      case 24:
+        return GenCell{c, r, {}, "=NA()", ""};
+      case 25:
+        return GenCell{c, r, "K\n" + n, "", ""};  // a line break
+      case 26:
+        return GenCell{c, r, "K,\"" + n + "\"", "", ""};  // a comma and quotes
+      case 27:
+        return GenCell{c, r, {}, "=DATE(2024;1;1)+" + n, "[$-407]DD.MM.YYYY"};
       case 2:
         return GenCell{c, r, "k" + n + "  ", "", ""};  // case and blanks around
       case 3:

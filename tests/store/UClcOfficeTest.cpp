@@ -106,34 +106,6 @@ TEST_F(RealStore, ACopiedRowLandsAsTextInTheStoredFile) {
   EXPECT_EQ(store->Books[merged].SheetList[0].ColCount, 8);
 }
 
-TEST(RealStoreColumns, ColumnTextsReadsPlainTextInBulkAndAsksForTheRest) {
-  TempDir dir;
-  const std::string file = dir / "column.ods";
-  SheetSpec sheet{"S", {}};
-  for (int r = 0; r < 50; ++r) sheet.cells.push_back({1, r, "t" + std::to_string(r), {}, {}});
-  sheet.cells.push_back({1, 50, "", 3.25, {}});   // a number asks for its shown text
-  sheet.cells.push_back({2, 60, "end", {}, {}});  // rows 51..60 of column B are empty
-  MakeWorkbook(file, {sheet});
-
-  RecordingFactory recording(SharedOffice());
-  store::clc books(recording);
-  ASSERT_EQ(books.OpenBook(file), 0);
-  const std::size_t before = recording.calls.size();
-  const std::vector<std::string> texts = books.ColumnTexts(0, 0, 2, 1, 65);
-  std::size_t getStrings = 0, conversions = 0;
-  for (std::size_t i = before; i < recording.calls.size(); ++i) {
-    getStrings += recording.calls[i].member == "GetString";
-    conversions += recording.calls[i].member == "convertNumberToString";
-  }
-  EXPECT_EQ(getStrings, 0u);  // the number's text comes from the document's formatter
-  EXPECT_EQ(conversions, 1u);
-  ASSERT_EQ(texts.size(), 65u);
-  for (std::int32_t r = 1; r <= 65; ++r)
-    EXPECT_EQ(texts[static_cast<std::size_t>(r - 1)], books.CellText(0, 0, 2, r)) << r;
-  EXPECT_EQ(texts[50], "3.25");
-  books.Office->Document.Call("close", true);
-}
-
 const std::vector<std::pair<double, std::string>> kFormattedNumbers = {
     {1234.5, "#,##0.00 [$€-407]"},
     {0.256, "0%"},
@@ -153,6 +125,58 @@ const std::vector<std::pair<double, std::string>> kFormattedNumbers = {
     {123456789012345678.0, "0"},
     {45000.25, "NNNN, D. MMMM YYYY"},
     {-0.0001, "0.00"}};
+
+// Key texts of every kind of cell come from one export of the sheet as shown, equal to what
+// each cell reads: texts with line breaks, quotes, commas and blanks, numbers under formats,
+// dates, formulas, errors, empty cells.
+TEST(RealStoreColumns, ColumnTextsOfEveryKindComeFromOneExport) {
+  TempDir dir;
+  const std::string file = dir / "column.ods";
+  SheetSpec sheet{"S", {}};
+  const std::vector<std::string> texts = {
+      "plain",      " lead",      "trail ",         "a,b",
+      "say \"hi\"", "two\nlines", "=not a formula", "K\u00f6ln \U0001F600"};
+  for (std::size_t i = 0; i < texts.size(); ++i)
+    sheet.cells.push_back({1, static_cast<std::int32_t>(i), texts[i], {}, {}});
+  sheet.cells.push_back({2, 80, "end", {}, {}});  // rows of column B below stay empty
+  MakeWorkbook(file, {sheet});
+  {
+    office::TOOCalc calc(SharedOffice());
+    calc.Connect(true);
+    calc.LoadDocument(file, office::loHidden, 0);
+    const Variant s = calc.Sheets().SheetByIndex(0).SheetObject;
+    for (std::size_t i = 0; i < kFormattedNumbers.size(); ++i) {
+      const Variant cell = s.Call("getCellByPosition", 1, static_cast<std::int32_t>(20 + i));
+      cell.Call("setValue", kFormattedNumbers[i].first);
+      if (!kFormattedNumbers[i].second.empty())
+        cell.Set("NumberFormat", FormatKey(calc, kFormattedNumbers[i].second));
+    }
+    const std::vector<std::string> formulas = {
+        "=1/0", "=NA()", "=\"x\"&\"y\"", "=TODAY()>0", "=DATE(2024;2;29)", "=B21*3"};
+    for (std::size_t i = 0; i < formulas.size(); ++i)
+      s.Call("getCellByPosition", 1, static_cast<std::int32_t>(50 + i))
+          .Call("setFormula", formulas[i]);
+    calc.StoreDocument(file, "Calc");
+    calc.Document.Call("close", true);
+  }
+
+  RecordingFactory recording(SharedOffice());
+  store::clc books(recording);
+  ASSERT_EQ(books.OpenBook(file), 0);
+  const std::size_t asked = recording.Count("GetString");
+  const std::vector<std::vector<std::string>> columns = books.ColumnsTexts(0, 0, {2, 3}, 1, 90);
+  EXPECT_EQ(recording.Count("GetString"), asked);
+  EXPECT_EQ(recording.Count("StoreToURL"), 1u);
+  ASSERT_EQ(columns.size(), 2u);
+  ASSERT_EQ(columns[0].size(), 90u);
+  for (std::int32_t r = 1; r <= 90; ++r) {
+    EXPECT_EQ(columns[0][static_cast<std::size_t>(r - 1)], books.CellText(0, 0, 2, r)) << r;
+    EXPECT_EQ(columns[1][static_cast<std::size_t>(r - 1)], books.CellText(0, 0, 3, r)) << r;
+  }
+  EXPECT_EQ(columns[0][5], "two\nlines");
+  EXPECT_EQ(columns[1][80], "end");
+  books.Office->Document.Call("close", true);
+}
 
 TEST(RealStoreColumns, ARowReadInBulkIsTheSameAsCellByCell) {
   TempDir dir;

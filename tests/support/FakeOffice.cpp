@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <fstream>
 
 namespace fake {
 
@@ -598,12 +599,56 @@ class DocumentObject : public DocBound {
   }
 
  private:
+  // As the office's text export writes one sheet, cells as shown: into a real file beside the
+  // URL's, named after the sheet, from A1 to the end of the used area.
+  static void ExportText(const Workbook& wb, const std::string& url, const std::string& options) {
+    std::vector<std::string> tokens(1);
+    for (const char c : options) {
+      if (c == ',')
+        tokens.emplace_back();
+      else
+        tokens.back().push_back(c);
+    }
+    if (tokens.size() < 12 || tokens[8] != "true")
+      OfficeError("Only the export of one sheet as shown is known here");
+    const Sheet& sheet = *wb.sheets.at(static_cast<std::size_t>(std::stoi(tokens[11]) - 1));
+    std::string path;
+    for (std::size_t i = std::string("file://").size(); i < url.size(); ++i)
+      if (url[i] == '%' && i + 2 < url.size()) {
+        path += static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        path += url[i];
+      }
+    path = path.substr(0, path.size() - 4) + "-" + sheet.name + ".csv";
+    std::ofstream out(path, std::ios::binary);
+    for (std::int32_t r = 0; r <= sheet.EndRow(); ++r) {
+      for (std::int32_t c = 0; c <= sheet.EndColumn(); ++c) {
+        const Cell* cell = sheet.Find(c, r);
+        const std::string shown = cell ? cell->Shown() : std::string();
+        if (c > 0) out << ',';
+        if (shown.find_first_of(",\"\r\n") == std::string::npos) {
+          out << shown;
+          continue;
+        }
+        out << '"';
+        for (const char ch : shown) out << (ch == '"' ? "\"\"" : std::string(1, ch));
+        out << '"';
+      }
+      out << '\n';
+    }
+  }
+
   void Store(const VariantArray& a, bool switchUrl) {
     Workbook& wb = book();
     const std::string url = a.at(0).AsString();
     const auto props = Properties(a.at(1));
     const auto filter = props.find("FilterName");
     static const std::vector<std::string> known = {"calc8", "MS Excel 97", "calc_pdf_Export"};
+    if (filter != props.end() && filter->second.AsString() == "Text - txt - csv (StarCalc)") {
+      ExportText(wb, url, props.at("FilterOptions").AsString());
+      return;
+    }
     if (filter == props.end() ||
         std::find(known.begin(), known.end(), filter->second.AsString()) == known.end())
       OfficeError("Unknown filter (com.sun.star.task.ErrorCodeIOException)");
