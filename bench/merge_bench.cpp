@@ -4,11 +4,14 @@
 // column, 90% of the main rows matching, add rows shuffled), then times
 //   * the batch command, start to end (office start, loads, keys, copies, store), and
 //   * the floor: an office started, both files loaded, the main stored as the result, ended.
-// Usage: merge_bench [--numeric-keys] [--exact-calls] [ROWS...]   (default 1000 10000 50000)
-//        merge_bench [--numeric-keys] --write-tables DIR ROWS   (only the tables, for profiling)
+// Usage: merge_bench [--keys text|numbers|dates|formulas] [--exact-calls] [ROWS...]
+//                    (default: text keys; 1000 10000 50000 rows; --numeric-keys = --keys numbers)
+//        merge_bench [--keys KIND] --write-tables DIR ROWS   (only the tables, for profiling)
 // The last columns give the peak resident memory of the batch command and of its office.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,6 +21,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "merge/MergeRun.hpp"
@@ -36,12 +40,47 @@ double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-bool gNumericKeys = false;
+// The key column: texts "K<key>"; numbers <key> (standard format); dates (day 30000 + <key>
+// under "DD.MM.YYYY"); formulas ="K"&<key> giving texts.
+enum class Keys { Text, Numbers, Dates, Formulas };
+Keys gKeys = Keys::Text;
 
-// A key cell: "K<key>" as text, or the number <key> itself.
+const char* KeysName() {
+  switch (gKeys) {
+    case Keys::Numbers:
+      return "numbers";
+    case Keys::Dates:
+      return "dates";
+    case Keys::Formulas:
+      return "formulas";
+    default:
+      return "text";
+  }
+}
+
 CellSpec KeyCell(int row, int key) {
-  if (gNumericKeys) return CellSpec{0, row, "", static_cast<double>(key), {}};
-  return CellSpec{0, row, "K" + std::to_string(key), {}, {}};
+  switch (gKeys) {
+    case Keys::Numbers:
+      return CellSpec{0, row, "", static_cast<double>(key), {}};
+    case Keys::Dates:
+      return CellSpec{0, row, "", 30000.0 + key, {}};
+    default:  // formulas are put in once the sheet is loaded
+      return CellSpec{0, row, "K" + std::to_string(key), {}, {}};
+  }
+}
+
+// What a flat file cannot say: the date format, the formulas, each for the whole column at once.
+void FinishKeyColumn(office::TOOCalc& calc, const std::vector<int>& keys) {
+  const auto last = static_cast<std::int32_t>(keys.size()) - 1;
+  office::TOOCalcCellRange& column = calc.Sheets().SheetByIndex(0).RangeAt(0, 0, 0, last);
+  if (gKeys == Keys::Dates)
+    column.CellObject.Set("NumberFormat", office_testing::FormatKey(calc, "DD.MM.YYYY"));
+  if (gKeys == Keys::Formulas) {
+    automation::VariantArray rows;
+    for (const int key : keys)
+      rows.emplace_back(automation::VariantArray{"=\"K\"&" + std::to_string(key)});
+    column.CellObject.Call("setFormulaArray", rows);
+  }
 }
 
 // Writes both tables as .ods through the office.
@@ -51,9 +90,12 @@ void MakeTables(const office_testing::TempDir& dir, int rows, const std::string&
   for (int i = 0; i < rows; ++i) order[static_cast<std::size_t>(i)] = i;
   std::shuffle(order.begin(), order.end(), std::mt19937(42));
   SheetSpec m{"Main", {}}, a{"Add", {}};
+  std::vector<int> mainKeys, addKeys;
   for (int r = 0; r < rows; ++r) {
     const int key = r % 10 == 9 ? rows + r : r;  // every tenth main row has no partner
     const int addKey = order[static_cast<std::size_t>(r)];
+    mainKeys.push_back(key);
+    addKeys.push_back(addKey);
     m.cells.push_back(KeyCell(r, key));
     a.cells.push_back(KeyCell(r, addKey));
     for (int c = 1; c < 10; ++c) {
@@ -65,10 +107,12 @@ void MakeTables(const office_testing::TempDir& dir, int rows, const std::string&
   }
   office::TOOCalc calc(office_testing::SharedOffice());
   calc.Connect(true);
-  for (const auto& [sheet, file] : {std::pair{m, main}, std::pair{a, add}}) {
+  for (const auto& [sheet, file, keys] :
+       {std::tuple{m, main, mainKeys}, std::tuple{a, add, addKeys}}) {
     const std::string flat = dir / "table.fods";
     office_testing::WriteFlatOds(flat, {sheet});
     calc.LoadDocument(flat, office::loHidden, 0);
+    FinishKeyColumn(calc, keys);
     calc.StoreDocument(file, "Calc");
     calc.Document.Call("close", true);
   }
@@ -103,7 +147,13 @@ double RunCommand(std::vector<std::string> args, int& status, long& peakKb, long
   argv.push_back(nullptr);
   const auto start = Clock::now();
   pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  // Its report would cut into the table.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
   peakKb = officePeakKb = 0;
   while (::waitpid(pid, &status, WNOHANG) == 0) {
     peakKb = std::max(peakKb, PeakKb(pid));
@@ -141,14 +191,21 @@ int main(int argc, char** argv) {
   std::string writeTo;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--numeric-keys")
-      gNumericKeys = true;
-    else if (a == "--exact-calls")
+    if (a == "--numeric-keys") {
+      gKeys = Keys::Numbers;
+    } else if (a == "--keys" && i + 1 < argc) {
+      const std::string kind = argv[++i];
+      gKeys = kind == "numbers"    ? Keys::Numbers
+              : kind == "dates"    ? Keys::Dates
+              : kind == "formulas" ? Keys::Formulas
+                                   : Keys::Text;
+    } else if (a == "--exact-calls") {
       exact = true;
-    else if (a == "--write-tables" && i + 1 < argc)
+    } else if (a == "--write-tables" && i + 1 < argc) {
       writeTo = argv[++i];
-    else
+    } else {
       sizes.push_back(std::atoi(argv[i]));
+    }
   }
   if (sizes.empty()) sizes = {1000, 10000, 50000};
 
@@ -161,8 +218,7 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::printf("%s keys, %s\n", gNumericKeys ? "numeric" : "text",
-              exact ? "cell-by-cell run" : "block run");
+  std::printf("%s keys, %s\n", KeysName(), exact ? "cell-by-cell run" : "block run");
   std::printf(
       "| rows x 10 | tabloom merge | office load + store | ratio | program peak RSS | office peak "
       "RSS |\n");

@@ -272,8 +272,24 @@ cell_value clc::CachedCell(std::int32_t book, std::int32_t sheet, std::int32_t c
   }
   sb_record& record = window.Rows[static_cast<std::size_t>(row - window.FirstRow)];
   if (!record.Loaded) {
+    // Texts of a sheet of moderate size come from one export, whatever its cells hold.
+    constexpr std::int64_t kShownCells = 250000;
+    if (!s.ShownAsked && std::int64_t{s.RowCount} * s.ColCount <= kShownCells) {
+      s.ShownAsked = true;
+      try {
+        s.Shown = std::make_shared<const std::vector<std::vector<std::string>>>(
+            ExportedTexts(book, sheet));
+      } catch (const automation::Refused&) {
+        // read row by row below
+      }
+    }
+    const std::vector<std::string> none;
+    const std::vector<std::string>* shown = !s.Shown ? nullptr
+                                            : static_cast<std::size_t>(row - 1) < s.Shown->size()
+                                                ? &(*s.Shown)[static_cast<std::size_t>(row - 1)]
+                                                : &none;
     // The whole row in a few calls; kept only when all of it could be read.
-    record.Cells = BlockCells(book, sheet, 0, row - 1, s.ColCount - 1, row - 1, true);
+    record.Cells = BlockCells(book, sheet, 0, row - 1, s.ColCount - 1, row - 1, true, shown);
     record.Loaded = true;
   }
   return record.Cells[static_cast<std::size_t>(column - 1)];
@@ -349,7 +365,7 @@ struct Block {
 
 std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, std::int32_t left,
                                         std::int32_t top, std::int32_t right, std::int32_t bottom,
-                                        bool backgrounds) {
+                                        bool backgrounds, const std::vector<std::string>* shown) {
   const Block block{left, top, right, bottom};
   std::vector<cell_value> cells(block.Size());
   std::vector<bool> plain(block.Size()), number(block.Size()), empty(block.Size()),
@@ -361,15 +377,24 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
   office::TOOCalcSheet& s = Office->Sheets().SheetByIndex(sheet);
   try {
     office::TOOCalcCellRange& range = s.RangeAt(left, top, right, bottom);
-    values = range.DataArray();
-    block.Each(range.ContentCells(office::cfString), [&](std::size_t i) { plain[i] = true; });
-    block.Each(range.ContentCells(office::cfValue), [&](std::size_t i) { number[i] = true; });
-    block.Each(range.EmptyCells(), [&](std::size_t i) { empty[i] = true; });
+    if (shown) {
+      for (std::size_t i = 0; i < cells.size(); ++i) {
+        const std::size_t col = i % block.Width() + static_cast<std::size_t>(left);
+        cells[i].Text = col < shown->size() ? (*shown)[col] : std::string();
+        empty[i] = true;  // nothing more to ask for the text
+      }
+      if (!backgrounds) return cells;
+    } else {
+      values = range.DataArray();
+      block.Each(range.ContentCells(office::cfString), [&](std::size_t i) { plain[i] = true; });
+      block.Each(range.ContentCells(office::cfValue), [&](std::size_t i) { number[i] = true; });
+      block.Each(range.EmptyCells(), [&](std::size_t i) { empty[i] = true; });
+    }
     // Equal-formatted parts: text shows as it is under the standard format (key 0) and the
     // text format "@"; each part has one background.
     for (const office::FormatPart& part : range.FormatParts()) {
       const bool asIs =
-          part.numberFormat == 0 || Office->NumberFormatCode(part.numberFormat) == "@";
+          shown || part.numberFormat == 0 || Office->NumberFormatCode(part.numberFormat) == "@";
       block.Each(part.address, [&](std::size_t i) {
         shownAsIs[i] = asIs;
         formatKey[i] = part.numberFormat;
@@ -383,7 +408,7 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
     // format: one call per cell instead of a cell lookup, an interface query and a read.
     formatted = true;
   } catch (const automation::Refused&) {
-    // Not to be had in bulk: every cell asks for itself below.
+    // Not to be had in bulk: every cell asks for itself below (its text too, even if shown).
     values.clear();
     std::fill(empty.begin(), empty.end(), false);
     std::fill(plain.begin(), plain.end(), false);
@@ -480,6 +505,23 @@ void ReadDelimited(std::string_view text,
     ++row;
     column = 0;
   }
+}
+
+std::vector<std::vector<std::string>> clc::ExportedTexts(std::int32_t book, std::int32_t sheet) {
+  Use(book);
+  const ScratchFolder folder;
+  std::ifstream in(Office->ExportShownTexts(sheet, folder.path()), std::ios::binary);
+  const std::string content{std::istreambuf_iterator<char>(in), {}};
+  std::vector<std::vector<std::string>> rows;
+  ReadDelimited(content, [&](std::int32_t row, std::int32_t column, std::string&& text) {
+    if (static_cast<std::size_t>(row) >= rows.size())
+      rows.resize(static_cast<std::size_t>(row) + 1);
+    auto& cells = rows[static_cast<std::size_t>(row)];
+    if (static_cast<std::size_t>(column) >= cells.size())
+      cells.resize(static_cast<std::size_t>(column) + 1);
+    cells[static_cast<std::size_t>(column)] = std::move(text);
+  });
+  return rows;
 }
 
 std::vector<std::vector<std::string>> clc::ColumnsTexts(std::int32_t book, std::int32_t sheet,

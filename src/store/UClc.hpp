@@ -147,9 +147,13 @@ class clc {
   // Cells (text as shown, background when asked) of a block, zero-based edges included,
   // row-major: in bulk where that provably gives the same cells as ReadCell, cell by cell
   // elsewhere. Office errors of the cell-by-cell reads pass to the caller.
+  // With `shown` (the block's texts, one row), the texts are taken from there.
   std::vector<cell_value> BlockCells(std::int32_t book, std::int32_t sheet, std::int32_t left,
                                      std::int32_t top, std::int32_t right, std::int32_t bottom,
-                                     bool backgrounds);
+                                     bool backgrounds,
+                                     const std::vector<std::string>* shown = nullptr);
+  // The whole sheet's shown texts from one export; rows past the used area absent.
+  std::vector<std::vector<std::string>> ExportedTexts(std::int32_t book, std::int32_t sheet);
   void Use(std::int32_t book);  // select the book unless it is current
   bool InBounds(std::int32_t book, std::int32_t sheet, std::int32_t column, std::int32_t row) const;
 };

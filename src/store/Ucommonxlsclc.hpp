@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ struct sheet {
   std::int32_t ColCount = 0;     // columns of the used area, counted from column A
   std::int32_t ColumnLimit = 0;  // columns the sheet can hold, as the office says
   sb_sheet Window;
+  // Every cell's shown text, row by row, from one export of a sheet small enough to hold;
+  // made on the first window read, null when too large or refused.
+  std::shared_ptr<const std::vector<std::vector<std::string>>> Shown;
+  bool ShownAsked = false;
 };
 
 using sheets = std::vector<sheet>;

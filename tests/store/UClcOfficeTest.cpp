@@ -1,6 +1,7 @@
 // The workbook store on real files through the real LibreOffice.
 #include "store/UClc.hpp"
 
+#include "support/FaultFactory.hpp"
 #include "support/OfficeTesting.hpp"
 #include "support/RecordingFactory.hpp"
 
@@ -210,7 +211,10 @@ TEST(RealStoreColumns, ARowReadInBulkIsTheSameAsCellByCell) {
     calc.Document.Call("close", true);
   }
   RecordingFactory recording(SharedOffice());
-  store::clc books(recording);
+  FaultFactory refusing(recording);  // no export of the sheet: each row in bulk
+  refusing.At("rows", 1, FaultFactory::Fault::Fail, "StoreToURL");
+  refusing.EnterPhase("rows");
+  store::clc books(refusing);
   ASSERT_EQ(books.OpenBook(file), 0);
   // The rows in bulk first: only the text with literals, the error and the three dates and
   // times ask their cell; falling back would ask all 26.
@@ -234,6 +238,20 @@ TEST(RealStoreColumns, ARowReadInBulkIsTheSameAsCellByCell) {
   EXPECT_EQ(books.CachedCell(0, 0, 4, 1).Text, "k kg");
   EXPECT_EQ(books.CachedCell(0, 0, 1, 1).Background, 0x00FF0000);
   books.Office->Document.Call("close", true);
+
+  // With the export, the same cells, and no cell asks for itself.
+  store::clc exported(recording);
+  ASSERT_EQ(exported.OpenBook(file), 0);
+  const std::size_t before = recording.Count("GetString");
+  for (std::int32_t c = 1; c <= 8; ++c) {
+    EXPECT_EQ(exported.CachedCell(0, 0, c, 1).Text, row1[static_cast<std::size_t>(c - 1)].Text);
+    EXPECT_EQ(exported.CachedCell(0, 0, c, 1).Background,
+              row1[static_cast<std::size_t>(c - 1)].Background);
+  }
+  for (std::int32_t c = 1; c <= static_cast<std::int32_t>(kFormattedNumbers.size()); ++c)
+    EXPECT_EQ(exported.CachedCell(0, 0, c, 3).Text, row3[static_cast<std::size_t>(c - 1)].Text);
+  EXPECT_EQ(recording.Count("GetString"), before);
+  exported.Office->Document.Call("close", true);
 }
 
 }  // namespace

@@ -210,12 +210,24 @@ TEST_F(Store, TheWindowHoldsTwentyOneRowsAroundTheRequest) {
   EXPECT_EQ(small.LastRow, 2);
 }
 
+// A sheet's texts come from one export; a row's backgrounds from one bulk call; where the
+// export is refused, each row's texts in bulk as well.
 TEST_F(Store, ALoadedRowIsServedWithoutTheOffice) {
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
   office.ClearCalls();
   EXPECT_EQ(store.CachedCell(0, 0, 1, 5).Background, store::kWhite);
   EXPECT_EQ(store.CachedCell(0, 0, 2, 5).Background, 0x00FF0000);  // B5 is blue
+  EXPECT_EQ(store.CachedCell(0, 0, 3, 5).Text, "C5");
   store.CachedCell(0, 0, 1, 30);
+  EXPECT_EQ(office.Count("storeToURL"), 1u);
+  EXPECT_EQ(office.Count("getCellFormatRanges"), 2u);
+  EXPECT_EQ(office.Count("getDataArray") + office.Count("getString"), 0u);
+
+  ASSERT_EQ(store.OpenBook("/data/main.ods"), 1);
+  office.FailOn("storeToURL");
+  office.ClearCalls();
+  EXPECT_EQ(store.CachedCell(1, 0, 3, 5).Text, "C5");
+  store.CachedCell(1, 0, 1, 30);
   EXPECT_EQ(office.Count("getDataArray"), 2u);  // each row whole, once, in bulk
   EXPECT_EQ(office.Count("getString"), 0u);
   office.ClearCalls();
@@ -232,6 +244,7 @@ TEST_F(Store, ALoadedRowIsServedWithoutTheOffice) {
 
 TEST_F(Store, ARowThatFailsHalfWayIsNotMarkedLoaded) {
   ASSERT_EQ(store.OpenBook("/data/main.ods"), 0);
+  office.FailOn("storeToURL");           // no export
   office.FailOn("getDataArray");         // not in bulk: cell by cell
   office.FailOn("CellBackColor", 1, 3);  // and the fourth cell fails
   EXPECT_THROW(store.CachedCell(0, 0, 1, 7), automation::Error);
