@@ -33,7 +33,23 @@ int Merge(const std::vector<std::string>& args) {
   }
 }
 
+// Without a display Qt aborts the program; a platform named explicitly (offscreen) is the
+// caller's choice.
+bool HasDesktop(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "-platform") return true;
+  return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
 int Windows(int argc, char** argv) {
+  if (!HasDesktop(argc, argv)) {
+    std::cerr << "Tabloom's windows need a desktop session (neither DISPLAY nor WAYLAND_DISPLAY "
+                 "is set): merge without windows with 'tabloom merge' (see 'tabloom merge "
+                 "--help'), or try 'scripts/run --demo'.\n";
+    return 1;
+  }
   QApplication app(argc, argv);
   app.setWindowIcon(gui::ProgramIcon());
   gui::QtDialogs dialogs;

@@ -2,7 +2,9 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 #include <QStringList>
 #include <QUrl>
 
@@ -21,10 +23,31 @@ void QtDialogs::Message(QWidget* parent, const QString& text, const QString& cap
   box.exec();
 }
 
+bool QtDialogs::Confirm(QWidget* parent, const QString& text, const QString& caption) {
+  return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+namespace {
+
+// The folder of the last file opened or saved, kept between starts.
+constexpr const char* kLastFolder = "dialogs/lastFolder";
+
+QString LastFolder() {
+  return QSettings().value(kLastFolder).toString();
+}
+
+void RememberFolder(const QString& file) {
+  QSettings().setValue(kLastFolder, QFileInfo(file).absolutePath());
+}
+
+}  // namespace
+
 std::optional<QString> QtDialogs::OpenFile(QWidget* parent, const QString& title,
                                            const QString& filter) {
-  const QString name = QFileDialog::getOpenFileName(parent, title, QString(), QtFilter(filter));
+  const QString name = QFileDialog::getOpenFileName(parent, title, LastFolder(), QtFilter(filter));
   if (name.isEmpty()) return std::nullopt;
+  RememberFolder(name);
   return name;
 }
 
@@ -37,6 +60,7 @@ std::optional<QString> QtDialogs::SaveFile(QWidget* parent, const QString& title
   dialog.setDefaultSuffix(defaultSuffix);
   if (!proposed.isEmpty()) dialog.selectFile(proposed);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  RememberFolder(dialog.selectedFiles().constFirst());
   return dialog.selectedFiles().constFirst();
 }
 

@@ -14,6 +14,8 @@ class Dialogs {
   virtual ~Dialogs() = default;
   // A message box with one OK button.
   virtual void Message(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // A question with Yes and No; true for Yes.
+  virtual bool Confirm(QWidget* parent, const QString& text, const QString& caption) = 0;
   // Filters are written "description|pattern|description|pattern" ("ods|*.ods").
   virtual std::optional<QString> OpenFile(QWidget* parent, const QString& title,
                                           const QString& filter) = 0;
@@ -29,6 +31,7 @@ class Dialogs {
 class QtDialogs : public Dialogs {
  public:
   void Message(QWidget* parent, const QString& text, const QString& caption) override;
+  bool Confirm(QWidget* parent, const QString& text, const QString& caption) override;
   std::optional<QString> OpenFile(QWidget* parent, const QString& title,
                                   const QString& filter) override;
   std::optional<QString> SaveFile(QWidget* parent, const QString& title, const QString& filter,

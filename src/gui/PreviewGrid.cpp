@@ -1,5 +1,9 @@
 #include "gui/PreviewGrid.hpp"
 
+#include <QToolTip>
+
+#include <QHelpEvent>
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -133,6 +137,37 @@ QRect PreviewGrid::CellRect(int col, int row) const {
   const int x = left(col), y = top(row);
   if (x < 0 || y < 0) return {};
   return QRect(x, y, ColWidth(col), RowHeight(row));
+}
+
+std::pair<int, int> PreviewGrid::CellAt(const QPoint& point) const {
+  int x = ColWidth(0) + kGridLineWidth;
+  int col = LeftCol();
+  for (; col < ColCount() && x + ColWidth(col) < point.x(); ++col)
+    x += ColWidth(col) + kGridLineWidth;
+  int y = RowHeight(0) + kGridLineWidth;
+  int row = TopRow();
+  for (; row < RowCount() && y + RowHeight(row) < point.y(); ++row)
+    y += RowHeight(row) + kGridLineWidth;
+  if (point.x() < ColWidth(0) || point.y() < RowHeight(0) || col >= ColCount() || row >= RowCount())
+    return {-1, -1};
+  return {col, row};
+}
+
+bool PreviewGrid::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip || !CellText)
+    return QAbstractScrollArea::viewportEvent(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const auto [col, row] = CellAt(help->pos());
+  const QString text = col < 0 ? QString() : CellText(col, row);
+  // Only a text the cell cuts: the painter leaves two pixels on the left.
+  if (text.isEmpty() ||
+      viewport()->fontMetrics().horizontalAdvance(text) + 2 <= CellRect(col, row).width()) {
+    QToolTip::hideText();
+    event->ignore();
+  } else {
+    QToolTip::showText(help->globalPos(), text, viewport(), CellRect(col, row));
+  }
+  return true;
 }
 
 void PreviewGrid::paintEvent(QPaintEvent*) {

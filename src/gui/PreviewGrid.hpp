@@ -7,6 +7,7 @@
 #include <QAbstractScrollArea>
 #include <functional>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace gui {
@@ -27,6 +28,8 @@ class PreviewGrid : public QAbstractScrollArea {
   // Any mouse button; positions in pixels of the grid's drawing area.
   std::function<void(Qt::MouseButton button, int x, int y)> MouseDown;
   std::function<void(int x, int y)> MouseMove;
+  // A cell's whole text: shown as a tooltip where the cell cuts it.
+  std::function<QString(int col, int row)> CellText;
 
   int ColCount() const { return static_cast<int>(colWidths_.size()); }
   int RowCount() const { return rowCount_; }
@@ -43,9 +46,12 @@ class PreviewGrid : public QAbstractScrollArea {
   void SetLeftCol(int col);
   // The rectangle of a cell in viewport pixels (empty when not visible).
   QRect CellRect(int col, int row) const;
+  // The visible scrolling cell under a viewport point; (-1, -1) when none.
+  std::pair<int, int> CellAt(const QPoint& point) const;
   void Repaint() { viewport()->update(); }
 
  protected:
+  bool viewportEvent(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;

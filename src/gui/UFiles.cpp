@@ -164,6 +164,18 @@ void TFFiles::BuildWindow() {
   Grid2->DrawCell = [this](QPainter& p, const QRect& r, int c, int row) {
     DrawGridCell(false, p, r, c, row);
   };
+  for (const bool mainTable : {true, false})
+    (mainTable ? Grid1 : Grid2)->CellText = [this, mainTable](int c, int r) {
+      const merge::MergeRun& p = *main_.Merge;
+      const std::int32_t book = mainTable ? p.MainBook : p.AddBook;
+      if (book < 0) return QString();
+      try {
+        return QString::fromStdString(
+            main_.Store->CachedCell(book, mainTable ? ShownSheet1 : ShownSheet2, c, r).Text);
+      } catch (const automation::Error&) {
+        return QString();
+      }
+    };
   Grid1->MouseDown = [this](Qt::MouseButton, int x, int y) { Grid1MouseDown(x, y); };
   Grid2->MouseDown = [this](Qt::MouseButton, int x, int y) { Grid2MouseDown(x, y); };
   Grid1->MouseMove = [this](int x, int y) { Grid1MouseMove(x, y); };
@@ -298,7 +310,8 @@ void TFFiles::Note(const QString& text) {
 }
 
 void TFFiles::OpenTable(bool mainTable) {
-  const std::optional<QString> chosen = main_.dialogs().OpenFile(this, QString(), "ods|*.ods");
+  const std::optional<QString> chosen = main_.dialogs().OpenFile(
+      this, QString(), "ods|*.ods|Spreadsheets|*.ods *.fods *.xlsx *.xls *.csv *.tsv|All files|*");
   if (!chosen) return;
   merge::MergeRun& p = *main_.Merge;
   std::string& file = mainTable ? p.MainFile : p.AddFile;
@@ -318,6 +331,7 @@ void TFFiles::OpenTable(bool mainTable) {
   if (book < 0 || main_.Store->Books[static_cast<std::size_t>(book)].SheetList.empty()) {
     file.clear();
     book = -1;
+    Note("The office cannot open\n" + *chosen);
   } else {
     FillTabs(tabs, book);
     SelectTab(tabs, 0);
@@ -492,6 +506,9 @@ void TFFiles::MinusButtonClick() {
   const int position = indexlb->currentRow();
   if (p.MainFile.empty() || position < 0 || !indexlb->currentItem()->isSelected()) return;
   delete indexlb->takeItem(position);
+  // No line stays chosen: a second "-" must not take another link.
+  indexlb->setCurrentRow(-1);
+  indexlb->clearSelection();
   for (std::size_t i = static_cast<std::size_t>(position); i + 1 < p.Links.size(); ++i)
     p.Links[i] = p.Links[i + 1];
   if (!p.Links.empty()) p.Links.back().Deleted = true;

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDateTime>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <atomic>
+#include <memory>
+#include <thread>
 
 #include "gui/Dialogs.hpp"
 #include "gui/ProgramIcon.hpp"
@@ -17,6 +20,7 @@
 #include "gui/UFiles.hpp"
 #include "gui/UUpdate.hpp"
 #include "gui/UUpdateCheckThread.hpp"
+#include "merge/RunProgress.hpp"
 #include "update/UpdateCheck.hpp"
 
 #ifndef TABLOOM_WEB_HOST
@@ -30,10 +34,10 @@ TFMain* FMain = nullptr;
 const QString TFMain::NotAllParametersMessage = "Not all the parameters are specified";
 const QString TFMain::SetupAgainMessage =
     "The main table could not be loaded again.\r\nPlease select the files again";
+const QString TFMain::StopQuestion =
+    "Stop the merge? Nothing will be written, and the tables stay as they are.";
 
 namespace {
-
-constexpr int kRepaintMs = 100;  // how often a run lets the window repaint
 
 QFont Font(int pixels, bool bold = false) {
   QFont font = QApplication::font();
@@ -160,6 +164,10 @@ void TFMain::StartUpdateCheck() {
 
 void TFMain::UpdateAnswerReceived() {
   if (UpdateAnswer.isEmpty()) return;
+  if (running_) {  // offered once the run has ended
+    updatePending_ = true;
+    return;
+  }
   UpdateAnswer = QString::fromStdString(update::ExtractMarkup(UpdateAnswer.toStdString()));
   if (!update::OfferUpdate(UpdateAnswer.toStdString(), ProgramVersion.toStdString())) return;
   TFUpdate offer(*this);
@@ -169,6 +177,9 @@ void TFMain::UpdateAnswerReceived() {
 void TFMain::CreateStore() {
   Store = std::make_unique<store::clc>(factory_);
   Merge = std::make_unique<merge::MergeRun>(*Store);
+  Merge->AddPhaseListener([this](merge::Phase phase) {
+    if (onPhase_) onPhase_(phase);
+  });
   if (!Store->Connected) {
     dialogs_.Message(this, NoOfficeMessage, "warnining");
     Terminating = true;
@@ -198,22 +209,16 @@ void TFMain::FilesButtonClick() {
   TestParameters();
 }
 
-void TFMain::ShowProgress(std::int32_t position, std::int32_t maximum) {
-  pb->setMaximum(maximum);
-  pb->setValue(position);
-  // Keep the window alive and its bar moving, without repainting for every row.
-  const qint64 now = QDateTime::currentMSecsSinceEpoch();
-  if (now - lastRepaint_ >= kRepaintMs) {
-    lastRepaint_ = now;
-    QCoreApplication::processEvents();
-  }
-}
-
 void TFMain::StartButtonClick() {
-  if (running_) return;
+  if (running_) {
+    AskToStop();
+    return;
+  }
   const QString mainFile = QString::fromStdString(Merge->MainFile);
+  // The first proposal is the main table's folder.
   const std::optional<QString> chosen = dialogs_.SaveFile(
-      this, "Save Result As", "ods|*.ods", QFileInfo(mainFile).suffix(), lastTarget_);
+      this, "Save Result As", "ods|*.ods", QFileInfo(mainFile).suffix(),
+      lastTarget_.isEmpty() ? QFileInfo(mainFile).absolutePath() + "/" : lastTarget_);
   if (!chosen) return;
   lastTarget_ = *chosen;
   const std::string target = chosen->toStdString();
@@ -221,36 +226,148 @@ void TFMain::StartButtonClick() {
     dialogs_.Message(this, IllegalTargetMessage, "Error");
     return;
   }
+  RunMerge(target);
+}
 
-  // The whole run, indexing included, with both buttons off and closing refused.
+void TFMain::RunMerge(const std::string& target) {
   running_ = true;
+  const int run = ++runNumber_;
+  stopAsked_ = officeEnded_ = false;
   FilesButton->setEnabled(false);
-  StartButton->setEnabled(false);
+  AboutButton->setEnabled(false);
+  HelpButton->setEnabled(false);
+  StartButton->setText("Stop");
+  StartButton->setEnabled(true);
   OKLabel->clear();
-  repaint();
-  Merge->SetProgress(
-      [this](std::int32_t position, std::int32_t maximum) { ShowProgress(position, maximum); });
-  const bool ok = Merge->Run(target);
-  Merge->SetProgress(nullptr);
-  pb->setValue(0);
-  running_ = false;
-  FilesButton->setEnabled(true);
 
-  if (!ok) dialogs_.Message(this, LockedMessage, "Error");
-  if (Merge->MainBookLost()) {
-    OKLabel->setText(LabelText(SetupAgainMessage));
+  // The worker reports; the window shows, at most once per thousandth of the bar.
+  const std::int32_t addRows = Merge->AddBook >= 0
+                                   ? Store->Books[static_cast<std::size_t>(Merge->AddBook)]
+                                         .SheetList[static_cast<std::size_t>(Merge->AddSheet)]
+                                         .RowCount
+                                   : 0;
+  merge::RunProgress progress(addRows, Merge->ReloadMain, Merge->ExactCalls);
+  pb->setRange(0, merge::RunProgress::kScale);
+  pb->setValue(0);
+  auto shown = std::make_shared<std::atomic<int>>(0);
+  const auto post = [this, run, shown, &progress] {
+    const int value = progress.Value();
+    if (shown->exchange(value) == value) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, run, value] {
+          if (running_ && runNumber_ == run) pb->setValue(value);
+        },
+        Qt::QueuedConnection);
+  };
+  Merge->SetProgress([&](std::int32_t position, std::int32_t maximum) {
+    progress.Rows(position, maximum);
+    post();
+  });
+  onPhase_ = [&, run](merge::Phase phase) {
+    progress.Enter(phase);
+    post();
+    QString text = QString::fromUtf8(merge::PhaseText(phase));
+    text[0] = text[0].toUpper();
+    QMetaObject::invokeMethod(
+        this,
+        [this, run, text] {
+          if (running_ && runNumber_ == run && !stopAsked_) {
+            OKLabel->setText(text + "...");
+            OKLabel->adjustSize();
+          }
+        },
+        Qt::QueuedConnection);
+  };
+
+  bool ok = false;
+  QEventLoop loop;
+  std::thread worker([&] {
+    ok = Merge->Run(target);
+    QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  Merge->SetProgress(nullptr);
+  onPhase_ = nullptr;
+  running_ = false;
+  pb->setValue(0);
+  StartButton->setText("Start");
+  FilesButton->setEnabled(true);
+  AboutButton->setEnabled(true);
+  HelpButton->setEnabled(true);
+  if (officeEnded_) RestartOffice();
+  ShowOutcome(ok);
+  if (closeAfterRun_) {
+    close();
+    return;
+  }
+  if (updatePending_) {
+    updatePending_ = false;
+    UpdateAnswerReceived();
+  }
+}
+
+void TFMain::ShowOutcome(bool ok) {
+  merge::MergeRun& m = *Merge;
+  // A stop the office did not answer ends in its loss: that is the stop asked for too.
+  const bool stopped = !ok && (m.LastStopped || stopAsked_);
+  if (stopped && !m.MainBookLost()) {
+    TestParameters();  // as before Start
+    return;
+  }
+  if (!ok && !stopped) dialogs_.Message(this, LockedMessage, "Error");
+  QString report;
+  if (ok) {
+    report = QString("Done: %1 of %2 main rows matched").arg(m.RowsMatched).arg(m.RowsWalked);
+    for (const std::string& warning : m.Warnings)
+      report += "\nWarning: " + QString::fromStdString(warning) + ".";
+  }
+  if (m.MainBookLost()) {
+    // Nothing of the lost book stays chosen: the setup starts again from its file.
+    m.MainFile.clear();
+    m.MainSheet = m.MainTitleRow = m.MainFirstRow = m.AddThereColumn = -1;
+    m.Links.clear();
+    m.LinkCount = 0;
+    StartButton->setEnabled(false);
+    report = ok ? QString(
+                      "The result was written to %1.\nThe main table could not be loaded "
+                      "again: please open it again.")
+                      .arg(QString::fromStdString(m.ResultPath))
+                : LabelText(SetupAgainMessage);
   } else {
     StartButton->setEnabled(true);
-    if (ok) {
-      QString report = QString("Done: %1 of %2 main rows matched")
-                           .arg(Merge->RowsMatched)
-                           .arg(Merge->RowsWalked);
-      for (const std::string& warning : Merge->Warnings)
-        report += "\nWarning: " + QString::fromStdString(warning) + ".";
-      OKLabel->setText(report);
-    }
   }
+  OKLabel->setText(report);
   OKLabel->adjustSize();
+}
+
+void TFMain::AskToStop(bool asked) {
+  if (!running_ || stopAsked_) return;
+  if (!asked && !dialogs_.Confirm(this, StopQuestion, "Stop")) return;
+  if (!running_ || stopAsked_) return;  // the run ended while the question was open
+  stopAsked_ = true;
+  StartButton->setEnabled(false);
+  OKLabel->setText("Stopping...");
+  OKLabel->adjustSize();
+  Merge->RequestStop();
+  // An office in the middle of a long call does not reach a safe point: it is ended.
+  const int run = runNumber_;
+  QTimer::singleShot(StopGraceMs, this, [this, run] {
+    if (running_ && runNumber_ == run) {
+      officeEnded_ = true;
+      factory_.Abort();
+    }
+  });
+}
+
+void TFMain::RestartOffice() {
+  merge::MergeRun& m = *Merge;
+  Store->Reconnect();
+  m.MainBook = m.AddBook = -1;
+  if (!Store->Connected) return;
+  if (!m.MainFile.empty()) m.MainBook = Store->OpenBook(m.MainFile);
+  if (!m.AddFile.empty()) m.AddBook = Store->OpenBook(m.AddFile);
 }
 
 void TFMain::AboutButtonClick() {
@@ -263,10 +380,15 @@ void TFMain::HelpButtonClick() {
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {
-  if (running_)
-    event->ignore();
-  else
+  if (!running_) {
     event->accept();
+    return;
+  }
+  // The window goes once the run has stopped.
+  event->ignore();
+  if (closeAfterRun_ || !dialogs_.Confirm(this, StopQuestion, "Stop")) return;
+  closeAfterRun_ = true;
+  AskToStop(true);
 }
 
 }  // namespace gui

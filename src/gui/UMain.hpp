@@ -48,6 +48,9 @@ class TFMain : public QWidget {
   QString LockedMessage, IllegalTargetMessage, ReadyMessage, NoOfficeMessage;
   static const QString NotAllParametersMessage;
   static const QString SetupAgainMessage;
+  static const QString StopQuestion;
+  // How long a stop may wait for the office to reach a safe point before it is ended.
+  int StopGraceMs = 5000;
 
   std::unique_ptr<store::clc> Store;
   // The merge engine holds the merge parameters (MainFile, MainSheet, Links, ...).
@@ -60,6 +63,7 @@ class TFMain : public QWidget {
   std::function<void(TFMain&)> ShowSetup;
 
   void FilesButtonClick();
+  // Starts a run, or, during one (the button then reads "Stop"), asks whether to stop it.
   void StartButtonClick();
   void AboutButtonClick();
   void HelpButtonClick();
@@ -79,17 +83,27 @@ class TFMain : public QWidget {
   void FormCreate();
   void CreateStore();
   void BuildWindow();
-  void ShowProgress(std::int32_t position, std::int32_t maximum);
   void TestParameters();
+  // The run on a worker thread, the office used by it alone; the window only hears of it.
+  void RunMerge(const std::string& target);
+  void AskToStop(bool asked = false);
+  void ShowOutcome(bool ok);
+  // The office was ended by a stop: a new one, with the files of the run opened again.
+  void RestartOffice();
 
   automation::ObjectFactory& factory_;
   Dialogs& dialogs_;
   void StartUpdateCheck();
 
   bool running_ = false;
+  int runNumber_ = 0;
+  bool stopAsked_ = false;
+  bool officeEnded_ = false;  // by a stop that the office did not answer
+  bool closeAfterRun_ = false;
+  bool updatePending_ = false;  // an offer that came during a run
+  std::function<void(merge::Phase)> onPhase_;
   std::shared_ptr<std::atomic<bool>> updateCancel_ = std::make_shared<std::atomic<bool>>(false);
   QString lastTarget_;
-  qint64 lastRepaint_ = 0;
 };
 
 // The main window's one instance, through which the other windows reach its fields.

@@ -115,7 +115,8 @@ std::string NumberText(double value) {
 
 }  // namespace
 
-clc::clc(automation::ObjectFactory& factory) : Office(std::make_unique<office::TOOCalc>(factory)) {
+clc::clc(automation::ObjectFactory& factory)
+    : Office(std::make_unique<office::TOOCalc>(factory)), factory_(factory) {
   Connected = true;
   Office->Connect(true);
   try {
@@ -127,6 +128,14 @@ clc::clc(automation::ObjectFactory& factory) : Office(std::make_unique<office::T
 }
 
 clc::~clc() = default;
+
+void clc::Reconnect() {
+  Books.clear();
+  CurrentBook = -1;
+  Office = std::make_unique<office::TOOCalc>(factory_);
+  Office->Connect(true);
+  Connected = Office->IsConnected();
+}
 
 void clc::Use(std::int32_t book) {
   if (book != CurrentBook) SelectBook(book);

@@ -53,6 +53,9 @@ class clc {
   explicit clc(automation::ObjectFactory& factory = automation::SystemFactory());
   // Closes nothing; the office the program started ends with the connection.
   ~clc();
+  // A new office connection after the old office was ended: every book is gone (reopen them;
+  // indexes start again at 0). `Connected` tells whether it worked.
+  void Reconnect();
   clc(const clc&) = delete;
   clc& operator=(const clc&) = delete;
 
@@ -140,6 +143,7 @@ class clc {
   std::vector<clc_file> Books;
 
  private:
+  automation::ObjectFactory& factory_;
   // ColumnTexts without the export: a block read, the document's formatter, single reads.
   std::vector<std::string> ColumnTextsInBlocks(std::int32_t book, std::int32_t sheet,
                                                std::int32_t column, std::int32_t firstRow,

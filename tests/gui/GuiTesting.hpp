@@ -24,6 +24,13 @@ class FakeDialogs : public gui::Dialogs {
   void Message(QWidget*, const QString& text, const QString& caption) override {
     messages.push_back({text, caption});
   }
+  bool Confirm(QWidget*, const QString& text, const QString& caption) override {
+    questions.push_back({text, caption});
+    if (onConfirm) onConfirm();
+    const bool yes = confirmAnswers.empty() || confirmAnswers.front();
+    if (!confirmAnswers.empty()) confirmAnswers.pop_front();
+    return yes;
+  }
   std::optional<QString> OpenFile(QWidget*, const QString&, const QString& filter) override {
     openFilters.push_back(filter);
     return Next(openAnswers);
@@ -36,6 +43,9 @@ class FakeDialogs : public gui::Dialogs {
   void OpenUrl(const QString& url) override { urls.push_back(url); }
 
   std::vector<Shown> messages;
+  std::vector<Shown> questions;
+  std::deque<bool> confirmAnswers;  // none left: yes
+  std::function<void()> onConfirm;  // while the question is open
   std::vector<SaveAsked> saves;
   std::vector<QString> openFilters;
   std::vector<QString> urls;

@@ -9,9 +9,12 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <sys/wait.h>
 #include <algorithm>
 #include <clocale>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "gui/GuiTesting.hpp"
 #include "gui/PreviewGrid.hpp"
@@ -130,6 +133,23 @@ TEST(MergeThroughWindows, TheWindowsAndTheBatchCommandCopyNumbersAlikeUnderADeci
   }
   EXPECT_EQ(texts[0], (std::vector<std::string>{"k", "2019,5", "1E20"}));
   EXPECT_EQ(texts[1], texts[0]);
+}
+
+// Without a desktop the windows say so in one sentence, instead of Qt's abort.
+TEST(MergeThroughWindows, WithoutADesktopTheProgramSaysSoAndEnds) {
+  TempDir dir;
+  const std::string errors = dir / "stderr.txt";
+  const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
+                              std::string(TABLOOM_BINARY) + "' 2>'" + errors + "'";
+  const int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  std::ifstream in(errors);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_EQ(text.rfind("Tabloom's windows need a desktop session", 0), 0u) << text;
+  EXPECT_NE(text.find("tabloom merge --help"), std::string::npos);
+  EXPECT_NE(text.find("scripts/run --demo"), std::string::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
 }
 
 TEST(MergeThroughWindows, AnOfficeThatDiesMidRunEndsTheRunAndLeavesTheWindowUsable) {

@@ -109,7 +109,9 @@ TEST_F(SetupWindow, StartsEmptyWithWhatIsMissingInBold) {
 
 TEST_F(SetupWindow, OpeningTheMainTableShowsItsSheets) {
   OpenMain();
-  EXPECT_EQ(dialogs.openFilters.at(0), "ods|*.ods");
+  // The office's own format first, then every kind it reads, then anything.
+  EXPECT_EQ(dialogs.openFilters.at(0),
+            "ods|*.ods|Spreadsheets|*.ods *.fods *.xlsx *.xls *.csv *.tsv|All files|*");
   EXPECT_EQ(P().MainFile, "/data/main.ods");
   EXPECT_EQ(files->FileNamePanel1->text(), "/data/main.ods");
   ASSERT_EQ(files->TabSet1->count(), 3);
@@ -136,9 +138,12 @@ TEST_F(SetupWindow, AFileThatCannotBeOpenedLeavesTheTableEmpty) {
   EXPECT_EQ(P().MainFile, "");
   EXPECT_EQ(P().MainBook, -1);
   EXPECT_EQ(files->TabSet1->count(), 0);
-  EXPECT_TRUE(dialogs.messages.empty());
+  ASSERT_EQ(dialogs.messages.size(), 1u);  // a note that names the file
+  EXPECT_EQ(dialogs.messages[0].caption, "Note");
+  EXPECT_EQ(dialogs.messages[0].text, "The office cannot open\n/data/missing.ods");
   Click(files->FileChoiseButton1);  // cancelled: nothing happens
   EXPECT_EQ(P().MainFile, "");
+  EXPECT_EQ(dialogs.messages.size(), 1u);
 }
 
 TEST_F(SetupWindow, SheetsAreConfirmedByTabOrByClickAndThenHeld) {
@@ -227,6 +232,8 @@ TEST_F(SetupWindow, LinksAreAddedRemovedAndTheirSlotsReused) {
 
   files->indexlb->setCurrentRow(1);
   Click(files->MinusButton);
+  Click(files->MinusButton);  // a second click (a double click) takes nothing more
+  EXPECT_EQ(files->indexlb->selectedItems().size(), 0);
   ASSERT_EQ(P().Links.size(), 3u);
   EXPECT_EQ(P().LinkCount, 2);
   EXPECT_EQ(P().Links[1].MainCol, 4);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDialog>
 #include <QFrame>
 #include <QLabel>
@@ -11,6 +12,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <condition_variable>
+#include <mutex>
 
 #include "gui/GuiTesting.hpp"
 #include "office/uOpenOffice.hpp"
@@ -201,35 +205,140 @@ TEST_F(MainWindow, AnOfficeLostMidRunIsTheRunsError) {
   EXPECT_TRUE(window->close());
 }
 
+// The result is written, but the main table is gone: the label says both, and nothing of
+// the lost book stays chosen for the setup window.
 TEST_F(MainWindow, AMainTableThatCannotBeReloadedAsksForANewSetup) {
   SetUpMerge();
   office.files.erase(Url("main.ods"));
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
   QTest::mouseClick(window->StartButton, Qt::LeftButton);
   EXPECT_FALSE(window->StartButton->isEnabled());
-  EXPECT_TRUE(window->OKLabel->text().startsWith("The main table could not be loaded again"));
+  EXPECT_EQ(window->OKLabel->text(),
+            "The result was written to /out/result.ods.\nThe main table could not be loaded "
+            "again: please open it again.");
+  EXPECT_EQ(window->Merge->MainFile, "");
+  EXPECT_EQ(window->Merge->MainSheet, -1);
+  EXPECT_EQ(window->Merge->LinkCount, 0);
+  EXPECT_TRUE(window->Merge->Links.empty());
+  EXPECT_EQ(window->Merge->AddFile, "/data/add.ods");  // the add table is still there
 }
 
-TEST_F(MainWindow, ButtonsAreOffAndClosingIsRefusedDuringARun) {
+// Runs `act` on the window's thread once the run is held at its first call of `member` (the
+// office answers nothing until the test lets it, or until it is ended).
+class HeldRun {
+ public:
+  HeldRun(fake::FakeOffice& office, std::string member) {
+    office.beforeCall = [this, member](std::string_view name) {
+      if (QString::fromUtf8(name.data(), static_cast<int>(name.size()))
+              .compare(QString::fromStdString(member), Qt::CaseInsensitive) != 0)
+        return;
+      std::unique_lock lock(mutex_);
+      if (held_) return;
+      held_ = true;
+      released_.wait(lock, [this] { return free_; });
+    };
+    office.onAbort = [this] { Release(); };
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    free_ = true;
+    released_.notify_all();
+  }
+  void Then(std::function<void()> act) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [this, poll, act] {
+      {
+        std::lock_guard lock(mutex_);
+        if (!held_) return;
+      }
+      poll->stop();
+      poll->deleteLater();
+      act();
+    });
+    poll->start(5);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool held_ = false, free_ = false;
+};
+
+// During a run the window answers, "Start" reads "Stop", About and ? are off, and closing
+// asks first; an update offer that arrives waits until the run has ended.
+TEST_F(MainWindow, ARunKeepsTheWindowAnsweringWithoutSurprises) {
   SetUpMerge();
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
-  bool closed = true, filesEnabled = true, startEnabled = true;
-  // Runs inside the run's event processing.
-  QTimer::singleShot(0, [&] {
+  HeldRun held(office, "setDataArray");
+  bool filesEnabled = true, aboutEnabled = true, helpEnabled = true, closed = true;
+  QString start, label;
+  bool offered = false;
+  held.Then([&] {
     filesEnabled = window->FilesButton->isEnabled();
-    startEnabled = window->StartButton->isEnabled();
+    aboutEnabled = window->AboutButton->isEnabled();
+    helpEnabled = window->HelpButton->isEnabled();
+    start = window->StartButton->text();
+    label = window->OKLabel->text();
+    dialogs.confirmAnswers = {false};  // "Stop the merge?" No
     closed = window->close();
+    window->UpdateAnswer = "<?xml version=\"1.0\"?><check><version val=\"9.0\"/></check>";
+    window->UpdateAnswerReceived();
+    offered = QApplication::activeModalWidget() != nullptr;
+    held.Release();
   });
-  // A long enough add table that the run lets events through.
-  fake::Workbook& add = office.Loaded(1);
-  for (int r = 2; r < 3000; ++r) add[0].At(0, r).text = "K" + std::to_string(r);
-  window->Store->Books[1].SheetList = window->Store->ReadSheets(1);
+  bool offeredAfter = false;
+  gui_testing::WhenModal([&](QWidget* modal) {
+    offeredAfter = true;
+    static_cast<QDialog*>(modal)->reject();
+  });
   QTest::mouseClick(window->StartButton, Qt::LeftButton);
-  EXPECT_FALSE(closed);
   EXPECT_FALSE(filesEnabled);
-  EXPECT_FALSE(startEnabled);
+  EXPECT_FALSE(aboutEnabled);
+  EXPECT_FALSE(helpEnabled);
+  EXPECT_EQ(start, "Stop");
+  EXPECT_EQ(label, "Copying the matched rows...");
+  EXPECT_FALSE(closed);
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_FALSE(offered);
+  EXPECT_TRUE(offeredAfter);
   EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
+  EXPECT_EQ(window->StartButton->text(), "Start");
+  EXPECT_TRUE(window->AboutButton->isEnabled());
   EXPECT_TRUE(window->close());
+}
+
+// Stop, once confirmed, ends the run at its next safe point: no file, and the window as it
+// was before Start. An office that does not reach one is ended and a fresh one opens the
+// tables again.
+TEST_F(MainWindow, StopLeavesNoFileAndTheWindowAsBeforeStart) {
+  for (const bool officeAnswers : {true, false}) {
+    SCOPED_TRACE(officeAnswers);
+    office.files.erase(office::FileNameToUrl("/out/result.ods"));
+    SetUpMerge();
+    window->StopGraceMs = officeAnswers ? 60000 : 10;
+    dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+    HeldRun held(office, "setDataArray");
+    held.Then([&] {
+      QTest::mouseClick(window->StartButton, Qt::LeftButton);  // "Stop", and yes
+      if (officeAnswers) held.Release();
+    });
+    QTest::mouseClick(window->StartButton, Qt::LeftButton);
+    EXPECT_EQ(dialogs.questions.back().text, TFMain::StopQuestion);
+    EXPECT_EQ(office.aborts, officeAnswers ? 0u : 1u);
+    EXPECT_FALSE(office.files.contains(office::FileNameToUrl("/out/result.ods")));
+    EXPECT_TRUE(fake::Temporaries(office).empty());
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(window->StartButton->text(), "Start");
+    EXPECT_TRUE(window->StartButton->isEnabled());
+    EXPECT_TRUE(window->FilesButton->isEnabled());
+    EXPECT_EQ(window->OKLabel->text(), "Everything is OK, press Start Button\nto continue");
+    ASSERT_FALSE(window->Merge->MainBookLost());
+    office.beforeCall = nullptr;
+    office.onAbort = nullptr;
+    dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+    QTest::mouseClick(window->StartButton, Qt::LeftButton);  // and the next run works
+    EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
+  }
 }
 
 TEST_F(MainWindow, HelpOpensTheProductPage) {

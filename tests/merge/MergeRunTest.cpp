@@ -403,13 +403,7 @@ TEST_F(Merge, WithoutReloadTheMainTableIsLoadedOnce) {
   EXPECT_EQ(Text(Result(), 4, 1), "Lyon");
 }
 
-// What a run leaves on the "disk" of the in-memory office: its files by URL.
-std::vector<std::string> Temporaries(const fake::FakeOffice& office) {
-  std::vector<std::string> found;
-  for (const auto& [url, book] : office.files)
-    if (url.find("/.tabloom-") != std::string::npos) found.push_back(url);
-  return found;
-}
+using fake::Temporaries;
 
 // Whatever fails, and wherever: no result, no temporary file, the old target as it was, the
 // main table loaded again when the office is still there.

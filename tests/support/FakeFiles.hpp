@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "merge/ResultFile.hpp"
 #include "office/uOpenOffice.hpp"
@@ -38,5 +39,13 @@ class FakeFiles : public merge::ResultFiles {
  private:
   FakeOffice& office_;
 };
+
+// What runs left on the "disk" of the in-memory office: temporary files by URL.
+inline std::vector<std::string> Temporaries(const FakeOffice& office) {
+  std::vector<std::string> found;
+  for (const auto& [url, book] : office.files)
+    if (url.find("/.tabloom-") != std::string::npos) found.push_back(url);
+  return found;
+}
 
 }  // namespace fake

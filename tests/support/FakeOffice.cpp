@@ -1,6 +1,7 @@
 #include "support/FakeOffice.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -114,7 +115,7 @@ struct FakeOffice::State {
   std::string loseOn;                       // lower-case member; empty: none
   std::vector<std::string> forgotten;       // lower-case members
   int loseAfter = 0;
-  bool lost = false;
+  std::atomic<bool> lost{false};
   std::vector<std::shared_ptr<Doc>> loaded;
   std::shared_ptr<automation::Object> desktop;
 };
@@ -177,6 +178,8 @@ class FakeObject : public automation::Object {
  private:
   void Enter(std::string_view name, const VariantArray& args) {
     if (state_->lost) throw automation::ConnectionLost("The office ended unexpectedly");
+    if (state_->office && state_->office->beforeCall) state_->office->beforeCall(name);
+    if (state_->lost) throw automation::ConnectionLost("The office was ended");
     office().calls.push_back({kind_, std::string(name), args});
     if (!state_->loseOn.empty() && Lower(name) == state_->loseOn && state_->loseAfter-- == 0) {
       state_->lost = true;
@@ -751,6 +754,12 @@ std::size_t FakeOffice::Count(std::string_view member) const {
 
 void FakeOffice::FailOn(std::string member, int times, int after) {
   state_->failures[Lower(member)] = {after, times};
+}
+
+void FakeOffice::Abort() {
+  ++aborts;
+  state_->lost = true;
+  if (onAbort) onAbort();
 }
 
 void FakeOffice::Forget(std::string member) {

@@ -94,6 +94,13 @@ class FakeOffice : public automation::ObjectFactory {
   void LoseConnectionOn(std::string member, int after = 0);
   // The member is unknown from now on, as though misspelt in the caller.
   void Forget(std::string member);
+  // Called before every call, on the calling thread: a test can hold a run at a chosen call.
+  std::function<void(std::string_view member)> beforeCall;
+  // As the office's end: every later call raises ConnectionLost, until a new connection;
+  // `onAbort` lets a held call go.
+  void Abort() override;
+  std::function<void()> onAbort;
+  std::size_t aborts = 0;
 
   // Documents loaded so far (closed ones included), in load order.
   std::size_t LoadedCount() const;
