@@ -1,5 +1,7 @@
 // Renders Tabloom's windows to PNG files with the example workbooks set up, for the README:
-//   tabloom_screenshots OUTPUT_FOLDER   (run it under a display, e.g. xvfb-run)
+//   tabloom_screenshots OUTPUT_FOLDER [SUFFIX]   (run it under a display, e.g. xvfb-run)
+// The examples are taken from TABLOOM_EXAMPLES when set (a neutral folder), else the sources.
+// SUFFIX goes into each file name ("main-150.png").
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
@@ -35,7 +37,12 @@ bool Save(QWidget& window, const QString& file) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QDir out(argc > 1 ? argv[1] : "docs");
-  const QString examples = QString(TABLOOM_SOURCE_DIR) + "/examples/";
+  const QString examples =
+      (qEnvironmentVariableIsEmpty("TABLOOM_EXAMPLES") ? QString(TABLOOM_SOURCE_DIR) + "/examples"
+                                                       : qEnvironmentVariable("TABLOOM_EXAMPLES")) +
+      "/";
+  const QString suffix = argc > 2 ? QString("-") + argv[2] : QString();
+  const auto name = [&](const char* base) { return out.filePath(base + suffix + ".png"); };
   gui::QtDialogs dialogs;
   gui::TFMain window(automation::SystemFactory(), dialogs);
   if (window.Terminating) return 4;
@@ -57,13 +64,13 @@ int main(int argc, char** argv) {
     files.show();
     // A link being defined, to show its marks too.
     files.HotCol1 = 3;
-    ok &= Save(files, out.filePath("setup.png"));
+    ok &= Save(files, name("setup"));
   };
   window.FilesButtonClick();
-  ok &= Save(window, out.filePath("main.png"));
+  ok &= Save(window, name("main"));
   gui::TFAbout about(window);
   about.show();
-  ok &= Save(about, out.filePath("about.png"));
+  ok &= Save(about, name("about"));
   ok &= gui::ProgramPixmap(128).save(out.filePath("tabloom.png"));
   return ok ? 0 : 1;
 }

@@ -7,6 +7,9 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QToolButton>
@@ -24,6 +27,8 @@ namespace {
 constexpr int kLeftWidth = 361;
 constexpr int kBaseHeight = 209;
 constexpr int kAddHeight = 161;
+constexpr int kIndexMinHeight = 226;  // the links panel with its list, check box and buttons
+constexpr int kSheetPanelWidth = 149;
 constexpr int kFileBarHeight = 41;
 constexpr int kTabHeight = 21;
 constexpr int kInitialGridRows = 65536;
@@ -84,7 +89,11 @@ void TFFiles::BuildWindow() {
   setSizeGripEnabled(true);
 
   WindowPanel = new QFrame(this);
-  CommonLeftPanel = new QFrame(WindowPanel);
+  LeftScroll = new QScrollArea(WindowPanel);
+  LeftScroll->setFrameShape(QFrame::NoFrame);
+  LeftScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  CommonLeftPanel = new QFrame;
+  LeftScroll->setWidget(CommonLeftPanel);
   BaseFilePanel = Panel(CommonLeftPanel);
   AddFilePanel = Panel(CommonLeftPanel);
   IndexPanel = Panel(CommonLeftPanel);
@@ -98,6 +107,7 @@ void TFFiles::BuildWindow() {
   FileChoiseButton1 = Button("Open", "Open Base File", BaseFilePanel, {8, 32, 177, 25});
   SheetButton1 = Button("Sheet", "Sheet Select", BaseFilePanel, {8, 72, 177, 25});
   SheetPanel1 = NumberPanel("", BaseFilePanel, {200, 72});
+  SheetPanel1->resize(kSheetPanelWidth, SheetPanel1->height());
   TitleRowButton1 =
       Button("Title Row", "Title Row Select", BaseFilePanel, {8, 112, 177, 25}, false);
   TitleRowPanel1 = NumberPanel("Title Row Number", BaseFilePanel, {200, 112});
@@ -111,6 +121,7 @@ void TFFiles::BuildWindow() {
   FileChoiseButton2 = Button("Open", "Open Additional File", AddFilePanel, {8, 32, 177, 25});
   SheetButton2 = Button("Sheet", "Sheet Select", AddFilePanel, {8, 72, 177, 25});
   SheetPanel2 = NumberPanel("", AddFilePanel, {200, 72});
+  SheetPanel2->resize(kSheetPanelWidth, SheetPanel2->height());
   TitleRowButton2 = Button("Title Row", "Title Row Select", AddFilePanel, {8, 112, 177, 25}, false);
   TitleRowPanel2 = NumberPanel("Title Row Number", AddFilePanel, {200, 112});
 
@@ -181,27 +192,37 @@ void TFFiles::BuildWindow() {
   Grid1->MouseMove = [this](int x, int y) { Grid1MouseMove(x, y); };
   Grid2->MouseMove = [this](int x, int y) { Grid2MouseMove(x, y); };
 
-  resize(1003, 609);  // the design's 1011 x 640 window less its frame
+  // The design's 1011 x 640 window less its frame, or the screen's room where that is less;
+  // below the minimum nothing overlaps (the left panel scrolls instead).
+  setMinimumSize(kLeftWidth + 300, 360);
+  QSize size(1003, 609);
+  if (const QScreen* shown = screen())
+    size = size.boundedTo(shown->availableSize() - QSize(16, 48)).expandedTo(minimumSize());
+  resize(size);
 }
 
 void TFFiles::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   const int w = width() - 8, h = height() - 8;
   WindowPanel->setGeometry(4, 4, w, h);
-  CommonLeftPanel->setGeometry(0, 0, kLeftWidth, h);
+  const int leftHeight = std::max(h, kBaseHeight + kAddHeight + kIndexMinHeight);
+  const int leftWidth =
+      kLeftWidth + (leftHeight > h ? LeftScroll->verticalScrollBar()->sizeHint().width() : 0);
+  LeftScroll->setGeometry(0, 0, leftWidth, h);
+  CommonLeftPanel->resize(kLeftWidth, leftHeight);
   BaseFilePanel->setGeometry(0, 0, kLeftWidth, kBaseHeight);
   AddFilePanel->setGeometry(0, kBaseHeight, kLeftWidth, kAddHeight);
-  const int indexHeight = std::max(0, h - kBaseHeight - kAddHeight);
+  const int indexHeight = leftHeight - kBaseHeight - kAddHeight;
   IndexPanel->setGeometry(0, kBaseHeight + kAddHeight, kLeftWidth, indexHeight);
   OKButton->move((IndexPanel->width() - OKButton->width()) / 2, indexHeight - 33);
   HelpButton->setGeometry(IndexPanel->width() - 31, indexHeight - 33, 23, 25);
   case_snes_cb->move(8, std::min(168, indexHeight - 60));
-  BothF1Panel->setGeometry(kLeftWidth, 0, w - kLeftWidth, h);
+  BothF1Panel->setGeometry(leftWidth, 0, w - leftWidth, h);
   const int half = h / 2;
   for (auto [panel, name, grid, tabs, top, height] :
        {std::tuple{F1Panel1, FileNamePanel1, Grid1, TabSet1, 0, half},
         std::tuple{F1Panel2, FileNamePanel2, Grid2, TabSet2, half, h - half}}) {
-    panel->setGeometry(0, top, w - kLeftWidth, height);
+    panel->setGeometry(0, top, w - leftWidth, height);
     const int inner = panel->width();
     name->setGeometry(0, 0, inner, kFileBarHeight);
     grid->setGeometry(0, kFileBarHeight, inner, height - kFileBarHeight - kTabHeight);
@@ -280,8 +301,14 @@ void TFFiles::RefreshPanels() {
                ? QString::fromStdString(list[static_cast<std::size_t>(sheet)].Name)
                : QString();
   };
-  SheetPanel1->setText(ClickMode == "Sheet1" ? "?" : sheetName(p.MainBook, p.MainSheet));
-  SheetPanel2->setText(ClickMode == "Sheet2" ? "?" : sheetName(p.AddBook, p.AddSheet));
+  // A name longer than its panel is elided; the tooltip then gives it whole.
+  const auto showSheet = [](QLabel* panel, const QString& name) {
+    const QString shown = panel->fontMetrics().elidedText(name, Qt::ElideRight, panel->width() - 8);
+    panel->setText(shown);
+    panel->setToolTip(shown == name ? QString() : name);
+  };
+  showSheet(SheetPanel1, ClickMode == "Sheet1" ? "?" : sheetName(p.MainBook, p.MainSheet));
+  showSheet(SheetPanel2, ClickMode == "Sheet2" ? "?" : sheetName(p.AddBook, p.AddSheet));
 
   indexlb->clear();
   for (const merge::TLink& link : p.Links)

@@ -11,6 +11,7 @@ class QFrame;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QScrollArea;
 class QTabBar;
 class QToolButton;
 
@@ -37,6 +38,8 @@ class TFFiles : public QDialog {
 
   // Controls.
   QFrame *WindowPanel, *CommonLeftPanel, *BaseFilePanel, *AddFilePanel, *IndexPanel;
+  // Holds the left panel: on a small screen it scrolls, so every control stays reachable.
+  QScrollArea* LeftScroll = nullptr;
   QFrame *BothF1Panel, *F1Panel1, *F1Panel2;
   QLabel *MainLabel, *AddLabel, *LinksLabel, *FileNamePanel1, *FileNamePanel2;
   QPushButton *FileChoiseButton1, *FileChoiseButton2, *SheetButton1, *SheetButton2;

@@ -46,6 +46,8 @@ QFont Font(int pixels, bool bold = false) {
   return font;
 }
 
+constexpr int kLabelLeft = 264, kLabelTop = 64;  // the status label, right of the buttons
+
 // Office texts use "\r\n"; a label breaks on "\n".
 QString LabelText(const QString& text) {
   return QString(text).remove('\r');
@@ -82,6 +84,7 @@ void TFMain::BuildWindow() {
   setWindowIcon(ProgramIcon());
   setFont(Font(13));
   resize(698, 156);
+  setMinimumSize(560, 156);  // the buttons, About and ? apart; the label wraps
   MainWindowPanel = new QFrame(this);
   MainWindowPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
   MainWindowPanel->setLineWidth(2);
@@ -95,7 +98,8 @@ void TFMain::BuildWindow() {
   StartButton->setEnabled(false);
   OKLabel = new QLabel(MainWindowPanel);
   OKLabel->setFont(Font(13, true));
-  OKLabel->move(264, 64);
+  OKLabel->setWordWrap(true);
+  OKLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   AboutButton = new QToolButton(MainWindowPanel);
   AboutButton->setText("About");
   AboutButton->setAutoRaise(true);
@@ -127,6 +131,13 @@ void TFMain::resizeEvent(QResizeEvent* event) {
   AboutButton->setGeometry(w - 148, 8, 105, 33);
   HelpButton->setGeometry(w - 34, 8, 23, 33);
   pb->setGeometry(8, h - 30, w - 28, 21);
+  OKLabel->setGeometry(kLabelLeft, kLabelTop, w - kLabelLeft - 12, h - 30 - kLabelTop - 4);
+}
+
+void TFMain::FitLabel() {
+  // A report longer than the room above the bar makes the window taller, never narrower.
+  const int needed = OKLabel->heightForWidth(OKLabel->width());
+  if (needed > OKLabel->height()) resize(width(), height() + needed - OKLabel->height());
 }
 
 void TFMain::FormCreate() {
@@ -200,7 +211,7 @@ void TFMain::TestParameters() {
     StartButton->setEnabled(false);
     OKLabel->setText(NotAllParametersMessage);
   }
-  OKLabel->adjustSize();
+  FitLabel();
 }
 
 void TFMain::FilesButtonClick() {
@@ -274,7 +285,7 @@ void TFMain::RunMerge(const std::string& target) {
         [this, run, text] {
           if (running_ && runNumber_ == run && !stopAsked_) {
             OKLabel->setText(text + "...");
-            OKLabel->adjustSize();
+            FitLabel();
           }
         },
         Qt::QueuedConnection);
@@ -339,7 +350,7 @@ void TFMain::ShowOutcome(bool ok) {
     StartButton->setEnabled(true);
   }
   OKLabel->setText(report);
-  OKLabel->adjustSize();
+  FitLabel();
 }
 
 void TFMain::AskToStop(bool asked) {
@@ -349,7 +360,7 @@ void TFMain::AskToStop(bool asked) {
   stopAsked_ = true;
   StartButton->setEnabled(false);
   OKLabel->setText("Stopping...");
-  OKLabel->adjustSize();
+  FitLabel();
   Merge->RequestStop();
   // An office in the middle of a long call does not reach a safe point: it is ended.
   const int run = runNumber_;

@@ -84,6 +84,7 @@ class TFMain : public QWidget {
   void CreateStore();
   void BuildWindow();
   void TestParameters();
+  void FitLabel();
   // The run on a worker thread, the office used by it alone; the window only hears of it.
   void RunMerge(const std::string& target);
   void AskToStop(bool asked = false);
