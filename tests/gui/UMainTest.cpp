@@ -161,6 +161,7 @@ TEST_F(MainWindow, TheSaveDialogOffersTheMainFilesExtension) {
   dialogs.saveAnswers.push_back(QString());  // cancelled: nothing happens
   QTest::mouseClick(window->StartButton, Qt::LeftButton);
   EXPECT_EQ(dialogs.saves.at(0).defaultSuffix, "xls");
+  EXPECT_EQ(dialogs.saves.at(0).proposed, "/data/");  // it starts in the main table's folder
   EXPECT_EQ(window->OKLabel->text(), "Everything is OK, press Start Button\nto continue");
   EXPECT_EQ(office.Count("StoreAsURL"), 0u);
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "automation/Backend.hpp"
@@ -67,6 +68,13 @@ TEST(OfficeProcess, AnOfficeThatDiesMidWorkGivesErrorsNotCrashes) {
   struct sigaction pipe {};
   ASSERT_EQ(::sigaction(SIGPIPE, nullptr, &pipe), 0);
   EXPECT_EQ(pipe.sa_handler, SIG_IGN);
+  // The socket of its pipe, named on its command line ("--accept=pipe,name=NAME;urp;...").
+  std::ifstream cmdline("/proc/" + std::to_string(started[0]) + "/cmdline");
+  const std::string args{std::istreambuf_iterator<char>(cmdline), {}};
+  const std::size_t at = args.find("pipe,name=") + 10;
+  const std::string socket = "/tmp/OSL_PIPE_" + std::to_string(::getuid()) + "_" +
+                             args.substr(at, args.find(';', at) - at);
+  EXPECT_TRUE(fs::exists(socket)) << socket;
   ::kill(started[0], SIGKILL);
   try {
     sheet.CellAt(0, 0).WriteString("x");
@@ -78,6 +86,7 @@ TEST(OfficeProcess, AnOfficeThatDiesMidWorkGivesErrorsNotCrashes) {
   EXPECT_THROW(calc->CloseDocument(), automation::ConnectionLost);
   calc.reset();  // ends a connection whose office is gone
   EXPECT_FALSE(Alive(started[0]));
+  EXPECT_FALSE(fs::exists(socket));  // a killed office's socket does not stay behind
 }
 
 // An office stopped in the middle of a call: the call limit ends it, as does an abort from

@@ -162,6 +162,11 @@ OfficeProcess::~OfficeProcess() {
   End(std::chrono::milliseconds(0));
   std::error_code ignored;
   fs::remove_all(profileDir_, ignored);
+  // The socket of our pipe, which an office that was killed leaves behind (the office's own
+  // naming: a fixed folder, the user id, the pipe's name).
+  for (const char* folder : {"/tmp", "/var/tmp"})
+    fs::remove(fs::path(folder) / ("OSL_PIPE_" + std::to_string(::getuid()) + "_" + pipe_),
+               ignored);
 }
 
 void OfficeProcess::Launch() {
