@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
+#include <QToolTip>
 
 #include "gui/GuiTesting.hpp"
 #include "gui/PreviewGrid.hpp"
@@ -130,6 +133,22 @@ TEST_F(SetupWindow, OpeningTheMainTableShowsItsSheets) {
   EXPECT_EQ(files->Grid1->RowCount(), 4);  // two used rows
   EXPECT_EQ(P().MainSheet, -1);
   EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// A preview cell that cuts its text shows it whole as a tooltip; one that does not, none.
+TEST_F(SetupWindow, ACutCellShowsItsWholeTextAsATooltip) {
+  const std::string whole = "a customer name far too long for one preview column";
+  office.files[Url("main.ods")][0].At(1, 2).text = whole;
+  OpenMain();
+  const auto tip = [&](int col, int row) {
+    QHelpEvent help(
+        QEvent::ToolTip, files->Grid1->CellRect(col, row).center(),
+        files->Grid1->viewport()->mapToGlobal(files->Grid1->CellRect(col, row).center()));
+    QApplication::sendEvent(files->Grid1->viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+  };
+  EXPECT_EQ(tip(1, 3), "");  // "m2" fits
+  EXPECT_EQ(tip(2, 3), QString::fromStdString(whole));
 }
 
 TEST_F(SetupWindow, AFileThatCannotBeOpenedLeavesTheTableEmpty) {
