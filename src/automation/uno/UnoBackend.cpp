@@ -49,6 +49,10 @@
 #include "automation/uno/CallWatch.hpp"
 #include "automation/uno/OfficeProcess.hpp"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace css = com::sun::star;
 using css::uno::Any;
 using css::uno::Reference;
@@ -442,7 +446,13 @@ using ConnectionRef = std::shared_ptr<OfficeConnection>;
 template <typename T, typename... Args>
 automation::ObjectRef MakeObject(Args&&... args) {
   return std::shared_ptr<T>(new T(std::forward<Args>(args)...), [](T* object) {
-    if (!shutDown.load()) delete object;
+    if (!shutDown.load()) {
+      delete object;
+      return;
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan_ignore_object(object);  // left on purpose: the program is ending
+#endif
   });
 }
 
