@@ -151,6 +151,7 @@ void TFMain::FormCreate() {
   ProgramTitle = "Tabloom";
   ProgramVersion = "1.0.7";
   QApplication::setApplicationName(ProgramTitle);
+  QApplication::setOrganizationName(CompanyName);  // where settings (the last folder) are kept
   UpdateAnswer.clear();
   // An administrator (or a test) may point the check elsewhere: host or host:port.
   if (const QString host = qEnvironmentVariable("TABLOOM_UPDATE_HOST"); !host.isNull()) {
