@@ -516,20 +516,24 @@ void ReadDelimited(std::string_view text,
   }
 }
 
-std::vector<std::vector<std::string>> clc::ExportedTexts(std::int32_t book, std::int32_t sheet) {
+std::string clc::ExportedContent(std::int32_t book, std::int32_t sheet) {
   Use(book);
   const ScratchFolder folder;
   std::ifstream in(Office->ExportShownTexts(sheet, folder.path()), std::ios::binary);
-  const std::string content{std::istreambuf_iterator<char>(in), {}};
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::vector<std::string>> clc::ExportedTexts(std::int32_t book, std::int32_t sheet) {
   std::vector<std::vector<std::string>> rows;
-  ReadDelimited(content, [&](std::int32_t row, std::int32_t column, std::string&& text) {
-    if (static_cast<std::size_t>(row) >= rows.size())
-      rows.resize(static_cast<std::size_t>(row) + 1);
-    auto& cells = rows[static_cast<std::size_t>(row)];
-    if (static_cast<std::size_t>(column) >= cells.size())
-      cells.resize(static_cast<std::size_t>(column) + 1);
-    cells[static_cast<std::size_t>(column)] = std::move(text);
-  });
+  ReadDelimited(ExportedContent(book, sheet),
+                [&](std::int32_t row, std::int32_t column, std::string&& text) {
+                  if (static_cast<std::size_t>(row) >= rows.size())
+                    rows.resize(static_cast<std::size_t>(row) + 1);
+                  auto& cells = rows[static_cast<std::size_t>(row)];
+                  if (static_cast<std::size_t>(column) >= cells.size())
+                    cells.resize(static_cast<std::size_t>(column) + 1);
+                  cells[static_cast<std::size_t>(column)] = std::move(text);
+                });
   return rows;
 }
 
@@ -541,11 +545,7 @@ std::vector<std::vector<std::string>> clc::ColumnsTexts(std::int32_t book, std::
   std::vector<std::vector<std::string>> texts(columns.size(), std::vector<std::string>(count));
   if (count == 0 || !InBounds(book, sheet, 1, std::max(firstRow, 1))) return texts;
   try {
-    Use(book);
-    const ScratchFolder folder;
-    const std::string file = Office->ExportShownTexts(sheet, folder.path());
-    std::ifstream in(file, std::ios::binary);
-    const std::string content{std::istreambuf_iterator<char>(in), {}};
+    const std::string content = ExportedContent(book, sheet);
     // Which requested columns each sheet column feeds.
     std::map<std::int32_t, std::vector<std::size_t>> wanted;
     for (std::size_t k = 0; k < columns.size(); ++k) wanted[columns[k] - 1].push_back(k);

@@ -156,6 +156,8 @@ class clc {
                                      std::int32_t top, std::int32_t right, std::int32_t bottom,
                                      bool backgrounds,
                                      const std::vector<std::string>* shown = nullptr);
+  // The text of one export of the sheet as shown, its scratch folder gone.
+  std::string ExportedContent(std::int32_t book, std::int32_t sheet);
   // The whole sheet's shown texts from one export; rows past the used area absent.
   std::vector<std::vector<std::string>> ExportedTexts(std::int32_t book, std::int32_t sheet);
   void Use(std::int32_t book);  // select the book unless it is current

@@ -35,15 +35,9 @@ TEST(FormulaResults, FormulasReferringElsewhereKeepTheirResultsAndKeysStillMatch
   TempDir dir;
   const std::string main = dir / "main.ods", add = dir / "add.ods", other = dir / "other.ods";
   MakeWorkbook(other, {{"Sheet1", {{0, 0, "from another file", {}, {}}}}});
-  MakeWorkbook(add, {{"Customers",
-                      {{0, 0, "ID", {}, {}},
-                       {1, 0, "Name", {}, {}},
-                       {0, 1, "C-03", {}, {}},
-                       {1, 1, "Åsa", {}, {}},
-                       {0, 2, "C-17", {}, {}},
-                       {1, 2, "Chloé", {}, {}},
-                       {0, 3, "c-42", {}, {}},
-                       {1, 3, "Ngozi", {}, {}}}}});
+  SheetSpec customers = CustomersSheet();
+  customers.cells.insert(customers.cells.end(), {{0, 3, "c-42", {}, {}}, {1, 3, "Ngozi", {}, {}}});
+  MakeWorkbook(add, {customers});
 
   // Lookup (before the main sheet), Orders (the main sheet), Totals (after it).
   constexpr std::int32_t kRows = 5, kColumns = 8;

@@ -42,13 +42,7 @@ TEST(MergeThroughWindows, ClickedSetupAndStartWriteTheResult) {
                         {1, 1, "C-17", {}, {}},
                         {0, 2, "", 1002.0, {}},
                         {1, 2, "c-03 ", {}, {}}}}});
-  MakeWorkbook(add, {{"Customers",
-                      {{0, 0, "ID", {}, {}},
-                       {1, 0, "Name", {}, {}},
-                       {0, 1, "C-03", {}, {}},
-                       {1, 1, "Åsa", {}, {}},
-                       {0, 2, "C-17", {}, {}},
-                       {1, 2, "Chloé", {}, {}}}}});
+  MakeWorkbook(add, {CustomersSheet()});
 
   gui_testing::FakeDialogs dialogs;
   auto window = std::make_unique<gui::TFMain>(SharedOffice(), dialogs);

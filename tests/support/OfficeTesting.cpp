@@ -228,6 +228,16 @@ std::int32_t FormatKey(office::TOOCalc& calc, const std::string& code) {
   return key >= 0 ? key : formats.Call("addNew", code, locale).AsInt();
 }
 
+SheetSpec CustomersSheet() {
+  return {"Customers",
+          {{0, 0, "ID", {}, {}},
+           {1, 0, "Name", {}, {}},
+           {0, 1, "C-03", {}, {}},
+           {1, 1, "Åsa", {}, {}},
+           {0, 2, "C-17", {}, {}},
+           {1, 2, "Chloé", {}, {}}}};
+}
+
 void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,
                   std::int32_t activeSheet) {
   office::TOOCalc calc(SharedOffice());

@@ -77,6 +77,9 @@ struct SheetSpec {
 void WriteFlatOds(const std::string& fileName, const std::vector<SheetSpec>& sheets,
                   std::int32_t activeSheet = 0);
 
+// The add table several tests merge: "Customers", ID and Name, C-03 Åsa and C-17 Chloé.
+SheetSpec CustomersSheet();
+
 // Writes a workbook through the office (calc8 unless the name ends in .xls).
 void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,
                   std::int32_t activeSheet = 0);
