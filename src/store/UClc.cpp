@@ -392,7 +392,6 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
         cells[i].Text = col < shown->size() ? (*shown)[col] : std::string();
         empty[i] = true;  // nothing more to ask for the text
       }
-      if (!backgrounds) return cells;
     } else {
       values = range.DataArray();
       block.Each(range.ContentCells(office::cfString), [&](std::size_t i) { plain[i] = true; });
