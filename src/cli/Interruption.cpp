@@ -1,6 +1,7 @@
 #include "cli/Interruption.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -16,8 +17,25 @@ constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
 constexpr char kQuit = 0;  // written by the destructor: the watcher ends
 
 std::atomic<int> caught{0};
-int wakeUp[2] = {-1, -1};  // the handler writes, the watcher reads
+std::atomic<bool> active{false};
+// The handler writes, the watcher reads. Made once and never closed: a handler still running
+// on another thread as the handlers are put back can never write into a closed or reused
+// descriptor.
+int wakeUp[2] = {-1, -1};
 struct sigaction previous[kSignals.size()];
+
+void MakePipe() {
+  static const bool made = [] {
+    if (::pipe2(wakeUp, O_CLOEXEC | O_NONBLOCK) != 0)
+      throw std::runtime_error("Cannot create a pipe");
+    return true;
+  }();
+  (void)made;
+  // What an earlier watcher left unread (a late signal, its quit byte) is not for this one.
+  char stale[64];
+  while (::read(wakeUp[0], stale, sizeof stale) > 0) {
+  }
+}
 
 void Handle(int signal) {
   const int saved = errno;
@@ -44,8 +62,8 @@ std::string SignalName(int signal) {
 
 Interruption::Interruption(automation::ObjectFactory& office, std::chrono::milliseconds grace)
     : office_(office), grace_(grace) {
-  if (wakeUp[0] >= 0) throw std::logic_error("one Interruption at a time");
-  if (::pipe2(wakeUp, O_CLOEXEC) != 0) throw std::runtime_error("Cannot create a pipe");
+  if (active.exchange(true)) throw std::logic_error("one Interruption at a time");
+  MakePipe();
   caught = 0;
   watcher_ = std::thread([this] { Watch(); });
   struct sigaction action {};
@@ -60,9 +78,7 @@ Interruption::~Interruption() {
   Settle();
   [[maybe_unused]] const auto written = ::write(wakeUp[1], &kQuit, 1);
   watcher_.join();
-  ::close(wakeUp[0]);
-  ::close(wakeUp[1]);
-  wakeUp[0] = wakeUp[1] = -1;
+  active = false;
 }
 
 Interruption::Hook::~Hook() {
@@ -95,9 +111,11 @@ std::string Interruption::Message() const {
 
 void Interruption::Watch() {
   for (;;) {
+    pollfd readable{wakeUp[0], POLLIN, 0};
+    if (::poll(&readable, 1, -1) < 0 && errno != EINTR) return;
     char byte = kQuit;
     const auto got = ::read(wakeUp[0], &byte, 1);
-    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0 || byte == kQuit) return;
     std::unique_lock lock(mutex_);
     if (stop_) stop_();

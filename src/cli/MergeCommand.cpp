@@ -3,6 +3,7 @@
 #include <cctype>
 #include <optional>
 #include <ostream>
+#include <stop_token>
 
 #include "cli/Interruption.hpp"
 #include "merge/MergeRun.hpp"
@@ -198,7 +199,8 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
 
   store::clc books(factory);
   merge::MergeRun run(books, hooks.files ? *hooks.files : merge::DiskFiles());
-  const Interruption::Hook hook = interruption.OnSignal([&run] { run.RequestStop(); });
+  std::stop_source stop;
+  const Interruption::Hook hook = interruption.OnSignal([&stop] { stop.request_stop(); });
   run.MainFile = options.mainFile;
   run.AddFile = options.addFile;
   if (interrupted()) return stopped();
@@ -212,8 +214,11 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
     return kNoOffice;
   }
   const auto cannotOpen = [&](const char* which, const std::string& file) {
-    err << "The " << which << " table " << file << " cannot be opened"
-        << (books.LastOpenError.empty() ? "" : ": " + books.LastOpenError) << ".\n";
+    if (books.LastOpenTooLong)  // a sentence of its own, which names the file
+      err << books.LastOpenError << ".\n";
+    else
+      err << "The " << which << " table " << file << " cannot be opened"
+          << (books.LastOpenError.empty() ? "" : ": " + books.LastOpenError) << ".\n";
     return kCannotOpen;
   };
   run.MainBook = books.OpenBook(options.mainFile);
@@ -267,7 +272,7 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
     ProgressBar bar(err, progressBar && !options.verbose);
     run.SetProgress(
         [&](std::int32_t position, std::int32_t maximum) { bar.Show(position, maximum); });
-    ok = run.Run(options.target);
+    ok = run.Run(options.target, stop.get_token());
     interruption.Settle();
   }
   // A signal after the run's last safe point came too late to matter: the result is whole.

@@ -358,7 +358,9 @@ void TFFiles::OpenTable(bool mainTable) {
   if (book < 0 || main_.Store->Books[static_cast<std::size_t>(book)].SheetList.empty()) {
     file.clear();
     book = -1;
-    Note("The office cannot open\n" + *chosen);
+    QString reason = QString::fromStdString(main_.Store->LastOpenError);
+    if (!reason.isEmpty()) reason = "\n" + reason.left(1).toUpper() + reason.mid(1) + ".";
+    Note("The office cannot open\n" + *chosen + reason);
   } else {
     FillTabs(tabs, book);
     SelectTab(tabs, 0);

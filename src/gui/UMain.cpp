@@ -2,17 +2,16 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "gui/Dialogs.hpp"
 #include "gui/ProgramIcon.hpp"
@@ -32,8 +31,6 @@ namespace gui {
 TFMain* FMain = nullptr;
 
 const QString TFMain::NotAllParametersMessage = "Not all the parameters are specified";
-const QString TFMain::SetupAgainMessage =
-    "The main table could not be loaded again.\r\nPlease select the files again";
 const QString TFMain::StopQuestion =
     "Stop the merge? Nothing will be written, and the tables stay as they are.";
 
@@ -67,6 +64,12 @@ TFMain::TFMain(automation::ObjectFactory& factory, Dialogs& dialogs, QWidget* pa
 }
 
 TFMain::~TFMain() {
+  // A run still under way uses the store: it is stopped, its office ended, and waited for.
+  if (worker_) {
+    stop_.request_stop();
+    factory_.Abort();
+    worker_->wait();
+  }
   // The update check must not reach a window that is gone: cancel it, answer its waiting
   // calls (they now do nothing), and give it a moment to end.
   updateCancel_->store(true);
@@ -176,7 +179,7 @@ void TFMain::StartUpdateCheck() {
 
 void TFMain::UpdateAnswerReceived() {
   if (UpdateAnswer.isEmpty()) return;
-  if (running_) {  // offered once the run has ended
+  if (Running()) {  // offered once the run has ended
     updatePending_ = true;
     return;
   }
@@ -222,7 +225,7 @@ void TFMain::FilesButtonClick() {
 }
 
 void TFMain::StartButtonClick() {
-  if (running_) {
+  if (Running()) {
     AskToStop();
     return;
   }
@@ -242,9 +245,10 @@ void TFMain::StartButtonClick() {
 }
 
 void TFMain::RunMerge(const std::string& target) {
-  running_ = true;
+  state_ = RunState::Running;
   const int run = ++runNumber_;
-  stopAsked_ = officeEnded_ = false;
+  stopAsked_ = officeAborted_ = false;
+  stop_ = std::stop_source();
   FilesButton->setEnabled(false);
   AboutButton->setEnabled(false);
   HelpButton->setEnabled(false);
@@ -258,33 +262,34 @@ void TFMain::RunMerge(const std::string& target) {
                                          .SheetList[static_cast<std::size_t>(Merge->AddSheet)]
                                          .RowCount
                                    : 0;
-  merge::RunProgress progress(addRows, Merge->ReloadMain, Merge->ExactCalls);
+  auto progress =
+      std::make_shared<merge::RunProgress>(addRows, Merge->ReloadMain, Merge->ExactCalls);
   pb->setRange(0, merge::RunProgress::kScale);
   pb->setValue(0);
   auto shown = std::make_shared<std::atomic<int>>(0);
-  const auto post = [this, run, shown, &progress] {
-    const int value = progress.Value();
+  const auto post = [this, run, shown, progress] {
+    const int value = progress->Value();
     if (shown->exchange(value) == value) return;
     QMetaObject::invokeMethod(
         this,
         [this, run, value] {
-          if (running_ && runNumber_ == run) pb->setValue(value);
+          if (state_ == RunState::Running && runNumber_ == run) pb->setValue(value);
         },
         Qt::QueuedConnection);
   };
-  Merge->SetProgress([&](std::int32_t position, std::int32_t maximum) {
-    progress.Rows(position, maximum);
+  Merge->SetProgress([progress, post](std::int32_t position, std::int32_t maximum) {
+    progress->Rows(position, maximum);
     post();
   });
-  onPhase_ = [&, run](merge::Phase phase) {
-    progress.Enter(phase);
+  onPhase_ = [this, run, progress, post](merge::Phase phase) {
+    progress->Enter(phase);
     post();
     QString text = QString::fromUtf8(merge::PhaseText(phase));
     text[0] = text[0].toUpper();
     QMetaObject::invokeMethod(
         this,
         [this, run, text] {
-          if (running_ && runNumber_ == run && !stopAsked_) {
+          if (state_ == RunState::Running && runNumber_ == run && !stopAsked_) {
             OKLabel->setText(text + "...");
             FitLabel();
           }
@@ -292,23 +297,74 @@ void TFMain::RunMerge(const std::string& target) {
         Qt::QueuedConnection);
   };
 
-  bool ok = false;
-  QEventLoop loop;
-  std::thread worker([&] {
-    ok = Merge->Run(target);
-    QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-  });
-  loop.exec();
-  worker.join();
+  auto ok = std::make_shared<bool>(false);
+  OffThread(
+      [this, target, ok, stop = stop_.get_token()] {
+        try {
+          *ok = Merge->Run(target, stop);
+        } catch (const std::exception& e) {
+          Merge->LastError = e.what();
+        } catch (...) {
+          Merge->LastError = "An unknown failure ended the run";
+        }
+      },
+      [this, ok] { RunEnded(*ok); });
+}
+
+void TFMain::OffThread(std::function<void()> work, std::function<void()> done) {
+  QThread* thread = QThread::create(std::move(work));
+  worker_ = thread;
+  connect(
+      thread, &QThread::finished, this,
+      [this, thread, done = std::move(done)] {
+        thread->wait();  // finished comes just before the thread's very end
+        thread->deleteLater();
+        worker_ = nullptr;
+        done();
+      },
+      Qt::QueuedConnection);
+  thread->start();
+}
+
+void TFMain::RunEnded(bool ok) {
   Merge->SetProgress(nullptr);
   onPhase_ = nullptr;
-  running_ = false;
+  // An office that was ended, or ended by itself, took the tables along: a new one opens them.
+  if (officeAborted_ || Merge->OfficeLost())
+    ReopenTables(ok);
+  else
+    FinishRun(ok);
+}
+
+void TFMain::ReopenTables(bool ok) {
+  state_ = RunState::Reopening;
+  StartButton->setEnabled(false);
+  OKLabel->setText("Starting the office again and opening the tables...");
+  FitLabel();
+  OffThread(
+      [this] {
+        merge::MergeRun& m = *Merge;
+        m.MainBook = m.AddBook = -1;
+        try {
+          Store->Reconnect();
+          if (!Store->Connected) return;
+          if (!m.MainFile.empty()) m.MainBook = Store->OpenBook(m.MainFile);
+          if (!m.AddFile.empty()) m.AddBook = Store->OpenBook(m.AddFile);
+        } catch (const std::exception&) {
+          // what could not be opened is chosen again by the user
+        } catch (...) {
+        }
+      },
+      [this, ok] { FinishRun(ok); });
+}
+
+void TFMain::FinishRun(bool ok) {
+  state_ = RunState::Idle;
   pb->setValue(0);
   StartButton->setText("Start");
   FilesButton->setEnabled(true);
   AboutButton->setEnabled(true);
   HelpButton->setEnabled(true);
-  if (officeEnded_) RestartOffice();
   ShowOutcome(ok);
   if (closeAfterRun_) {
     close();
@@ -320,66 +376,82 @@ void TFMain::RunMerge(const std::string& target) {
   }
 }
 
+QString TFMain::FailureMessage() const {
+  const std::string& cause = Merge->LastError;
+  if (cause.empty()) return LockedMessage;
+  return LockedMessage + "\r\n\r\nThe merge failed: " + QString::fromStdString(cause);
+}
+
+QString TFMain::ForgetLostTables() {
+  merge::MergeRun& m = *Merge;
+  const bool mainLost = m.MainBookLost() && !m.MainFile.empty();
+  const bool addLost = m.AddBook < 0 && !m.AddFile.empty();
+  if (mainLost) {
+    m.MainFile.clear();
+    m.MainSheet = m.MainTitleRow = m.MainFirstRow = m.AddThereColumn = -1;
+  }
+  if (addLost) {
+    m.AddFile.clear();
+    m.AddSheet = m.AddTitleRow = -1;
+  }
+  if (!mainLost && !addLost) return {};
+  m.Links.clear();  // a link names columns of both tables
+  m.LinkCount = 0;
+  StartButton->setEnabled(false);
+  return mainLost && addLost ? "The tables could not be loaded again"
+         : mainLost          ? "The main table could not be loaded again"
+                             : "The add table could not be loaded again";
+}
+
 void TFMain::ShowOutcome(bool ok) {
   merge::MergeRun& m = *Merge;
   // A stop the office did not answer ends in its loss: that is the stop asked for too.
   const bool stopped = !ok && (m.LastStopped || stopAsked_);
-  if (stopped && !m.MainBookLost()) {
+  if (!ok && !stopped) dialogs_.Message(this, FailureMessage(), "Error");
+  const std::string resultPath = m.ResultPath;
+  const QString lost = ForgetLostTables();
+  if (!lost.isEmpty()) {
+    OKLabel->setText(ok ? QString("The result was written to %1.\n%2: please open it again.")
+                              .arg(QString::fromStdString(resultPath), lost)
+                        : lost + ".\nPlease select the files again");
+    FitLabel();
+    return;
+  }
+  if (stopped) {
     TestParameters();  // as before Start
     return;
   }
-  if (!ok && !stopped) dialogs_.Message(this, LockedMessage, "Error");
   QString report;
   if (ok) {
     report = QString("Done: %1 of %2 main rows matched").arg(m.RowsMatched).arg(m.RowsWalked);
     for (const std::string& warning : m.Warnings)
       report += "\nWarning: " + QString::fromStdString(warning) + ".";
   }
-  if (m.MainBookLost()) {
-    // Nothing of the lost book stays chosen: the setup starts again from its file.
-    m.MainFile.clear();
-    m.MainSheet = m.MainTitleRow = m.MainFirstRow = m.AddThereColumn = -1;
-    m.Links.clear();
-    m.LinkCount = 0;
-    StartButton->setEnabled(false);
-    report = ok ? QString(
-                      "The result was written to %1.\nThe main table could not be loaded "
-                      "again: please open it again.")
-                      .arg(QString::fromStdString(m.ResultPath))
-                : LabelText(SetupAgainMessage);
-  } else {
-    StartButton->setEnabled(true);
-  }
+  StartButton->setEnabled(true);
   OKLabel->setText(report);
   FitLabel();
 }
 
 void TFMain::AskToStop(bool asked) {
-  if (!running_ || stopAsked_) return;
+  const int run = runNumber_;
+  const auto stoppable = [this, run] {
+    return state_ == RunState::Running && runNumber_ == run && !stopAsked_;
+  };
+  if (!stoppable()) return;
   if (!asked && !dialogs_.Confirm(this, StopQuestion, "Stop")) return;
-  if (!running_ || stopAsked_) return;  // the run ended while the question was open
+  if (!stoppable()) return;  // the run ended while the question was open
   stopAsked_ = true;
   StartButton->setEnabled(false);
   OKLabel->setText("Stopping...");
   FitLabel();
-  Merge->RequestStop();
+  stop_.request_stop();
   // An office in the middle of a long call does not reach a safe point: it is ended.
-  const int run = runNumber_;
   QTimer::singleShot(StopGraceMs, this, [this, run] {
-    if (running_ && runNumber_ == run) {
-      officeEnded_ = true;
+    if (state_ == RunState::Running && runNumber_ == run) {
+      officeAborted_ = true;
       factory_.Abort();
     }
   });
-}
-
-void TFMain::RestartOffice() {
-  merge::MergeRun& m = *Merge;
-  Store->Reconnect();
-  m.MainBook = m.AddBook = -1;
-  if (!Store->Connected) return;
-  if (!m.MainFile.empty()) m.MainBook = Store->OpenBook(m.MainFile);
-  if (!m.AddFile.empty()) m.AddBook = Store->OpenBook(m.AddFile);
 }
 
 void TFMain::AboutButtonClick() {
@@ -392,15 +464,25 @@ void TFMain::HelpButtonClick() {
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {
-  if (!running_) {
+  // Quitting the application comes here too.
+  if (state_ == RunState::Idle) {
     event->accept();
     return;
   }
   // The window goes once the run has stopped.
   event->ignore();
-  if (closeAfterRun_ || !dialogs_.Confirm(this, StopQuestion, "Stop")) return;
+  if (closeAfterRun_) return;
+  if (state_ == RunState::Reopening) {  // the run is over already
+    closeAfterRun_ = true;
+    return;
+  }
+  const int run = runNumber_;
+  if (!dialogs_.Confirm(this, StopQuestion, "Stop")) return;
   closeAfterRun_ = true;
-  AskToStop(true);
+  if (state_ == RunState::Idle)  // it ended while the question was open
+    QTimer::singleShot(0, this, &QWidget::close);
+  else if (state_ == RunState::Running && runNumber_ == run)
+    AskToStop(true);
 }
 
 }  // namespace gui

@@ -5,9 +5,9 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
-#include <atomic>
 #include <functional>
 #include <memory>
+#include <stop_token>
 
 #include "automation/Variant.hpp"
 #include "merge/MergeRun.hpp"
@@ -15,6 +15,7 @@
 
 class QFrame;
 class QLabel;
+class QThread;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
@@ -47,7 +48,6 @@ class TFMain : public QWidget {
   QPointer<TUpdateCheckThread> UpdateThread;  // frees itself when it ends
   QString LockedMessage, IllegalTargetMessage, ReadyMessage, NoOfficeMessage;
   static const QString NotAllParametersMessage;
-  static const QString SetupAgainMessage;
   static const QString StopQuestion;
   // How long a stop may wait for the office to reach a safe point before it is ended.
   int StopGraceMs = 5000;
@@ -57,9 +57,10 @@ class TFMain : public QWidget {
   std::unique_ptr<merge::MergeRun> Merge;
   // Set when the office is missing: the program ends as soon as its event loop starts.
   bool Terminating = false;
-  bool Running() const { return running_; }
+  // From Start until the window shows the run's outcome (a fresh office included).
+  bool Running() const { return state_ != RunState::Idle; }
 
-  // Shows the setup window; the windows issue's TFFiles plugs in here.
+  // Shows the setup window (TFFiles); a test puts its own set-up here.
   std::function<void(TFMain&)> ShowSetup;
 
   void FilesButtonClick();
@@ -85,21 +86,36 @@ class TFMain : public QWidget {
   void BuildWindow();
   void TestParameters();
   void FitLabel();
-  // The run on a worker thread, the office used by it alone; the window only hears of it.
+  // Running: the merge on a worker thread. Reopening: the office that a stop ended is
+  // started again and the tables opened, also off the window's thread.
+  enum class RunState { Idle, Running, Reopening };
+
+  // The run on a worker thread, the office used by it alone; the window hears of its end.
   void RunMerge(const std::string& target);
+  // Runs `work` on a thread of its own and then `done` on the window's thread. `work` is the
+  // thread's outermost frame: it lets nothing escape.
+  void OffThread(std::function<void()> work, std::function<void()> done);
+  void RunEnded(bool ok);
+  // A new office, with the files of the run opened again (a stop ended the old one).
+  void ReopenTables(bool ok);
+  void FinishRun(bool ok);
   void AskToStop(bool asked = false);
   void ShowOutcome(bool ok);
-  // The office was ended by a stop: a new one, with the files of the run opened again.
-  void RestartOffice();
+  // "File is locked..." first, then the run's own cause.
+  QString FailureMessage() const;
+  // Choices on a table that could not be opened again are cleared: the setup is redone.
+  QString ForgetLostTables();
 
   automation::ObjectFactory& factory_;
   Dialogs& dialogs_;
   void StartUpdateCheck();
 
-  bool running_ = false;
+  RunState state_ = RunState::Idle;
   int runNumber_ = 0;
+  std::stop_source stop_;  // of the run under way; a new one per run
+  QThread* worker_ = nullptr;
   bool stopAsked_ = false;
-  bool officeEnded_ = false;  // by a stop that the office did not answer
+  bool officeAborted_ = false;  // a stop that the office did not answer in time ended it
   bool closeAfterRun_ = false;
   bool updatePending_ = false;  // an offer that came during a run
   std::function<void(merge::Phase)> onPhase_;

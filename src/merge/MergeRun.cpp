@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 
 #include "merge/Umd5.hpp"
 
@@ -31,12 +32,12 @@ const char* PhaseText(Phase phase) {
   switch (phase) {
     case Phase::ReadingAddKeys:
       return "reading the add table's keys";
+    case Phase::ReadingMainKeys:
+      return "reading the main table's keys";
     case Phase::StoringTarget:
       return "writing the result file";
     case Phase::RemovingSheets:
       return "removing the other sheets";
-    case Phase::ReadingMainKeys:
-      return "reading the main table's keys";
     case Phase::Copying:
       return "copying the matched rows";
     case Phase::StoringResult:
@@ -146,7 +147,7 @@ void MergeRun::Enter(Phase phase) {
 }
 
 void MergeRun::CheckStop() const {
-  if (stopRequested_.load()) throw Stopped{};
+  if (stop_.stop_requested()) throw Stopped{};
 }
 
 template <typename F>
@@ -310,11 +311,42 @@ void MergeRun::KeepOnlySheet(std::int32_t book, std::int32_t sheet) {
 }
 
 void MergeRun::KeepOnlyMainSheet() {
-  // Removing a sheet turns the formulas that refer to it into #REF!: their results are read
-  // first and put back as values, so the result shows what the user saw and keys still match.
+  const std::string mainSheetName = store_.Books.at(static_cast<std::size_t>(MainBook))
+                                        .SheetList.at(static_cast<std::size_t>(MainSheet))
+                                        .Name;
+  // Removing a sheet turns the formulas that refer to it into #REF! and makes the office
+  // calculate the others again: what they showed is read first and put back where it changed.
   const store::FormulaSnapshot formulas = store_.ReadFormulas(MainBook, MainSheet);
+  std::vector<std::pair<std::string, std::string>> pivots;
+  try {
+    pivots = store_.PivotsFromElsewhere(MainBook, MainSheet);
+  } catch (const automation::Refused&) {
+    // cannot tell: no warning
+  }
   KeepOnlySheet(MainBook, MainSheet);
+  CheckOnlyMainSheetLeft(mainSheetName);
   store_.FreezeFormulas(MainBook, 0, formulas);
+  // A pivot table keeps its output, but its source would now be its own sheet.
+  for (const auto& [name, source] : pivots)
+    Warnings.push_back("The pivot table \"" + name + "\" takes its data from the sheet \"" +
+                       source + "\", which is not in the result: its figures are kept, but " +
+                       "refreshing it would lose them");
+}
+
+void MergeRun::CheckOnlyMainSheetLeft(const std::string& mainSheetName) {
+  // The office may refuse a removal, or the list of what is left: neither may end in a result
+  // that holds another sheet, or in copies into the wrong one.
+  store::sheets left = store_.ReadSheets(MainBook);
+  if (left.empty())
+    throw std::runtime_error(
+        "The sheets left in the result could not be read after the others were removed");
+  for (const store::sheet& s : left)
+    if (s.Name != mainSheetName)
+      throw std::runtime_error("The sheet \"" + s.Name + "\" could not be removed from the result");
+  if (left.size() != 1)
+    throw std::runtime_error("The result holds the sheet \"" + mainSheetName + "\" " +
+                             std::to_string(left.size()) + " times");
+  store_.Books.at(static_cast<std::size_t>(MainBook)).SheetList = std::move(left);
 }
 
 void MergeRun::CloseMainQuietly() {
@@ -334,81 +366,95 @@ bool MergeRun::MergeIntoMain(const std::string& target) {
   const bool ok = Guarded([&] {
     addWidth_ = AddColumnsThatFit();  // before anything is written
     ResultFile result(*files_, target);
-    // A failure leaves nothing open: the main book is closed before its file goes.
-    struct CloseOnFailure {
-      MergeRun& run;
-      bool armed = true;
-      ~CloseOnFailure() {
-        if (armed) run.CloseMainQuietly();
-      }
-    } closeOnFailure{*this};
-    {
-      // The reference stores the book as the target first and after each removed sheet; the
-      // default stores it once, when it is whole (a quarter of the run at 100,000 rows saved).
-      // Nothing stores the main book under its own name either way.
-      if (ExactCalls) {
-        CheckStop();
-        Enter(Phase::StoringTarget);
-        store_.SaveBookAs(MainBook, result.Temporary());
-      }
-      CheckStop();
-      Enter(Phase::RemovingSheets);
-      KeepOnlyMainSheet();
-      WriteRows();
-      CheckStop();
-      Enter(Phase::StoringResult);
-      if (ExactCalls)
-        store_.SaveBook(MainBook);
-      else
-        store_.SaveBookAs(MainBook, result.Temporary());
-      Enter(Phase::Closing);
-      closeOnFailure.armed = false;
-      store_.CloseBook(MainBook);
-      CheckStop();  // the last point at which nothing is written yet
-    }
+    WriteResult(result);
     result.Commit();
     ResultPath = result.Path();
   });
   addTexts_ = {};  // the add rows' texts are needed only while writing
   // Success or not, the next run starts from the untouched main table.
-  if (ReloadMain) Enter(Phase::ReloadingMain);
-  MainBook = ReloadMain ? store_.OpenBook(MainFile) : -1;
+  ReloadMainTable(ok);
   return ok;
 }
 
-void MergeRun::WriteRows() {
-  if (MainTitleRow >= 0 && AddTitleRow >= 0) {
-    Enter(Phase::Copying);
-    CopyTitle();
-  }
+void MergeRun::WriteResult(ResultFile& result) {
   CheckStop();
   Enter(Phase::ReadingMainKeys);
-  const std::int32_t rowsMain = RowCount(MainBook, 0);
-  // A copy writes only its own row, after that row's key was read: all keys can be read
-  // before the copies are written.
-  std::vector<std::pair<std::int32_t, std::int32_t>> matches;
+  const std::vector<std::pair<std::int32_t, std::int32_t>> matches = MatchMainRows();
+  // A failure leaves nothing open: the main book is closed before its file goes.
+  struct CloseOnFailure {
+    MergeRun& run;
+    bool armed = true;
+    ~CloseOnFailure() {
+      if (armed) run.CloseMainQuietly();
+    }
+  } closeOnFailure{*this};
+  // The reference stores the book as the target first and after each removed sheet; the
+  // default stores it once, when it is whole. Nothing stores the main book under its own name.
+  if (ExactCalls) {
+    CheckStop();
+    Enter(Phase::StoringTarget);
+    store_.SaveBookAs(MainBook, result.Temporary());
+  }
+  CheckStop();
+  Enter(Phase::RemovingSheets);
+  KeepOnlyMainSheet();
+  CheckStop();
+  Enter(Phase::Copying);
+  CopyMatches(matches);
+  CheckStop();
+  Enter(Phase::StoringResult);
+  if (ExactCalls)
+    store_.SaveBook(MainBook);
+  else
+    store_.SaveBookAs(MainBook, result.Temporary());
+  Enter(Phase::Closing);
+  closeOnFailure.armed = false;
+  store_.CloseBook(MainBook);
+  CheckStop();  // the last point at which nothing is written yet
+}
+
+void MergeRun::ReloadMainTable(bool merged) {
+  MainBook = -1;
+  if (!ReloadMain) return;
+  Enter(Phase::ReloadingMain);
+  try {
+    MainBook = store_.OpenBook(MainFile);
+  } catch (const std::exception& e) {
+    // Whatever it was, the result is as the run left it; the main table is to be opened again.
+    if (merged)
+      Warnings.push_back("The main table could not be loaded again: " + std::string(e.what()));
+  }
+}
+
+std::vector<std::pair<std::int32_t, std::int32_t>> MergeRun::MatchMainRows() {
+  const std::int32_t rowsMain = RowCount(MainBook, MainSheet);
   const std::vector<std::string> digests =
       ExactCalls || MainFirstRow >= rowsMain
           ? std::vector<std::string>()
-          : RowDigests(MainBook, 0, MainFirstRow, rowsMain - 1, true);
-  if (ExactCalls) Enter(Phase::Copying);  // the reference copies as it walks
+          : RowDigests(MainBook, MainSheet, MainFirstRow, rowsMain - 1, true);
+  std::vector<std::pair<std::int32_t, std::int32_t>> matches;
   for (std::int32_t r = MainFirstRow; r < rowsMain; ++r) {
     ++RowsWalked;
-    const std::string digest = ExactCalls ? RowDigest(MainBook, 0, r, true)
+    const std::string digest = ExactCalls ? RowDigest(MainBook, MainSheet, r, true)
                                           : digests[static_cast<std::size_t>(r - MainFirstRow)];
     if (keyList_ && keyList_->Find(digest)) {
-      const std::int32_t addRow = keyList_->GetFound().Row;
-      if (ExactCalls)
-        store_.CopyRow(AddBook, MainBook, AddSheet, 0, addRow + 1, r + 1, AddThereColumn);
-      else
-        matches.emplace_back(r, addRow);
+      matches.emplace_back(r, keyList_->GetFound().Row);
       ++RowsMatched;
     }
     Step();
   }
+  return matches;
+}
+
+void MergeRun::CopyMatches(const std::vector<std::pair<std::int32_t, std::int32_t>>& matches) {
+  if (MainTitleRow >= 0 && AddTitleRow >= 0) CopyTitle();
   if (!ExactCalls) {
-    Enter(Phase::Copying);
     CopyRows(matches);
+    return;
+  }
+  for (const auto& [mainRow, addRow] : matches) {
+    CheckStop();
+    store_.CopyRow(AddBook, MainBook, AddSheet, 0, addRow + 1, mainRow + 1, AddThereColumn);
   }
 }
 
@@ -511,7 +557,8 @@ void MergeRun::CopyRows(const std::vector<std::pair<std::int32_t, std::int32_t>>
   }
 }
 
-bool MergeRun::Run(const std::string& target) {
+bool MergeRun::Run(const std::string& target, std::stop_token stop) {
+  stop_ = std::move(stop);
   position_ = 0;
   LastError.clear();
   LastStopped = false;
@@ -529,12 +576,12 @@ bool MergeRun::Run(const std::string& target) {
     IndexAddTable();
   });
   // The main book is untouched until the merge step, but an office that is gone took it along.
-  if (!indexed && officeLost_) MainBook = ReloadMain ? store_.OpenBook(MainFile) : -1;
+  if (!indexed && officeLost_) ReloadMainTable(false);
   const bool ok = indexed && MergeIntoMain(target);
   position_ = maximum_;
   if (progress_) progress_(maximum_, maximum_);
   FreeKeyList();
-  stopRequested_.store(false);
+  stop_ = {};
   return ok;
 }
 

@@ -3,10 +3,10 @@
 // copied into each main row that has one. The main window and the batch command drive it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,17 +47,19 @@ std::string ColumnLetters(std::int32_t column);
 // unless the match is case-sensitive.
 std::string KeyPart(const std::string& cellText, bool caseSensitive);
 
-// The steps of a run, in their order (the title is copied before the main keys are read).
+// The steps of a run, in their order. Both tables' keys are read from the books as loaded,
+// before anything changes the main book.
 enum class Phase {
   ReadingAddKeys,
-  StoringTarget,   // the main book stored under the result's temporary name
-  RemovingSheets,  // with the formulas that referred to them turned into their results
   ReadingMainKeys,
+  StoringTarget,   // the main book stored under the result's temporary name
+  RemovingSheets,  // with the formulas that showed something else since turned into results
   Copying,
   StoringResult,
   Closing,
   ReloadingMain,
 };
+inline constexpr int kPhaseCount = static_cast<int>(Phase::ReloadingMain) + 1;
 
 // "reading the add table's keys": for a status line.
 const char* PhaseText(Phase phase);
@@ -110,10 +112,8 @@ class MergeRun {
   void AddPhaseListener(PhaseListener listener) { phaseListeners_.push_back(std::move(listener)); }
   void SetResultFiles(ResultFiles& files) { files_ = &files; }
 
-  // Asks the run in progress to stop at its next safe point; it then fails with
-  // kStoppedMessage and writes nothing. Safe from any thread. The request holds until the next
-  // run has ended.
-  void RequestStop() noexcept { stopRequested_.store(true); }
+  // A run asked to stop (through the token Run was given) ends at its next safe point with
+  // kStoppedMessage and writes nothing.
   static const char* const kStoppedMessage;
   std::int32_t ProgressMaximum() const;
   void CreateKeyList();
@@ -129,8 +129,10 @@ class MergeRun {
   std::string RowDigest(std::int32_t book, std::int32_t sheet, std::int32_t row, bool main);
 
   // The whole run after the target was chosen and checked: key list, index, merge, free.
-  // Never raises: every failure is the run's, told by LastError.
-  bool Run(const std::string& target);
+  // Never raises: every failure is the run's, told by LastError. A stop asked of `stop` ends
+  // it at its next safe point; each run has a token of its own, so a request that comes after
+  // a run's end reaches no other run.
+  bool Run(const std::string& target, std::stop_token stop = {});
 
   std::string LastError;  // the cause of the last failed merge, one sentence
   // What the last run did not do as asked, one sentence each: add columns left out, empty link
@@ -141,6 +143,7 @@ class MergeRun {
   std::int32_t RowsWalked = 0;   // main data rows walked by the last merge
   std::int32_t RowsMatched = 0;  // of these, rows that received an add row
   bool MainBookLost() const { return MainBook < 0; }  // the main file could not be reloaded
+  bool OfficeLost() const { return officeLost_; }     // the last run failed as its office ended
 
   const TList* KeyList() const { return keyList_.get(); }
 
@@ -152,10 +155,19 @@ class MergeRun {
   // Runs a part of the run; a failure becomes LastError (and LastStopped) and false.
   template <typename F>
   bool Guarded(F&& work);
-  // Removes the sheets but MainSheet; formulas that referred to them keep their results.
+  // Everything between the target's choice and its commit.
+  void WriteResult(ResultFile& result);
+  // Removes the sheets but MainSheet; formulas that showed something else since keep what they
+  // showed. Raises when another sheet is left or the main sheet is not.
   void KeepOnlyMainSheet();
-  // The title copy, the walk of the main rows and the copies.
-  void WriteRows();
+  void CheckOnlyMainSheetLeft(const std::string& mainSheetName);
+  // The main data rows walked, with the add row each receives (zero-based, ascending main
+  // rows), from the main sheet's keys as loaded.
+  std::vector<std::pair<std::int32_t, std::int32_t>> MatchMainRows();
+  // The title copy and the copies of the matched rows.
+  void CopyMatches(const std::vector<std::pair<std::int32_t, std::int32_t>>& matches);
+  // The main table loaded afresh for the next run; MainBook -1 when it cannot be.
+  void ReloadMainTable(bool merged);
   void CloseMainQuietly();
   // The digests of rows first..last (zero-based) from the links' main or add columns, the
   // columns read in bulk.
@@ -180,7 +192,7 @@ class MergeRun {
   store::clc& store_;
   ResultFiles* files_;
   std::vector<PhaseListener> phaseListeners_;
-  std::atomic<bool> stopRequested_{false};
+  std::stop_token stop_;
   bool officeLost_ = false;  // the last failure was the office's end
   std::unique_ptr<TList> keyList_;
   std::int32_t addWidth_ = 0;  // add columns copied by this merge

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <stdexcept>
 #include <vector>
 
@@ -21,8 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kPrefix = ".tabloom-";
-
 // The file a target name stands for: a symbolic link's target, else the name itself.
 fs::path Resolved(const std::string& target) {
   std::error_code ec;
@@ -33,68 +33,108 @@ fs::path Resolved(const std::string& target) {
   return fs::absolute(target, ec);
 }
 
-// What programs that died while writing into `folder` left there.
+std::string FirstLine(const char* file) {
+  std::string line;
+  std::getline(std::ifstream(file), line);
+  return line;
+}
+
+// This boot of this machine and this process namespace, as eight hex digits: a process id is
+// only believed where it names the same process.
+std::string HostTag() {
+  std::string identity = FirstLine("/proc/sys/kernel/random/boot_id");
+  char link[256] = {};
+  if (::readlink("/proc/self/ns/pid", link, sizeof link - 1) > 0) identity += link;
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) == 0) identity += host;
+  std::uint32_t hash = 2166136261u;  // FNV-1a
+  for (const char c : identity) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  char tag[9];
+  std::snprintf(tag, sizeof tag, "%08x", hash);
+  return tag;
+}
+
+// What programs that died on this host while writing into `folder` left there. A folder of
+// another host, or one whose owner cannot be told, stays.
 void RemoveStale(const fs::path& folder) {
-  static const std::regex name(R"(\.tabloom-(\d+)-[A-Za-z0-9]{6})");
+  const std::string prefix = DiskResultFiles::FolderPrefix();
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    std::smatch m;
-    const std::string file = entry.path().filename().string();
-    if (!entry.is_directory(ec) || !std::regex_match(file, m, name)) continue;
-    const auto owner = static_cast<pid_t>(std::stol(m[1].str()));
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_directory(ec) || name.rfind(prefix, 0) != 0) continue;
+    const char* digits = name.c_str() + prefix.size();
+    const char* end = name.c_str() + name.size();
+    pid_t owner = 0;
+    const auto [rest, error] = std::from_chars(digits, end, owner);
+    if (error != std::errc() || rest == digits || end - rest != 7 || *rest != '-' || owner <= 0)
+      continue;
     if (owner != ::getpid() && ::kill(owner, 0) != 0 && errno == ESRCH)
       fs::remove_all(entry.path(), ec);
   }
 }
 
-// The result is written in a hidden folder of its own beside the target: the office keeps its
-// own temporary files beside the file it stores, and they go with the folder.
-class Disk : public ResultFiles {
- public:
-  std::string CreateTemporary(const std::string& target) override {
-    const fs::path path = Resolved(target);
-    const fs::path folder = path.parent_path();
-    RemoveStale(folder);
-    std::string pattern = (folder / (kPrefix + std::to_string(::getpid()) + "-XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!::mkdtemp(name.data()))
-      throw std::runtime_error("Cannot write in the folder " + folder.string() + ": " +
-                               std::strerror(errno));
-    return (fs::path(name.data()) / path.filename()).string();
-  }
-
-  void Replace(const std::string& temporary, const std::string& target) override {
-    const fs::path path = Resolved(target);
-    // The result keeps the mode an existing target has; on disk before it has the target's
-    // name, so a crash leaves the old file or the new one.
-    struct stat existing {};
-    const bool replacing = ::stat(path.c_str(), &existing) == 0;
-    if (const int fd = ::open(temporary.c_str(), O_RDONLY); fd >= 0) {
-      if (replacing) ::fchmod(fd, existing.st_mode & 07777);
-      ::fsync(fd);
-      ::close(fd);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0)
-      throw std::runtime_error("Cannot put the result in place as " + path.string() + ": " +
-                               std::strerror(errno));
-    Remove(temporary);
-    if (const int dir = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY); dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
-    }
-  }
-
-  void Remove(const std::string& temporary) noexcept override {
-    std::error_code ignored;
-    fs::remove_all(fs::path(temporary).parent_path(), ignored);
-  }
-};
-
 }  // namespace
 
+std::string DiskResultFiles::FolderPrefix() {
+  static const std::string prefix = ".tabloom-" + HostTag() + "-";
+  return prefix;
+}
+
+std::string DiskResultFiles::CreateTemporary(const std::string& target) {
+  const fs::path path = Resolved(target);
+  const fs::path folder = path.parent_path();
+  RemoveStale(folder);
+  std::string pattern =
+      (folder / (FolderPrefix() + std::to_string(::getpid()) + "-XXXXXX")).string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (!::mkdtemp(name.data()))
+    throw std::runtime_error("Cannot write in the folder " + folder.string() + ": " +
+                             std::strerror(errno));
+  return (fs::path(name.data()) / path.filename()).string();
+}
+
+int DiskResultFiles::Sync(int fd) {
+  return ::fsync(fd);
+}
+
+void DiskResultFiles::Replace(const std::string& temporary, const std::string& target) {
+  const fs::path path = Resolved(target);
+  // On disk, with the mode an existing target has, before it has the target's name: a crash
+  // leaves the old file or the new one, and a disk that reports its failure only now (a full
+  // disk, an I/O error at the sync) leaves the old one.
+  const auto failed = [&](const char* what) {
+    return std::runtime_error(std::string(what) + " " + path.string() + ": " +
+                              std::strerror(errno));
+  };
+  struct stat existing {};
+  const bool replacing = ::stat(path.c_str(), &existing) == 0;
+  const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw failed("Cannot open the result written for");
+  if (replacing) ::fchmod(fd, existing.st_mode & 07777);
+  if (Sync(fd) != 0) {
+    const std::runtime_error error = failed("Cannot write the result out to the disk of");
+    ::close(fd);
+    throw error;
+  }
+  if (::close(fd) != 0) throw failed("Cannot write the result out to the disk of");
+  if (::rename(temporary.c_str(), path.c_str()) != 0)
+    throw failed("Cannot put the result in place as");
+  Remove(temporary);
+  if (const int dir = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
+void DiskResultFiles::Remove(const std::string& temporary) noexcept {
+  std::error_code ignored;
+  fs::remove_all(fs::path(temporary).parent_path(), ignored);
+}
+
 ResultFiles& DiskFiles() {
-  static Disk disk;
+  static DiskResultFiles disk;
   return disk;
 }
 

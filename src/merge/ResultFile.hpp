@@ -21,10 +21,26 @@ class ResultFiles {
 };
 
 // The real file system. A temporary file has the target's name in a folder of its own beside
-// the target, ".tabloom-PID-XXXXXX", which also takes the office's own temporary files; those
-// folders of programs that died are removed when the next one writes into the same folder.
-// The result gets an existing target's mode. A target that is a symbolic link keeps the link:
-// the file it points to is replaced.
+// the target, ".tabloom-HOST-PID-XXXXXX", which also takes the office's own temporary files;
+// such folders of programs that died on this host are removed when the next one writes into
+// the same folder (HOST tells this machine's boot and process namespace from another's on a
+// shared folder). The result gets an existing target's mode and is on disk, synced, before
+// it takes the target's place; a failed sync fails the replace. A target that is a symbolic
+// link keeps the link: the file it points to is replaced.
+class DiskResultFiles : public ResultFiles {
+ public:
+  std::string CreateTemporary(const std::string& target) override;
+  void Replace(const std::string& temporary, const std::string& target) override;
+  void Remove(const std::string& temporary) noexcept override;
+
+  // ".tabloom-HOST-": how this host's temporary folders begin.
+  static std::string FolderPrefix();
+
+ protected:
+  // fsync(2); a test's own file system fails it as a full or failing disk does.
+  virtual int Sync(int fd);
+};
+
 ResultFiles& DiskFiles();
 
 class ResultFile {

@@ -1,6 +1,7 @@
 #include "merge/RunProgress.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 namespace merge {
 
@@ -12,10 +13,11 @@ struct Share {
   int weight;
 };
 constexpr Share kShares[] = {
-    {Phase::ReadingAddKeys, 60},  {Phase::StoringTarget, 150}, {Phase::RemovingSheets, 40},
-    {Phase::ReadingMainKeys, 60}, {Phase::Copying, 330},       {Phase::StoringResult, 300},
-    {Phase::Closing, 40},         {Phase::ReloadingMain, 170},
+    {Phase::ReadingAddKeys, 60}, {Phase::ReadingMainKeys, 60}, {Phase::StoringTarget, 150},
+    {Phase::RemovingSheets, 40}, {Phase::Copying, 330},        {Phase::StoringResult, 300},
+    {Phase::Closing, 40},        {Phase::ReloadingMain, 170},
 };
+static_assert(std::size(kShares) == kPhaseCount, "a share for every phase");
 
 int Index(Phase phase) {
   return static_cast<int>(phase);
@@ -24,7 +26,7 @@ int Index(Phase phase) {
 }  // namespace
 
 RunProgress::RunProgress(std::int32_t addRows, bool reload, bool exact)
-    : addRows_(std::max(addRows, 0)), exact_(exact) {
+    : addRows_(std::max(addRows, 0)) {
   int total = 0;
   for (const Share& s : kShares) {
     const bool taken =
@@ -42,9 +44,6 @@ RunProgress::RunProgress(std::int32_t addRows, bool reload, bool exact)
 }
 
 void RunProgress::Enter(Phase phase) {
-  // The title is copied before the main keys are read: part of the work before them.
-  if (phase == Phase::ReadingMainKeys) mainKeysReached_ = true;
-  if (phase == Phase::Copying && !mainKeysReached_) return;
   phase_ = phase;
   Show(phase, 0);
 }
@@ -52,7 +51,7 @@ void RunProgress::Enter(Phase phase) {
 void RunProgress::Rows(std::int32_t position, std::int32_t maximum) {
   if (phase_ == Phase::ReadingAddKeys && addRows_ > 0) {
     Show(phase_, static_cast<double>(position) / addRows_);
-  } else if (phase_ == Phase::ReadingMainKeys || (exact_ && phase_ == Phase::Copying)) {
+  } else if (phase_ == Phase::ReadingMainKeys) {
     const std::int32_t mainRows = maximum - addRows_;
     if (mainRows > 0) Show(phase_, static_cast<double>(position - addRows_) / mainRows);
   }

@@ -15,7 +15,7 @@ class RunProgress {
 
   // `addRows`: the rows the run indexes before it walks the main rows; `reload`: the main
   // table is loaded again at the end; `exact`: the cell-by-cell reference, which stores the
-  // target first and copies as it walks.
+  // target first.
   RunProgress(std::int32_t addRows, bool reload, bool exact);
 
   void Enter(Phase phase);
@@ -28,11 +28,9 @@ class RunProgress {
   void Show(Phase phase, double fraction);
 
   std::int32_t addRows_;
-  bool exact_;
-  int start_[8] = {};
-  int share_[8] = {};
+  int start_[kPhaseCount] = {};
+  int share_[kPhaseCount] = {};
   Phase phase_ = Phase::ReadingAddKeys;
-  bool mainKeysReached_ = false;
   int value_ = 0;
 };
 

@@ -189,6 +189,28 @@ std::string TOOCalc::FormatNumber(std::int32_t key, double value) {
   return formatter_.Call("convertNumberToString", key, value).AsString();
 }
 
+std::int32_t TOOCalc::BlankSheetRowCount() {
+  const Variant blank = Desktop.Call("LoadComponentFromURL", FactoryUrl, "_blank", std::int32_t{0},
+                                     VariantArray{MakePropertyValue("Hidden", true)});
+  if (!blank.IsObject()) throw automation::Refused("The office made no new document");
+  // Closed whatever the answer was; an office that is gone takes the document with it.
+  struct Close {
+    const Variant& document;
+    ~Close() {
+      try {
+        document.Call("close", true);
+      } catch (const automation::Error&) {
+        // refused or gone: nothing else holds it
+      }
+    }
+  } close{blank};
+  return blank.Call("getSheets")
+      .Call("getByIndex", std::int32_t{0})
+      .Call("getRows")
+      .Call("getCount")
+      .AsInt();
+}
+
 std::string TOOCalc::ExportShownTexts(std::int32_t sheet, const std::string& folder) {
   // Comma, quote, UTF-8, line 1, no column formats, default language, quote only where needed,
   // (import only), cells as shown, no formulas, (import only), this sheet (one-based).
@@ -258,6 +280,10 @@ std::int32_t TOOCalcSheet::ColumnCount() {
   return SheetObject.Call("getColumns").Call("getCount").AsInt();
 }
 
+std::int32_t TOOCalcSheet::RowCount() {
+  return SheetObject.Call("getRows").Call("getCount").AsInt();
+}
+
 void TOOCalcSheet::MeasureUsedArea() {
   const Variant a1 = SheetObject.Call("getCellByPosition", std::int32_t{0}, std::int32_t{0});
   const Variant cursor = SheetObject.Call("createCursorByRange", a1);
@@ -298,6 +324,15 @@ CellRangeAddress TOOCalcSheet::FormulaArrayAt(std::int32_t column, std::int32_t 
   const Variant a = cursor.Get("RangeAddress");
   return {a.Get("StartColumn").AsInt(), a.Get("StartRow").AsInt(), a.Get("EndColumn").AsInt(),
           a.Get("EndRow").AsInt()};
+}
+
+std::vector<PivotTable> TOOCalcSheet::PivotTables() {
+  const Variant tables = SheetObject.Call("getDataPilotTables");
+  std::vector<PivotTable> out;
+  for (const Variant& name : tables.Call("getElementNames").AsArray())
+    out.push_back({name.AsString(),
+                   tables.Call("getByName", name).Call("getSourceRange").Get("Sheet").AsInt()});
+  return out;
 }
 
 // --- Cells ---------------------------------------------------------------------------------

@@ -56,6 +56,12 @@ struct FormatPart {
   std::int32_t backColor = 0;     // Windows form; no fill reads as white
 };
 
+// A pivot table (data pilot) of a sheet and the sheet its data come from (zero-based).
+struct PivotTable {
+  std::string name;
+  std::int32_t sourceSheet = 0;
+};
+
 // The office's import and export filter of delimited text files.
 inline constexpr const char* kTextFilter = "Text - txt - csv (StarCalc)";
 
@@ -132,6 +138,10 @@ class TOOCalc : public TOpenOffice {
   // the cell's shown text, without asking the cell.
   std::string FormatNumber(std::int32_t key, double value);
 
+  // How many rows a sheet has, asked of a new empty document that goes again at once; it
+  // takes no document index and leaves the current document as it was.
+  std::int32_t BlankSheetRowCount();
+
   // Writes one sheet (zero-based) of the current document into the empty folder `folder` as
   // UTF-8 text, every cell as it is shown (the text a cell read gives), comma-separated, `"`
   // quoting fields that hold a comma, a quote or a line break, from A1 to the end of the used
@@ -197,6 +207,8 @@ class TOOCalcSheet {
   std::string SheetName();
   // How many columns the office's sheets have (16,384 in LibreOffice 7.4).
   std::int32_t ColumnCount();
+  // How many rows the office's sheets have (1,048,576 in LibreOffice 7.4).
+  std::int32_t RowCount();
   void MeasureUsedArea();
   std::int32_t LastUsedColumn() const { return lastUsedColumn_; }
   std::int32_t LastUsedRow() const { return lastUsedRow_; }
@@ -207,6 +219,8 @@ class TOOCalcSheet {
                             std::int32_t bottom);
   // The cells of the array formula ({=...}) that holds the given cell.
   CellRangeAddress FormulaArrayAt(std::int32_t column, std::int32_t row);
+  // The sheet's pivot tables with the sheets their data come from.
+  std::vector<PivotTable> PivotTables();
 
   Variant SheetObject;
   Variant DocumentRef;

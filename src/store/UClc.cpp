@@ -15,6 +15,10 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 namespace store {
 
@@ -58,17 +62,80 @@ char DetectSeparator(const std::string& head, char fallback) {
   return best;
 }
 
-office::ImportFilter TextImportFilter(const std::string& fileName) {
+namespace {
+
+// The separator of a text file (.csv, .tsv, .txt), found in its head; none for other files.
+std::optional<char> TextSeparator(const std::string& fileName) {
   std::string extension = std::filesystem::path(fileName).extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (extension != ".csv" && extension != ".tsv" && extension != ".txt") return {};
+  if (extension != ".csv" && extension != ".tsv" && extension != ".txt") return std::nullopt;
   std::string head(64 * 1024, '\0');
   std::ifstream file(fileName, std::ios::binary);
   file.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<std::size_t>(file.gcount()));
-  const char separator = DetectSeparator(head, extension == ".tsv" ? '\t' : ',');
+  return DetectSeparator(head, extension == ".tsv" ? '\t' : ',');
+}
+
+office::ImportFilter TextFilter(char separator) {
   // Separator, quote, character set (76: UTF-8), first line; the rest are the office's defaults.
   return {office::kTextFilter, std::to_string(static_cast<int>(separator)) + ",34,76,1"};
+}
+
+// 1048576 -> "1,048,576".
+std::string Grouped(std::int64_t n) {
+  std::string digits = std::to_string(n);
+  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0; at -= 3)
+    digits.insert(static_cast<std::size_t>(at), 1, ',');
+  return digits;
+}
+
+}  // namespace
+
+office::ImportFilter TextImportFilter(const std::string& fileName) {
+  const std::optional<char> separator = TextSeparator(fileName);
+  return separator ? TextFilter(*separator) : office::ImportFilter{};
+}
+
+std::int64_t CountRecords(std::istream& text, char separator) {
+  enum class State { FieldStart, Plain, Quoted, QuoteInQuoted } state = State::FieldStart;
+  std::int64_t records = 0;
+  bool open = false;  // a record begun and not ended by a line break
+  bool afterCR = false;
+  std::vector<char> buffer(1 << 16);
+  while (text.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) ||
+         text.gcount() > 0) {
+    const auto size = static_cast<std::size_t>(text.gcount());
+    for (std::size_t i = 0; i < size; ++i) {
+      const char c = buffer[i];
+      if (std::exchange(afterCR, false) && c == '\n') continue;  // CRLF: one break
+      if (state == State::Quoted) {
+        if (c == '"') state = State::QuoteInQuoted;
+        continue;
+      }
+      if (state == State::QuoteInQuoted) {
+        state = State::Plain;
+        if (c == '"') {  // a doubled quote: still quoted
+          state = State::Quoted;
+          continue;
+        }
+      }
+      if (c == '\n' || c == '\r') {
+        ++records;
+        open = false;
+        afterCR = c == '\r';
+        state = State::FieldStart;
+        continue;
+      }
+      open = true;
+      if (c == separator)
+        state = State::FieldStart;
+      else if (c == '"' && state == State::FieldStart)
+        state = State::Quoted;
+      else
+        state = State::Plain;
+    }
+  }
+  return records + (open ? 1 : 0);
 }
 
 namespace {
@@ -132,6 +199,7 @@ clc::~clc() = default;
 void clc::Reconnect() {
   Books.clear();
   CurrentBook = -1;
+  rowLimit_ = 0;
   Office = std::make_unique<office::TOOCalc>(factory_);
   Office->Connect(true);
   Connected = Office->IsConnected();
@@ -150,14 +218,19 @@ bool clc::SelectBook(std::int32_t book) {
 std::int32_t clc::OpenBook(const std::string& fileName) {
   // The office takes an empty file for an empty workbook: nothing a user meant to merge.
   LastOpenError.clear();
+  LastOpenTooLong = false;
   std::error_code ec;
   if (std::filesystem::is_regular_file(fileName, ec) &&
       std::filesystem::file_size(fileName, ec) == 0) {
     LastOpenError = "the file is empty";
     return -1;
   }
+  const std::optional<char> separator = TextSeparator(fileName);
   try {
-    Office->LoadDocument(fileName, office::loHidden, 0, TextImportFilter(fileName));
+    // The office loads a text file's first rows only, without a word, when it has more.
+    if (separator && !FitsASheet(fileName, *separator)) return -1;
+    Office->LoadDocument(fileName, office::loHidden, 0,
+                         separator ? TextFilter(*separator) : office::ImportFilter{});
   } catch (const automation::ConnectionLost& e) {
     LastOpenError = e.what();
     return -1;
@@ -180,6 +253,25 @@ std::int32_t clc::OpenBook(const std::string& fileName) {
   return index;
 }
 
+std::int32_t clc::SheetRowLimit() {
+  if (rowLimit_ > 0) return rowLimit_;
+  for (const clc_file& book : Books)
+    for (const sheet& s : book.SheetList)
+      if (s.RowLimit > 0) return rowLimit_ = s.RowLimit;
+  return rowLimit_ = Office->BlankSheetRowCount();
+}
+
+bool clc::FitsASheet(const std::string& fileName, char separator) {
+  std::ifstream file(fileName, std::ios::binary);
+  const std::int64_t records = CountRecords(file, separator);
+  const std::int32_t limit = SheetRowLimit();
+  if (records <= limit) return true;
+  LastOpenError = fileName + " has " + Grouped(records) + " rows; a sheet holds at most " +
+                  Grouped(limit) + ": it cannot be opened whole";
+  LastOpenTooLong = true;
+  return false;
+}
+
 sheets clc::ReadSheets(std::int32_t book) {
   sheets list;
   try {
@@ -196,6 +288,7 @@ sheets clc::ReadSheets(std::int32_t book) {
       entry.RowCount = current.LastUsedRow() + 1;
       entry.ColCount = current.LastUsedColumn() + 1;
       entry.ColumnLimit = current.ColumnCount();
+      entry.RowLimit = current.RowCount();
     }
     all.ActivateSheet(active);
   } catch (const automation::Refused&) {
@@ -477,62 +570,123 @@ class ScratchFolder {
 
 }  // namespace
 
-void ReadDelimited(std::string_view text,
-                   const std::function<void(std::int32_t, std::int32_t, std::string&&)>& field) {
-  std::int32_t row = 0, column = 0;
-  std::string value;
+void DelimitedReader::Feed(std::string_view piece) {
+  static constexpr char kMark[] = "\xEF\xBB\xBF";  // UTF-8's byte order mark
   std::size_t i = 0;
-  while (i < text.size()) {
-    if (text[i] == '"') {  // a quoted field: up to the quote that is not doubled
-      for (++i; i < text.size(); ++i) {
-        if (text[i] != '"') {
-          value += text[i];
-        } else if (i + 1 < text.size() && text[i + 1] == '"') {
-          value += '"';
-          ++i;
-        } else {
-          ++i;
-          break;
-        }
-      }
-    }
-    const std::size_t end = text.find_first_of(",\r\n", i);
-    value.append(text.substr(i, (end == std::string_view::npos ? text.size() : end) - i));
-    i = end == std::string_view::npos ? text.size() : end;
-    field(row, column, std::move(value));
-    value.clear();
-    if (i >= text.size()) break;
-    if (text[i] == ',') {
-      ++column;
+  while (!started_ && i < piece.size()) {
+    if (piece[i] == kMark[bomSeen_]) {
       ++i;
-      if (i == text.size()) field(row, column, std::string());  // an empty last field
+      if (++bomSeen_ == 3) started_ = true;
       continue;
     }
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    ++i;
-    ++row;
-    column = 0;
+    started_ = true;
+    // Not the mark after all: what matched of it is text.
+    if (const std::size_t matched = std::exchange(bomSeen_, 0); matched > 0)
+      Feed(std::string_view(kMark, matched));
+  }
+  while (i < piece.size()) {
+    // Runs of ordinary characters in bulk.
+    if (state_ == State::Quoted || state_ == State::Plain) {
+      const std::size_t end =
+          std::min(state_ == State::Quoted ? piece.find('"', i) : piece.find_first_of(",\r\n", i),
+                   piece.size());
+      value_.append(piece.substr(i, end - i));
+      i = end;
+      if (i == piece.size()) break;
+    }
+    Take(piece[i++]);
   }
 }
 
-std::string clc::ExportedContent(std::int32_t book, std::int32_t sheet) {
+void DelimitedReader::Take(char c) {
+  if (state_ == State::AfterCR) {
+    state_ = State::FieldStart;
+    if (c == '\n') return;  // CRLF: one line break
+  }
+  if (state_ == State::Quoted) {
+    if (c == '"')
+      state_ = State::QuoteInQuoted;
+    else
+      value_ += c;
+    return;
+  }
+  if (state_ == State::QuoteInQuoted) {
+    state_ = State::Plain;
+    if (c == '"') {  // a doubled quote
+      value_ += c;
+      state_ = State::Quoted;
+      return;
+    }
+  }
+  if (c == '\n' || c == '\r') {
+    Emit();
+    ++row_;
+    column_ = 0;
+    rowStarted_ = false;
+    state_ = c == '\r' ? State::AfterCR : State::FieldStart;
+    return;
+  }
+  rowStarted_ = true;
+  if (c == ',') {
+    Emit();
+    ++column_;
+    state_ = State::FieldStart;
+  } else if (c == '"' && state_ == State::FieldStart) {
+    state_ = State::Quoted;
+  } else {
+    value_ += c;
+    state_ = State::Plain;
+  }
+}
+
+void DelimitedReader::Finish() {
+  if (rowStarted_) Emit();  // an unterminated quote runs to the end
+  rowStarted_ = false;
+}
+
+void DelimitedReader::Emit() {
+  field_(row_, column_, std::move(value_));
+  value_.clear();
+}
+
+void ReadDelimited(std::string_view text, const DelimitedReader::Field& field) {
+  DelimitedReader reader(field);
+  reader.Feed(text);
+  reader.Finish();
+}
+
+void clc::ReadExport(std::int32_t book, std::int32_t sheet, DelimitedReader& reader) {
   Use(book);
   const ScratchFolder folder;
-  std::ifstream in(Office->ExportShownTexts(sheet, folder.path()), std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  const std::string file = Office->ExportShownTexts(sheet, folder.path());
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec || size == 0)
+    throw automation::Refused("The office's text of the sheet is missing or empty");
+  std::ifstream in(file, std::ios::binary);
+  std::vector<char> buffer(1 << 20);
+  std::uintmax_t read = 0;
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    const auto got = static_cast<std::size_t>(in.gcount());
+    reader.Feed(std::string_view(buffer.data(), got));
+    read += got;
+  }
+  if (in.bad() || read != size)
+    throw automation::Refused("The office's text of the sheet could not be read whole");
+  reader.Finish();
 }
 
 std::vector<std::vector<std::string>> clc::ExportedTexts(std::int32_t book, std::int32_t sheet) {
   std::vector<std::vector<std::string>> rows;
-  ReadDelimited(ExportedContent(book, sheet),
-                [&](std::int32_t row, std::int32_t column, std::string&& text) {
-                  if (static_cast<std::size_t>(row) >= rows.size())
-                    rows.resize(static_cast<std::size_t>(row) + 1);
-                  auto& cells = rows[static_cast<std::size_t>(row)];
-                  if (static_cast<std::size_t>(column) >= cells.size())
-                    cells.resize(static_cast<std::size_t>(column) + 1);
-                  cells[static_cast<std::size_t>(column)] = std::move(text);
-                });
+  DelimitedReader reader([&](std::int32_t row, std::int32_t column, std::string&& text) {
+    if (static_cast<std::size_t>(row) >= rows.size())
+      rows.resize(static_cast<std::size_t>(row) + 1);
+    auto& cells = rows[static_cast<std::size_t>(row)];
+    if (static_cast<std::size_t>(column) >= cells.size())
+      cells.resize(static_cast<std::size_t>(column) + 1);
+    cells[static_cast<std::size_t>(column)] = std::move(text);
+  });
+  ReadExport(book, sheet, reader);
   return rows;
 }
 
@@ -544,17 +698,17 @@ std::vector<std::vector<std::string>> clc::ColumnsTexts(std::int32_t book, std::
   std::vector<std::vector<std::string>> texts(columns.size(), std::vector<std::string>(count));
   if (count == 0 || !InBounds(book, sheet, 1, std::max(firstRow, 1))) return texts;
   try {
-    const std::string content = ExportedContent(book, sheet);
     // Which requested columns each sheet column feeds.
     std::map<std::int32_t, std::vector<std::size_t>> wanted;
     for (std::size_t k = 0; k < columns.size(); ++k) wanted[columns[k] - 1].push_back(k);
-    ReadDelimited(content, [&](std::int32_t row, std::int32_t column, std::string&& text) {
+    DelimitedReader reader([&](std::int32_t row, std::int32_t column, std::string&& text) {
       if (row < firstRow - 1 || row > lastRow - 1) return;
       const auto it = wanted.find(column);
       if (it == wanted.end()) return;
       for (const std::size_t k : it->second)
         texts[k][static_cast<std::size_t>(row - (firstRow - 1))] = text;
     });
+    ReadExport(book, sheet, reader);
     return texts;
   } catch (const automation::Refused&) {
     // Not to be had as one export: column by column.
@@ -678,20 +832,196 @@ bool NamesAnotherFile(const std::string& formula) {
   return NamesElsewhere(formula, {});
 }
 
-// Which cells of `box` lie in any of `parts`, row-major.
-std::vector<bool> Marked(const office::CellRangeAddress& box,
-                         const std::vector<office::CellRangeAddress>& parts) {
-  const Block block{box.StartColumn, box.StartRow, box.EndColumn, box.EndRow};
-  std::vector<bool> marked(block.Size());
-  block.Each(parts, [&](std::size_t i) { marked[i] = true; });
-  return marked;
+using CellKey = std::uint64_t;
+
+CellKey Key(std::int32_t column, std::int32_t row) {
+  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(row)) << 32) |
+         static_cast<std::uint32_t>(column);
 }
 
-std::size_t Offset(const office::CellRangeAddress& box, std::int32_t column, std::int32_t row) {
-  return static_cast<std::size_t>(row - box.StartRow) *
-             static_cast<std::size_t>(box.EndColumn - box.StartColumn + 1) +
-         static_cast<std::size_t>(column - box.StartColumn);
+std::int64_t Area(const office::CellRangeAddress& a) {
+  return std::int64_t{a.EndColumn - a.StartColumn + 1} * (a.EndRow - a.StartRow + 1);
 }
+
+office::CellRangeAddress Union(office::CellRangeAddress a, const office::CellRangeAddress& b) {
+  a.StartColumn = std::min(a.StartColumn, b.StartColumn);
+  a.StartRow = std::min(a.StartRow, b.StartRow);
+  a.EndColumn = std::max(a.EndColumn, b.EndColumn);
+  a.EndRow = std::max(a.EndRow, b.EndRow);
+  return a;
+}
+
+// The cells of some ranges of formula cells (the office lists no more than there are).
+std::unordered_set<CellKey> CellsOf(const std::vector<office::CellRangeAddress>& ranges) {
+  std::unordered_set<CellKey> cells;
+  for (const office::CellRangeAddress& a : ranges)
+    for (std::int32_t row = a.StartRow; row <= a.EndRow; ++row)
+      for (std::int32_t column = a.StartColumn; column <= a.EndColumn; ++column)
+        cells.insert(Key(column, row));
+  return cells;
+}
+
+// A range joins the box before it while that box stays at most twice the size of the cells
+// in it: few calls for ranges close together, no read of the space between far ones.
+std::vector<FormulaSnapshot::Part> Parts(const std::vector<office::CellRangeAddress>& ranges) {
+  std::vector<FormulaSnapshot::Part> parts;
+  std::int64_t cells = 0;
+  for (const office::CellRangeAddress& a : ranges) {
+    if (!parts.empty()) {
+      const office::CellRangeAddress box = Union(parts.back().box, a);
+      if (Area(box) <= 2 * (cells + Area(a))) {
+        parts.back().box = box;
+        parts.back().ranges.push_back(a);
+        cells += Area(a);
+        continue;
+      }
+    }
+    parts.push_back({a, {a}});
+    cells = Area(a);
+  }
+  return parts;
+}
+
+// Calls `each(column, row, r, c)` for the part's cells in the snapshot's order; r and c are
+// the cell's place in the part's box.
+template <typename F>
+void EachCell(const FormulaSnapshot::Part& part, F&& each) {
+  for (const office::CellRangeAddress& a : part.ranges)
+    for (std::int32_t row = a.StartRow; row <= a.EndRow; ++row)
+      for (std::int32_t column = a.StartColumn; column <= a.EndColumn; ++column)
+        each(column, row, static_cast<std::size_t>(row - part.box.StartRow),
+             static_cast<std::size_t>(column - part.box.StartColumn));
+}
+
+// One value per snapshot cell, in its order: each part's box in one call of `read`.
+std::vector<automation::Variant> ReadParts(
+    office::TOOCalcSheet& target, const std::vector<FormulaSnapshot::Part>& parts,
+    automation::VariantArray (office::TOOCalcCellRange::*read)()) {
+  std::vector<automation::Variant> values;
+  for (const FormulaSnapshot::Part& part : parts) {
+    const office::CellRangeAddress& b = part.box;
+    const automation::VariantArray rows =
+        (target.RangeAt(b.StartColumn, b.StartRow, b.EndColumn, b.EndRow).*read)();
+    EachCell(part, [&](std::int32_t, std::int32_t, std::size_t r, std::size_t c) {
+      values.push_back(rows.at(r).AsArray().at(c));
+    });
+  }
+  return values;
+}
+
+// The snapshot's formula cells that show an error now.
+std::unordered_set<CellKey> FailingNow(office::TOOCalcSheet& target,
+                                       const FormulaSnapshot& snapshot) {
+  office::CellRangeAddress all = snapshot.parts.front().box;
+  for (const FormulaSnapshot::Part& part : snapshot.parts) all = Union(all, part.box);
+  return CellsOf(target.RangeAt(all.StartColumn, all.StartRow, all.EndColumn, all.EndRow)
+                     .FormulaCells(office::frError));
+}
+
+// Whether a formula's result now is not what it showed when the snapshot was taken.
+bool ShowsOtherwise(const FormulaSnapshot::Cell& was, const automation::Variant& now,
+                    bool errorNow) {
+  if (was.isError || errorNow) return was.isError != errorNow;
+  if (was.isNumber) return !now.IsNumber() || now.AsDouble() != was.number;
+  return !now.IsString() || now.AsString() != was.text;
+}
+
+// Puts back the results a snapshot's formulas showed, as values in the cells' own formats.
+class Freezer {
+ public:
+  Freezer(office::TOOCalcSheet& target, const FormulaSnapshot& snapshot)
+      : target_(target), snapshot_(snapshot), frozen_(snapshot.cells.size()) {
+    for (std::size_t i = 0; i < snapshot.cells.size(); ++i)
+      at_[Key(snapshot.cells[i].column, snapshot.cells[i].row)] = i;
+  }
+
+  // The given cells (indexes into the snapshot) not frozen yet; an error whose text was not
+  // read stays as it is.
+  void Freeze(std::vector<std::size_t> which) {
+    std::erase_if(which, [&](std::size_t i) {
+      const FormulaSnapshot::Cell& cell = snapshot_.cells[i];
+      return frozen_[i] || (cell.isError && !cell.errorShown);
+    });
+    for (const std::size_t i : which)
+      if (!frozen_[i] && snapshot_.cells[i].formula.rfind("{", 0) == 0) FreezeArray(i);
+    std::erase_if(which, [&](std::size_t i) { return frozen_[i]; });
+    FreezeRuns(std::move(which));
+  }
+
+  bool Frozen(std::size_t i) const { return frozen_[i]; }
+  std::int32_t Count() const { return count_; }
+
+ private:
+  automation::Variant Result(std::size_t i) const {
+    const FormulaSnapshot::Cell& cell = snapshot_.cells[i];
+    return cell.isNumber && !cell.isError ? automation::Variant(cell.number)
+                                          : automation::Variant(cell.text);
+  }
+
+  // An array formula ({=...}) can only be changed as a whole.
+  void FreezeArray(std::size_t i) {
+    const office::CellRangeAddress array =
+        target_.FormulaArrayAt(snapshot_.cells[i].column, snapshot_.cells[i].row);
+    automation::VariantArray rows;
+    for (std::int32_t row = array.StartRow; row <= array.EndRow; ++row) {
+      automation::VariantArray values;
+      for (std::int32_t column = array.StartColumn; column <= array.EndColumn; ++column) {
+        const auto k = at_.find(Key(column, row));
+        values.push_back(k == at_.end() ? automation::Variant(std::string()) : Result(k->second));
+        if (k != at_.end()) frozen_[k->second] = true;
+      }
+      rows.emplace_back(std::move(values));
+    }
+    target_.RangeAt(array.StartColumn, array.StartRow, array.EndColumn, array.EndRow)
+        .SetDataArray(rows);
+    count_ += static_cast<std::int32_t>(Area(array));
+  }
+
+  // A run of rows of one column per block write.
+  void FreezeRuns(std::vector<std::size_t> which) {
+    std::sort(which.begin(), which.end(), [&](std::size_t a, std::size_t b) {
+      const FormulaSnapshot::Cell &x = snapshot_.cells[a], &y = snapshot_.cells[b];
+      return std::tie(x.column, x.row) < std::tie(y.column, y.row);
+    });
+    for (std::size_t first = 0, end = 0; first < which.size(); first = end) {
+      const FormulaSnapshot::Cell& top = snapshot_.cells[which[first]];
+      for (end = first + 1;
+           end < which.size() && snapshot_.cells[which[end]].column == top.column &&
+           snapshot_.cells[which[end]].row == snapshot_.cells[which[end - 1]].row + 1;
+           ++end) {
+      }
+      automation::VariantArray rows;
+      for (std::size_t k = first; k < end; ++k)
+        rows.emplace_back(automation::VariantArray{Result(which[k])});
+      try {
+        target_
+            .RangeAt(top.column, top.row, top.column,
+                     top.row + static_cast<std::int32_t>(end - first) - 1)
+            .SetDataArray(rows);
+      } catch (const automation::Refused&) {
+        // Protected cells take single writes only.
+        for (std::size_t k = first; k < end; ++k) WriteOne(which[k]);
+      }
+      for (std::size_t k = first; k < end; ++k) frozen_[which[k]] = true;
+      count_ += static_cast<std::int32_t>(end - first);
+    }
+  }
+
+  void WriteOne(std::size_t i) {
+    const FormulaSnapshot::Cell& cell = snapshot_.cells[i];
+    office::TOOCalcCell& single = target_.CellAt(cell.column, cell.row);
+    if (cell.isNumber && !cell.isError)
+      single.WriteValue(cell.number);
+    else
+      single.WriteString(cell.text);
+  }
+
+  office::TOOCalcSheet& target_;
+  const FormulaSnapshot& snapshot_;
+  std::unordered_map<CellKey, std::size_t> at_;
+  std::vector<bool> frozen_;
+  std::int32_t count_ = 0;
+};
 
 }  // namespace
 
@@ -704,164 +1034,91 @@ FormulaSnapshot clc::ReadFormulas(std::int32_t book, std::int32_t sheet) {
   office::TOOCalcCellRange& used = target.RangeAt(0, 0, s.ColCount - 1, s.RowCount - 1);
   const std::vector<office::CellRangeAddress> formulas = used.ContentCells(office::cfFormula);
   if (formulas.empty()) return snapshot;
-  const std::vector<office::CellRangeAddress> errors = used.FormulaCells(office::frError);
-
-  office::CellRangeAddress& box = snapshot.box;
-  box = formulas.front();
-  for (const office::CellRangeAddress& a : formulas) {
-    box.StartColumn = std::min(box.StartColumn, a.StartColumn);
-    box.StartRow = std::min(box.StartRow, a.StartRow);
-    box.EndColumn = std::max(box.EndColumn, a.EndColumn);
-    box.EndRow = std::max(box.EndRow, a.EndRow);
-  }
-  office::TOOCalcCellRange& block =
-      target.RangeAt(box.StartColumn, box.StartRow, box.EndColumn, box.EndRow);
-  const automation::VariantArray texts = block.FormulaArray();
-  const automation::VariantArray values = block.DataArray();
-  const std::vector<bool> failing = Marked(box, errors);
+  const std::unordered_set<CellKey> failing = CellsOf(used.FormulaCells(office::frError));
+  snapshot.parts = Parts(formulas);
+  const std::vector<automation::Variant> texts =
+      ReadParts(target, snapshot.parts, &office::TOOCalcCellRange::FormulaArray);
+  const std::vector<automation::Variant> values =
+      ReadParts(target, snapshot.parts, &office::TOOCalcCellRange::DataArray);
   std::vector<std::string> others;
   for (std::size_t i = 0; i < entry.SheetList.size(); ++i)
     if (static_cast<std::int32_t>(i) != sheet) others.push_back(entry.SheetList[i].Name);
 
-  for (const office::CellRangeAddress& a : formulas)
-    for (std::int32_t row = a.StartRow; row <= a.EndRow; ++row)
-      for (std::int32_t column = a.StartColumn; column <= a.EndColumn; ++column) {
-        const auto r = static_cast<std::size_t>(row - box.StartRow);
-        const auto c = static_cast<std::size_t>(column - box.StartColumn);
-        FormulaSnapshot::Cell& cell = snapshot.cells.emplace_back();
-        cell.column = column;
-        cell.row = row;
-        cell.formula = texts.at(r).AsArray().at(c).AsString();
-        const automation::Variant& value = values.at(r).AsArray().at(c);
-        cell.isNumber = value.IsNumber();
-        if (cell.isNumber) cell.number = value.AsDouble();
-        if (value.IsString()) cell.text = value.AsString();
-        cell.isError = failing[Offset(box, column, row)];
-        // The error a formula shows is to be had only one cell at a time: read it where the
-        // formula may lose its meaning.
-        if (cell.isError && NamesElsewhere(cell.formula, others)) {
-          cell.text = target.CellAt(column, row).ReadString();
-          cell.errorShown = true;
-        }
-      }
+  for (const FormulaSnapshot::Part& part : snapshot.parts)
+    EachCell(part, [&](std::int32_t column, std::int32_t row, std::size_t, std::size_t) {
+      const std::size_t i = snapshot.cells.size();
+      FormulaSnapshot::Cell& cell = snapshot.cells.emplace_back();
+      cell.column = column;
+      cell.row = row;
+      cell.formula = texts[i].AsString();
+      cell.isNumber = values[i].IsNumber();
+      if (cell.isNumber) cell.number = values[i].AsDouble();
+      if (values[i].IsString()) cell.text = values[i].AsString();
+      cell.isError = failing.contains(Key(column, row));
+    });
+  // The error a formula shows is to be had only one cell at a time: read it where the formula
+  // may lose its meaning.
+  for (FormulaSnapshot::Cell& cell : snapshot.cells)
+    if (cell.isError && NamesElsewhere(cell.formula, others)) {
+      cell.text = target.CellAt(cell.column, cell.row).ReadString();
+      cell.errorShown = true;
+    }
   return snapshot;
 }
 
 std::int32_t clc::FreezeFormulas(std::int32_t book, std::int32_t sheet,
                                  const FormulaSnapshot& snapshot) {
   if (snapshot.cells.empty()) return 0;
-  const office::CellRangeAddress& box = snapshot.box;
   Use(book);
   office::TOOCalcSheet& target = Office->Sheets().SheetByIndex(sheet);
-  const auto block = [&]() -> office::TOOCalcCellRange& {
-    return target.RangeAt(box.StartColumn, box.StartRow, box.EndColumn, box.EndRow);
-  };
-  std::vector<bool> frozen(snapshot.cells.size());
-  std::int32_t count = 0;
+  Freezer freezer(target, snapshot);
 
-  std::vector<std::int64_t> at(static_cast<std::size_t>(box.EndColumn - box.StartColumn + 1) *
-                                   static_cast<std::size_t>(box.EndRow - box.StartRow + 1),
-                               -1);  // snapshot index by cell
-  for (std::size_t i = 0; i < snapshot.cells.size(); ++i)
-    at[Offset(box, snapshot.cells[i].column, snapshot.cells[i].row)] = static_cast<std::int64_t>(i);
-  const auto result = [&](std::size_t i) {
-    const FormulaSnapshot::Cell& cell = snapshot.cells[i];
-    return cell.isNumber && !cell.isError ? automation::Variant(cell.number)
-                                          : automation::Variant(cell.text);
-  };
-
-  // Puts back the results of the given cells (indexes into the snapshot): an array formula
-  // ({=...}) as a whole, the rest a run of rows of one column per block write.
-  const auto freeze = [&](std::vector<std::size_t> which) {
-    std::erase_if(which, [&](std::size_t i) {
-      const FormulaSnapshot::Cell& cell = snapshot.cells[i];
-      return frozen[i] || (cell.isError && !cell.errorShown);  // an error of unknown text
-    });
-    for (const std::size_t i : which) {
-      if (frozen[i] || snapshot.cells[i].formula.rfind("{", 0) != 0) continue;
-      // Only the whole array can be changed; its cells all referred to the same sheets.
-      const office::CellRangeAddress array =
-          target.FormulaArrayAt(snapshot.cells[i].column, snapshot.cells[i].row);
-      automation::VariantArray rows;
-      for (std::int32_t row = array.StartRow; row <= array.EndRow; ++row) {
-        automation::VariantArray values;
-        for (std::int32_t column = array.StartColumn; column <= array.EndColumn; ++column) {
-          const std::int64_t k = at.at(Offset(box, column, row));
-          values.push_back(k < 0 ? automation::Variant(std::string())
-                                 : result(static_cast<std::size_t>(k)));
-          if (k >= 0) frozen[static_cast<std::size_t>(k)] = true;
-        }
-        rows.emplace_back(std::move(values));
-      }
-      target.RangeAt(array.StartColumn, array.StartRow, array.EndColumn, array.EndRow)
-          .SetDataArray(rows);
-      count += static_cast<std::int32_t>((array.EndColumn - array.StartColumn + 1) *
-                                         (array.EndRow - array.StartRow + 1));
-    }
-    std::erase_if(which, [&](std::size_t i) { return frozen[i]; });
-    std::sort(which.begin(), which.end(), [&](std::size_t a, std::size_t b) {
-      const FormulaSnapshot::Cell &x = snapshot.cells[a], &y = snapshot.cells[b];
-      return std::tie(x.column, x.row) < std::tie(y.column, y.row);
-    });
-    std::size_t first = 0;
-    while (first < which.size()) {
-      const FormulaSnapshot::Cell& top = snapshot.cells[which[first]];
-      std::size_t end = first + 1;
-      while (end < which.size() && snapshot.cells[which[end]].column == top.column &&
-             snapshot.cells[which[end]].row == snapshot.cells[which[end - 1]].row + 1)
-        ++end;
-      automation::VariantArray rows;
-      for (std::size_t k = first; k < end; ++k)
-        rows.emplace_back(automation::VariantArray{result(which[k])});
-      try {
-        target
-            .RangeAt(top.column, top.row, top.column,
-                     top.row + static_cast<std::int32_t>(end - first) - 1)
-            .SetDataArray(rows);
-      } catch (const automation::Refused&) {
-        // Protected cells take single writes only.
-        for (std::size_t k = first; k < end; ++k) {
-          const FormulaSnapshot::Cell& cell = snapshot.cells[which[k]];
-          office::TOOCalcCell& single = target.CellAt(cell.column, cell.row);
-          if (cell.isNumber && !cell.isError)
-            single.WriteValue(cell.number);
-          else
-            single.WriteString(cell.text);
-        }
-      }
-      for (std::size_t k = first; k < end; ++k) frozen[which[k]] = true;
-      count += static_cast<std::int32_t>(end - first);
-      first = end;
-    }
-  };
-
-  // References to removed sheets changed the formula's text; references to files did not.
-  const automation::VariantArray now = block().FormulaArray();
+  // References to removed sheets changed the formula's text; references to files did not,
+  // and would look elsewhere once the result is moved.
+  const std::vector<automation::Variant> texts =
+      ReadParts(target, snapshot.parts, &office::TOOCalcCellRange::FormulaArray);
   std::vector<std::size_t> changed;
-  for (std::size_t i = 0; i < snapshot.cells.size(); ++i) {
-    const FormulaSnapshot::Cell& cell = snapshot.cells[i];
-    const std::string& text = now.at(static_cast<std::size_t>(cell.row - box.StartRow))
-                                  .AsArray()
-                                  .at(static_cast<std::size_t>(cell.column - box.StartColumn))
-                                  .AsString();
-    if (text != cell.formula || NamesAnotherFile(cell.formula)) changed.push_back(i);
-  }
-  freeze(changed);
+  for (std::size_t i = 0; i < snapshot.cells.size(); ++i)
+    if (texts[i].AsString() != snapshot.cells[i].formula ||
+        NamesAnotherFile(snapshot.cells[i].formula))
+      changed.push_back(i);
+  freezer.Freeze(changed);
 
-  // References the text does not show (a named range, INDIRECT) turn into errors instead;
-  // a formula of the sheet itself that depended on a frozen cell recovers once that is done.
-  for (int pass = 0; pass < 4; ++pass) {
-    const std::vector<bool> failing = Marked(box, block().FormulaCells(office::frError));
-    std::vector<std::size_t> broken;
+  // Whatever shows another result now: references the text does not show (a named range,
+  // INDIRECT) that turned into errors, and results the office computes otherwise than the
+  // program that wrote the file did (the removals made it calculate them again). A formula
+  // of the sheet itself that depended on a frozen cell shows its old result again.
+  for (int pass = 0; pass < 3; ++pass) {
+    const std::vector<automation::Variant> now =
+        ReadParts(target, snapshot.parts, &office::TOOCalcCellRange::DataArray);
+    const std::unordered_set<CellKey> failing = FailingNow(target, snapshot);
+    std::vector<std::size_t> differing;
     for (std::size_t i = 0; i < snapshot.cells.size(); ++i) {
       const FormulaSnapshot::Cell& cell = snapshot.cells[i];
-      if (!frozen[i] && !cell.isError && failing[Offset(box, cell.column, cell.row)])
-        broken.push_back(i);
+      if (!freezer.Frozen(i) &&
+          ShowsOtherwise(cell, now[i], failing.contains(Key(cell.column, cell.row))))
+        differing.push_back(i);
     }
-    if (broken.empty()) break;
-    freeze(broken);
+    const std::int32_t before = freezer.Count();
+    freezer.Freeze(differing);
+    if (freezer.Count() == before) break;  // nothing left, or only errors of unknown text
   }
-  return count;
+  return freezer.Count();
+}
+
+std::vector<std::pair<std::string, std::string>> clc::PivotsFromElsewhere(std::int32_t book,
+                                                                          std::int32_t sheet) {
+  Use(book);
+  const sheets& list = Books.at(static_cast<std::size_t>(book)).SheetList;
+  std::vector<std::pair<std::string, std::string>> found;
+  for (const office::PivotTable& pivot : Office->Sheets().SheetByIndex(sheet).PivotTables())
+    if (pivot.sourceSheet != sheet)
+      found.emplace_back(
+          pivot.name,
+          pivot.sourceSheet >= 0 && pivot.sourceSheet < static_cast<std::int32_t>(list.size())
+              ? list[static_cast<std::size_t>(pivot.sourceSheet)].Name
+              : std::string());
+  return found;
 }
 
 }  // namespace store

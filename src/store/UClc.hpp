@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "automation/Backend.hpp"
@@ -17,7 +19,7 @@
 namespace store {
 
 // A sheet's formula cells as they were before other sheets were removed: what FreezeFormulas
-// needs to put back the results that formulas referring to those sheets showed.
+// needs to put back the results they showed.
 struct FormulaSnapshot {
   struct Cell {
     std::int32_t column = 0, row = 0;  // zero-based
@@ -28,8 +30,15 @@ struct FormulaSnapshot {
     bool isError = false;
     bool errorShown = false;  // `text` holds the error as shown ("#N/A")
   };
-  office::CellRangeAddress box;  // the block that holds them all
-  std::vector<Cell> cells;
+  // The formula cells as the office lists them, gathered into boxes that are each read in one
+  // call; a box is at most twice the size of the formula cells in it, so the cost follows the
+  // formula cells, not the rectangle around them all.
+  struct Part {
+    office::CellRangeAddress box;
+    std::vector<office::CellRangeAddress> ranges;
+  };
+  std::vector<Part> parts;
+  std::vector<Cell> cells;  // part by part, range by range, row by row
 };
 
 // How a text file (.csv, .tsv, .txt, any letter case) is to be read: UTF-8 (a byte order mark
@@ -41,11 +50,37 @@ office::ImportFilter TextImportFilter(const std::string& fileName);
 // The separator TextImportFilter finds in the head of a file; `fallback` when none.
 char DetectSeparator(const std::string& head, char fallback);
 
-// Splits comma-separated text as the office writes it: a field holding a comma, a quote or a
-// line break is quoted with `"` (a quote inside doubled); rows end with LF or CRLF outside
-// quotes. Calls `field(row, column, text)` for every field, zero-based.
-void ReadDelimited(std::string_view text,
-                   const std::function<void(std::int32_t, std::int32_t, std::string&&)>& field);
+// The records of delimited text as the office's import makes rows of them: a line break
+// (LF, CRLF or CR) ends one unless it is inside a quoted field; a last line without a break
+// is one too.
+std::int64_t CountRecords(std::istream& text, char separator);
+
+// Splits comma-separated text as the office writes it, fed in pieces of any size: a field
+// holding a comma, a quote or a line break is quoted with `"` (a quote inside doubled); rows
+// end with LF, CRLF or CR outside quotes; a UTF-8 byte order mark at the start is skipped.
+// Calls `field(row, column, text)` for every field, zero-based.
+class DelimitedReader {
+ public:
+  using Field = std::function<void(std::int32_t, std::int32_t, std::string&&)>;
+  explicit DelimitedReader(Field field) : field_(std::move(field)) {}
+  void Feed(std::string_view piece);
+  void Finish();  // the end of the text: a last field without a line break
+
+ private:
+  void Take(char c);
+  void Emit();
+  enum class State { FieldStart, Plain, Quoted, QuoteInQuoted, AfterCR };
+  Field field_;
+  State state_ = State::FieldStart;
+  std::string value_;
+  std::int32_t row_ = 0, column_ = 0;
+  bool rowStarted_ = false;  // something of the current row was read
+  std::size_t bomSeen_ = 0;  // bytes of a byte order mark matched at the start
+  bool started_ = false;
+};
+
+// All of `text` through a DelimitedReader.
+void ReadDelimited(std::string_view text, const DelimitedReader::Field& field);
 
 class clc {
  public:
@@ -60,11 +95,17 @@ class clc {
   clc& operator=(const clc&) = delete;
 
   // The book's index (never reused), or -1 when the file cannot be loaded (an empty file
-  // cannot); then nothing changes. Text files are read as TextImportFilter says.
+  // cannot, nor a text file with more records than a sheet has rows); then nothing changes.
+  // Text files are read as TextImportFilter says.
   std::int32_t OpenBook(const std::string& fileName);
   // Why the last OpenBook gave -1, where more can be said than that: an empty file, a lost
   // office. Empty otherwise.
   std::string LastOpenError;
+  // The last OpenBook refused a text file longer than a sheet: LastOpenError is then a whole
+  // sentence that names the file ("F has N rows; a sheet holds at most ...").
+  bool LastOpenTooLong = false;
+  // How many rows a sheet of the office has; asked once per connection.
+  std::int32_t SheetRowLimit();
   // A fresh sheet list of the book, or an empty one when any step fails.
   sheets ReadSheets(std::int32_t book);
   bool SelectBook(std::int32_t book);
@@ -127,6 +168,10 @@ class clc {
   std::int32_t FreezeFormulas(std::int32_t book, std::int32_t sheet,
                               const FormulaSnapshot& snapshot);
 
+  // The sheet's pivot tables whose data come from another sheet: (name, that sheet's name).
+  std::vector<std::pair<std::string, std::string>> PivotsFromElsewhere(std::int32_t book,
+                                                                       std::int32_t sheet);
+
   // Removes the sheet, re-reads the sheet list and stores the book (unless `save` is false,
   // for a caller that stores it later anyway); false on any failure but a lost office,
   // which passes.
@@ -144,6 +189,7 @@ class clc {
 
  private:
   automation::ObjectFactory& factory_;
+  std::int32_t rowLimit_ = 0;  // 0: not asked yet
   // ColumnTexts without the export: a block read, the document's formatter, single reads.
   std::vector<std::string> ColumnTextsInBlocks(std::int32_t book, std::int32_t sheet,
                                                std::int32_t column, std::int32_t firstRow,
@@ -156,8 +202,11 @@ class clc {
                                      std::int32_t top, std::int32_t right, std::int32_t bottom,
                                      bool backgrounds,
                                      const std::vector<std::string>* shown = nullptr);
-  // The text of one export of the sheet as shown, its scratch folder gone.
-  std::string ExportedContent(std::int32_t book, std::int32_t sheet);
+  // One export of the sheet as shown, fed to `reader` as it is read, whole or not at all: a
+  // file that is missing, empty or not read to its end is a refusal. Its scratch folder goes.
+  void ReadExport(std::int32_t book, std::int32_t sheet, DelimitedReader& reader);
+  // Refuses a text file with more records than a sheet has rows, saying so in LastOpenError.
+  bool FitsASheet(const std::string& fileName, char separator);
   // The whole sheet's shown texts from one export; rows past the used area absent.
   std::vector<std::vector<std::string>> ExportedTexts(std::int32_t book, std::int32_t sheet);
   void Use(std::int32_t book);  // select the book unless it is current

@@ -50,6 +50,7 @@ struct sheet {
   std::int32_t RowCount = 0;     // rows of the used area, counted from row 1
   std::int32_t ColCount = 0;     // columns of the used area, counted from column A
   std::int32_t ColumnLimit = 0;  // columns the sheet can hold, as the office says
+  std::int32_t RowLimit = 0;     // rows the sheet can hold, as the office says
   sb_sheet Window;
   // Every cell's shown text, row by row, from one export of a sheet small enough to hold;
   // made on the first window read, null when too large or refused.

@@ -3,24 +3,20 @@
 // with its error or its signal's status, no new file beside the target, an existing target
 // byte for byte as it was, the sources untouched, no office left and nothing in $TMPDIR.
 // Each fault is injected at a chosen point, never by a timer racing the run.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <sstream>
 
 #include "cli/MergeCommand.hpp"
 #include "support/FaultFactory.hpp"
 #include "support/OfficeTesting.hpp"
-
-extern char** environ;
 
 namespace {
 
@@ -128,144 +124,92 @@ TEST(MergeFault, AFaultInAnyPhaseLeavesNoFileAndKeepsTheOldTarget) {
   }
 }
 
-// The tabloom binary, started with its own $TMPDIR, stderr read line by line.
-class Command {
+// $TMPDIR for the life of the object: the office's profile and the scratch folders go there.
+class TmpdirAs {
  public:
-  Command(std::vector<std::string> args, const std::string& tmpdir) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = {"TMPDIR=" + tmpdir};
-    for (char** e = environ; *e; ++e)
-      if (std::strncmp(*e, "TMPDIR=", 7) != 0) env.emplace_back(*e);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&files, pipe[1], 2);
-    // A test runner may have started us with SIGINT ignored: the command gets the defaults.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, s);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    if (posix_spawn(&pid_, argv[0], &files, &attributes, argv.data(), envp.data()) != 0)
-      throw std::runtime_error("spawn");
-    posix_spawn_file_actions_destroy(&files);
-    posix_spawnattr_destroy(&attributes);
-    ::close(pipe[1]);
-    stderr_ = pipe[0];
+  explicit TmpdirAs(const fs::path& folder) {
+    if (const char* was = std::getenv("TMPDIR")) was_ = was;
+    ::setenv("TMPDIR", folder.c_str(), 1);
   }
-  ~Command() {
-    if (!exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    ::close(stderr_);
+  ~TmpdirAs() {
+    if (was_)
+      ::setenv("TMPDIR", was_->c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
   }
-
-  pid_t pid() const { return pid_; }
-  const std::string& stderrText() const { return text_; }
-
-  // Reads stderr until a line starts with `prefix`; false at its end or after `bound`.
-  bool WaitForLine(const std::string& prefix, std::chrono::milliseconds bound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    for (;;) {
-      for (std::size_t start = 0, end; (end = text_.find('\n', start)) != std::string::npos;
-           start = end + 1)
-        if (text_.compare(start, prefix.size(), prefix) == 0) return true;
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || !ReadSome(left)) return false;
-    }
-  }
-
-  // The exit status after the command ended (bounded), -1 when it did not.
-  int Wait(std::chrono::milliseconds bound) {
-    int status = 0;
-    if (!WaitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, bound)) return -1;
-    exited_ = true;
-    while (ReadSome(std::chrono::milliseconds(0))) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
+  TmpdirAs(const TmpdirAs&) = delete;
+  TmpdirAs& operator=(const TmpdirAs&) = delete;
 
  private:
-  bool ReadSome(std::chrono::milliseconds bound) {
-    pollfd p{stderr_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(bound.count())) <= 0) return false;
-    char buffer[4096];
-    const ssize_t got = ::read(stderr_, buffer, sizeof buffer);
-    if (got <= 0) return false;
-    text_.append(buffer, static_cast<std::size_t>(got));
-    return true;
-  }
-
-  pid_t pid_ = -1;
-  int stderr_ = -1;
-  bool exited_ = false;
-  std::string text_;
+  std::optional<std::string> was_;
 };
 
-// Once the command names `phase`, its office is stopped: from then on every office call hangs,
-// so the run is certain to be in the middle of its work when `then` acts.
+// The command run in this process on an office of its own that stops answering at a chosen
+// office call: the n-th of `phase` (of `member`, when given). `then` acts right after.
 struct Frozen {
-  int status;
-  std::string stderrText;
+  int status = -1;
+  std::string out, err;
+  bool fired = false;
+  pid_t office = 0;
 };
-Frozen FreezeOfficeAt(Command& command, const std::string& phase,
-                      const std::function<void()>& then = {}) {
-  EXPECT_TRUE(command.WaitForLine("Step: " + phase, std::chrono::seconds(120)))
-      << command.stderrText();
-  const std::vector<pid_t> office = ChildOfficePids(command.pid());
-  EXPECT_EQ(office.size(), 1u);
-  for (pid_t pid : office) ::kill(pid, SIGSTOP);
-  if (then) then();
-  const int status = command.Wait(std::chrono::seconds(60));
-  for (pid_t pid : office)
-    EXPECT_TRUE(WaitFor([&] { return ProcessEnded(pid); }, std::chrono::seconds(10)));
-  return {status, command.stderrText()};
+Frozen RunFrozen(std::vector<std::string> args, const std::string& phase, int n,
+                 const std::string& member, const std::function<void()>& then = {}) {
+  FaultFactory fault(automation::SystemFactory());
+  fault.At(phase, n, Fault::Freeze, member);
+  fault.OnFired(then);
+  cli::RunHooks hooks;
+  hooks.onPhase = [&](merge::Phase p) { fault.EnterPhase(merge::PhaseText(p)); };
+  std::ostringstream out, err;
+  Frozen run;
+  run.status = cli::RunMerge(cli::ParseMergeArguments(args), fault, out, err, false, hooks);
+  run.out = out.str();
+  run.err = err.str();
+  run.fired = fault.Fired();
+  run.office = fault.OfficePid();
+  return run;
 }
 
 TEST(MergeSignals, ASignalMidRunStopsTheCommandWithNothingWritten) {
   struct Case {
     int signal;
+    const char* name;
     const char* phase;
+    int n;
+    const char* member;
   };
-  for (const Case& c :
-       {Case{SIGINT, "copying the matched rows"}, Case{SIGTERM, "reading the add table's keys"},
-        Case{SIGHUP, "storing the result"}}) {
-    SCOPED_TRACE(c.signal);
+  for (const Case& c : {Case{SIGINT, "SIGINT", "copying the matched rows", 2, ""},
+                        Case{SIGTERM, "SIGTERM", "reading the add table's keys", 2, ""},
+                        Case{SIGHUP, "SIGHUP", "storing the result", 1, "storeAsURL"}}) {
+    SCOPED_TRACE(c.name);
     TempDir dir, tmp;
     const Tables tables(dir, 300);
     const std::string target = dir / "result.ods";
     std::ofstream(target) << kEarlier;
     const std::set<std::string> before = Listing(dir.path());
 
-    Command command({TABLOOM_BINARY, "merge", tables.main, tables.add, "-o", target, "--link",
-                     "A=A", "--main-sheet", "Main", "--verbose"},
-                    tmp.path());
-    const auto sent = std::make_shared<std::chrono::steady_clock::time_point>();
-    const Frozen run = FreezeOfficeAt(command, c.phase, [&] {
-      *sent = std::chrono::steady_clock::now();
-      ::kill(command.pid(), c.signal);
-    });
+    std::chrono::steady_clock::time_point sent;
+    Frozen run;
+    {
+      const TmpdirAs scratch(tmp.path());
+      run = RunFrozen(
+          {tables.main, tables.add, "-o", target, "--link", "A=A", "--main-sheet", "Main"}, c.phase,
+          c.n, c.member, [&] {
+            sent = std::chrono::steady_clock::now();
+            ::kill(::getpid(), c.signal);
+          });
+    }
+    ASSERT_TRUE(run.fired);
     // The office does not answer: it is ended after a second's grace, not after the office
     // time limit of ten minutes.
-    EXPECT_LT(std::chrono::steady_clock::now() - *sent, std::chrono::seconds(30));
-    EXPECT_EQ(run.status, 128 + c.signal) << run.stderrText;
-    const std::string last = run.stderrText.substr(run.stderrText.rfind("Step: "));
-    EXPECT_NE(last.find("\nInterrupted by SIG"), std::string::npos) << last;
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(30));
+    EXPECT_EQ(run.status, 128 + c.signal) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, std::string("Interrupted by ") + c.name +
+                           ": the merge was stopped and nothing was written.\n");
     EXPECT_EQ(Bytes(target), kEarlier);
     EXPECT_EQ(Listing(dir.path()), before);
     EXPECT_TRUE(fs::is_empty(tmp.path())) << testing::PrintToString(Listing(tmp.path()));
+    EXPECT_TRUE(WaitFor([&] { return ProcessEnded(run.office); }, std::chrono::seconds(10)));
     tables.ExpectUntouched();
   }
 }
@@ -274,18 +218,22 @@ TEST(MergeTimeout, AnOfficeThatStopsAnsweringFailsTheRunAfterTheLimit) {
   TempDir dir, tmp;
   const Tables tables(dir, 300);
   const std::string target = dir / "result.ods";
-  Command command({TABLOOM_BINARY, "merge", tables.main, tables.add, "-o", target, "--link", "A=A",
-                   "--main-sheet", "Main", "--verbose", "--office-timeout", "10"},
-                  tmp.path());
-  const Frozen run = FreezeOfficeAt(command, "reading the main table's keys");
-  EXPECT_EQ(run.status, cli::kMergeFailed) << run.stderrText;
-  EXPECT_NE(
-      run.stderrText.find("The merge failed: The office stopped answering: no answer within 10 "
-                          "seconds, so it was ended\n"),
-      std::string::npos)
-      << run.stderrText;
+  Frozen run;
+  {
+    const TmpdirAs scratch(tmp.path());
+    run = RunFrozen({tables.main, tables.add, "-o", target, "--link", "A=A", "--main-sheet", "Main",
+                     "--office-timeout", "10"},
+                    "reading the main table's keys", 1, "");
+  }
+  automation::SystemFactory().SetCallTimeout(std::chrono::minutes(10));  // as for every test
+  ASSERT_TRUE(run.fired);
+  EXPECT_EQ(run.status, cli::kMergeFailed) << run.err;
+  EXPECT_EQ(run.err,
+            "The merge failed: The office stopped answering: no answer within 10 seconds, so it "
+            "was ended\n");
   EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"main.fods", "add.fods"}));  // no result
-  EXPECT_TRUE(fs::is_empty(tmp.path()));
+  EXPECT_TRUE(fs::is_empty(tmp.path())) << testing::PrintToString(Listing(tmp.path()));
+  EXPECT_TRUE(WaitFor([&] { return ProcessEnded(run.office); }, std::chrono::seconds(10)));
   tables.ExpectUntouched();
 }
 

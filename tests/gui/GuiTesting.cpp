@@ -4,7 +4,11 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
+
+#include "gui/UMain.hpp"
 
 namespace gui_testing {
 
@@ -25,6 +29,11 @@ void WhenModal(std::function<void(QWidget*)> act) {
       ADD_FAILURE() << "no modal window appeared";
   });
   poll->start();
+}
+
+bool StartAndWait(gui::TFMain& window) {
+  QTest::mouseClick(window.StartButton, Qt::LeftButton);
+  return QTest::qWaitFor([&] { return !window.Running(); }, 60000);
 }
 
 }  // namespace gui_testing

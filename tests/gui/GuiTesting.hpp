@@ -6,9 +6,19 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 #include "gui/Dialogs.hpp"
+
+// Failures show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
+namespace gui {
+class TFMain;
+}
 
 namespace gui_testing {
 
@@ -64,5 +74,9 @@ class FakeDialogs : public gui::Dialogs {
 
 // Runs `act` once a modal window is up (polled, bounded), then returns; use before exec().
 void WhenModal(std::function<void(QWidget*)> act);
+
+// Clicks Start and waits (bounded) until the run it began, if any, has shown its outcome.
+// False when it had not within a minute.
+bool StartAndWait(gui::TFMain& window);
 
 }  // namespace gui_testing

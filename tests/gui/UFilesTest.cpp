@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QHelpEvent>
@@ -12,6 +13,8 @@
 #include <QTabBar>
 #include <QTest>
 #include <QToolTip>
+#include <filesystem>
+#include <fstream>
 
 #include "gui/GuiTesting.hpp"
 #include "gui/PreviewGrid.hpp"
@@ -163,6 +166,34 @@ TEST_F(SetupWindow, AFileThatCannotBeOpenedLeavesTheTableEmpty) {
   Click(files->FileChoiseButton1);  // cancelled: nothing happens
   EXPECT_EQ(P().MainFile, "");
   EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
+// A text file with more rows than a sheet holds would load cut: it is refused, as either
+// table, with the reason; nothing of it is loaded.
+TEST_F(SetupWindow, ATextFileLongerThanASheetIsRefusedWithTheReason) {
+  namespace fs = std::filesystem;
+  const fs::path csv =
+      fs::temp_directory_path() / ("tabloom-long-" + std::to_string(::getpid()) + ".csv");
+  {
+    std::ofstream out(csv, std::ios::binary);
+    out << "id\n";
+    for (int r = 0; r < 1100000; ++r) out << "k\n";
+  }
+  const QString note = QString(
+                           "The office cannot open\n%1\n%1 has 1,100,001 rows; a sheet holds at "
+                           "most 1,048,576: it cannot be opened whole.")
+                           .arg(QString::fromStdString(csv.string()));
+  for (QPushButton* table : {files->FileChoiseButton1, files->FileChoiseButton2}) {
+    dialogs.messages.clear();
+    dialogs.openAnswers.push_back(QString::fromStdString(csv.string()));
+    Click(table);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, note);
+  }
+  EXPECT_EQ(P().MainFile, "");
+  EXPECT_EQ(P().AddFile, "");
+  EXPECT_EQ(office.Count("loadComponentFromURL"), 1u);  // an empty document asked its rows
+  fs::remove(csv);
 }
 
 TEST_F(SetupWindow, SheetsAreConfirmedByTabOrByClickAndThenHeld) {

@@ -14,7 +14,9 @@
 #include <QToolButton>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <new>
 
 #include "gui/GuiTesting.hpp"
 #include "office/uOpenOffice.hpp"
@@ -28,6 +30,11 @@ using gui_testing::FakeDialogs;
 
 std::string Url(const std::string& name) {
   return office::FileNameToUrl("/data/" + name);
+}
+
+bool Named(std::string_view member, const char* name) {
+  return QString::fromUtf8(member.data(), static_cast<int>(member.size()))
+             .compare(QString(name), Qt::CaseInsensitive) == 0;
 }
 
 class MainWindow : public testing::Test {
@@ -133,7 +140,7 @@ TEST_F(MainWindow, StartMergesIntoTheChosenFile) {
   add.At(1, 2).text = "Chloé";
   SetUpMerge();
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
-  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
   ASSERT_EQ(dialogs.saves.size(), 1u);
   EXPECT_EQ(dialogs.saves[0].title, "Save Result As");
   EXPECT_EQ(dialogs.saves[0].filter, "ods|*.ods");
@@ -177,33 +184,84 @@ TEST_F(MainWindow, ASourceAsTargetIsRefused) {
   EXPECT_TRUE(window->StartButton->isEnabled());
 }
 
-TEST_F(MainWindow, AFailedRunSaysSoAndCanRunAgain) {
+// The fixed text first, then the run's own cause, as the batch command says it.
+TEST_F(MainWindow, AFailedRunSaysWhyAndCanRunAgain) {
   SetUpMerge();
   office.FailOn("StoreAsURL");
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
-  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_EQ(dialogs.messages[0].text, "File is locked\r\nby another application");
+  EXPECT_EQ(dialogs.messages[0].text,
+            "File is locked\r\nby another application\r\n\r\nThe merge failed: Injected failure "
+            "of StoreAsURL");
   EXPECT_EQ(dialogs.messages[0].caption, "Error");
   EXPECT_EQ(window->OKLabel->text(), "");
   EXPECT_TRUE(window->StartButton->isEnabled());
   EXPECT_EQ(window->pb->value(), 0);
 }
 
-// The office gone in the middle of a run: the run's error, no result, and a window that
-// still answers; the main table went with the office, so the setup must be done again.
-TEST_F(MainWindow, AnOfficeLostMidRunIsTheRunsError) {
+// The office gone in the middle of a run: the run's error and no result; a new office opens
+// both tables again, off the window's thread, and the same merge can run again.
+TEST_F(MainWindow, AnOfficeLostMidRunIsTheRunsErrorAndANewOneTakesOver) {
   SetUpMerge();
   office.LoseConnectionOn("getDataArray");  // while the add table's keys are read
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
-  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].caption, "Error");
+  EXPECT_TRUE(dialogs.messages[0].text.endsWith("The office ended unexpectedly"));
   EXPECT_EQ(office.files.count(office::FileNameToUrl("/out/result.ods")), 0u);
   EXPECT_TRUE(window->FilesButton->isEnabled());
-  EXPECT_FALSE(window->StartButton->isEnabled());
-  EXPECT_TRUE(window->OKLabel->text().startsWith("The main table could not be loaded again"));
+  EXPECT_TRUE(window->StartButton->isEnabled());
+  EXPECT_FALSE(window->Merge->MainBookLost());
+  dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
+  EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
   EXPECT_TRUE(window->close());
+}
+
+// Whatever the worker meets, of any kind, is the run's and never the program's end.
+TEST_F(MainWindow, AnUnexpectedErrorOnTheWorkerIsTheRunsError) {
+  struct Case {
+    const char* what;
+    std::function<void(std::string_view)> fault;
+    QString message;  // the cause after the fixed text; empty: the run succeeded
+    QString label;
+  };
+  int loads = 0;
+  const std::vector<Case> cases = {
+      {"an unknown member while copying",
+       [&](std::string_view m) {
+         if (Named(m, "setDataArray")) throw automation::UnknownMemberError("setDataArray unknown");
+       },
+       "The merge failed: setDataArray unknown", ""},
+      {"memory running out while the main table is loaded again",
+       [&](std::string_view m) {
+         if (Named(m, "loadComponentFromURL") && ++loads == 1) throw std::bad_alloc();
+       },
+       "",
+       "The result was written to /out/result.ods.\nThe main table could not be loaded again: "
+       "please open it again."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUpMerge();
+    dialogs.messages.clear();
+    loads = 0;
+    office.beforeCall = c.fault;
+    dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+    ASSERT_TRUE(gui_testing::StartAndWait(*window));
+    office.beforeCall = nullptr;
+    if (c.message.isEmpty()) {
+      EXPECT_TRUE(dialogs.messages.empty());
+    } else {
+      ASSERT_EQ(dialogs.messages.size(), 1u);
+      EXPECT_TRUE(dialogs.messages[0].text.endsWith(c.message))
+          << dialogs.messages[0].text.toStdString();
+    }
+    EXPECT_EQ(window->OKLabel->text(), c.label);
+    EXPECT_TRUE(window->FilesButton->isEnabled());
+  }
 }
 
 // The result is written, but the main table is gone: the label says both, and nothing of
@@ -212,7 +270,7 @@ TEST_F(MainWindow, AMainTableThatCannotBeReloadedAsksForANewSetup) {
   SetUpMerge();
   office.files.erase(Url("main.ods"));
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
-  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
   EXPECT_FALSE(window->StartButton->isEnabled());
   EXPECT_EQ(window->OKLabel->text(),
             "The result was written to /out/result.ods.\nThe main table could not be loaded "
@@ -230,9 +288,7 @@ class HeldRun {
  public:
   HeldRun(fake::FakeOffice& office, std::string member) {
     office.beforeCall = [this, member](std::string_view name) {
-      if (QString::fromUtf8(name.data(), static_cast<int>(name.size()))
-              .compare(QString::fromStdString(member), Qt::CaseInsensitive) != 0)
-        return;
+      if (!Named(name, member.c_str())) return;
       std::unique_lock lock(mutex_);
       if (held_) return;
       held_ = true;
@@ -265,13 +321,15 @@ class HeldRun {
   bool held_ = false, free_ = false;
 };
 
-// During a run the window answers, "Start" reads "Stop", About and ? are off, and closing
-// asks first; an update offer that arrives waits until the run has ended.
+// During a run the window answers, "Start" reads "Stop", About and ? are off, and closing or
+// quitting asks first; an update offer that arrives waits until the run has ended.
 TEST_F(MainWindow, ARunKeepsTheWindowAnsweringWithoutSurprises) {
+  window->show();  // quitting closes the windows that are shown
   SetUpMerge();
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
   HeldRun held(office, "setDataArray");
   bool filesEnabled = true, aboutEnabled = true, helpEnabled = true, closed = true;
+  bool quitTaken = true;
   QString start, label;
   bool offered = false;
   held.Then([&] {
@@ -280,8 +338,11 @@ TEST_F(MainWindow, ARunKeepsTheWindowAnsweringWithoutSurprises) {
     helpEnabled = window->HelpButton->isEnabled();
     start = window->StartButton->text();
     label = window->OKLabel->text();
-    dialogs.confirmAnswers = {false};  // "Stop the merge?" No
+    dialogs.confirmAnswers = {false, false};  // "Stop the merge?" No, twice
     closed = window->close();
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(qApp, &quit);
+    quitTaken = quit.isAccepted();
     window->UpdateAnswer = "<?xml version=\"1.0\"?><check><version val=\"9.0\"/></check>";
     window->UpdateAnswerReceived();
     offered = QApplication::activeModalWidget() != nullptr;
@@ -292,14 +353,15 @@ TEST_F(MainWindow, ARunKeepsTheWindowAnsweringWithoutSurprises) {
     offeredAfter = true;
     static_cast<QDialog*>(modal)->reject();
   });
-  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
   EXPECT_FALSE(filesEnabled);
   EXPECT_FALSE(aboutEnabled);
   EXPECT_FALSE(helpEnabled);
   EXPECT_EQ(start, "Stop");
   EXPECT_EQ(label, "Copying the matched rows...");
   EXPECT_FALSE(closed);
-  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_FALSE(quitTaken);
+  ASSERT_EQ(dialogs.questions.size(), 2u);
   EXPECT_FALSE(offered);
   EXPECT_TRUE(offeredAfter);
   EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
@@ -323,7 +385,7 @@ TEST_F(MainWindow, StopLeavesNoFileAndTheWindowAsBeforeStart) {
       QTest::mouseClick(window->StartButton, Qt::LeftButton);  // "Stop", and yes
       if (officeAnswers) held.Release();
     });
-    QTest::mouseClick(window->StartButton, Qt::LeftButton);
+    ASSERT_TRUE(gui_testing::StartAndWait(*window));
     EXPECT_EQ(dialogs.questions.back().text, TFMain::StopQuestion);
     EXPECT_EQ(office.aborts, officeAnswers ? 0u : 1u);
     EXPECT_FALSE(office.files.contains(office::FileNameToUrl("/out/result.ods")));
@@ -337,9 +399,59 @@ TEST_F(MainWindow, StopLeavesNoFileAndTheWindowAsBeforeStart) {
     office.beforeCall = nullptr;
     office.onAbort = nullptr;
     dialogs.saveAnswers.push_back(QString("/out/result.ods"));
-    QTest::mouseClick(window->StartButton, Qt::LeftButton);  // and the next run works
+    ASSERT_TRUE(gui_testing::StartAndWait(*window));  // and the next run works
     EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
   }
+}
+
+// The run ends while "Stop the merge?" is open, and the answer is yes: that stop is of a run
+// that is over, and the next run is not stopped by it.
+TEST_F(MainWindow, AStopConfirmedAfterTheRunEndedReachesNoOtherRun) {
+  SetUpMerge();
+  dialogs.saveAnswers.push_back(QString("/out/first.ods"));
+  HeldRun held(office, "setDataArray");
+  held.Then([&] {
+    dialogs.onConfirm = [&] {  // while the question is open the run goes on to its end
+      held.Release();
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !window->Running(); }, 60000));
+    };
+    QTest::mouseClick(window->StartButton, Qt::LeftButton);  // "Stop", and yes, too late
+  });
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
+  dialogs.onConfirm = nullptr;
+  EXPECT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
+  EXPECT_TRUE(office.files.contains(office::FileNameToUrl("/out/first.ods")));
+
+  dialogs.saveAnswers.push_back(QString("/out/second.ods"));
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
+  EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
+  EXPECT_TRUE(office.files.contains(office::FileNameToUrl("/out/second.ods")));
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+// A stop that ended the office: a new one opens the tables again, and a table that cannot be
+// opened any more is to be chosen again, instead of a later run failing on it.
+TEST_F(MainWindow, ATableThatCannotBeOpenedAgainIsToBeChosenAgain) {
+  SetUpMerge();
+  window->StopGraceMs = 10;
+  dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+  HeldRun held(office, "setDataArray");
+  held.Then([&] {
+    office.files.erase(Url("add.ods"));
+    QTest::mouseClick(window->StartButton, Qt::LeftButton);  // "Stop", and yes
+  });
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
+  EXPECT_EQ(office.aborts, 1u);
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_FALSE(window->StartButton->isEnabled());
+  EXPECT_EQ(window->OKLabel->text(),
+            "The add table could not be loaded again.\nPlease select the files again");
+  EXPECT_EQ(window->Merge->AddFile, "");
+  EXPECT_EQ(window->Merge->AddSheet, -1);
+  EXPECT_EQ(window->Merge->LinkCount, 0);
+  EXPECT_EQ(window->Merge->MainFile, "/data/main.ods");
+  EXPECT_FALSE(window->Merge->MainBookLost());
 }
 
 TEST_F(MainWindow, HelpOpensTheProductPage) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <filesystem>
 #include <fstream>
@@ -45,7 +46,7 @@ TEST_F(ResultFiles, TheTemporaryFileIsHiddenBesideTheTargetAndTakesItsPlace) {
   const fs::path temporary = result.Temporary();
   EXPECT_EQ(temporary.parent_path().parent_path(), dir);
   EXPECT_EQ(temporary.parent_path().filename().string().rfind(
-                ".tabloom-" + std::to_string(::getpid()) + "-", 0),
+                merge::DiskResultFiles::FolderPrefix() + std::to_string(::getpid()) + "-", 0),
             0u);
   EXPECT_EQ(temporary.filename(), "result.ods");
   EXPECT_EQ(Bytes(dir / "result.ods"), "old");  // untouched while the run writes
@@ -107,18 +108,56 @@ TEST_F(ResultFiles, AFolderThatTakesNoFileIsTheRunsError) {
   }
 }
 
+// Only this host's folders whose program is gone: a pid of another host or container on a
+// shared folder names no process here, and a name that is not ours is left alone.
 TEST_F(ResultFiles, WhatADeadProgramLeftIsRemovedByTheNext) {
+  const std::string ours = merge::DiskResultFiles::FolderPrefix();
   // pid 1 lives; a pid above the kernel's limit never does.
-  fs::create_directory(dir / ".tabloom-1-abcdef");
-  fs::create_directory(dir / ".tabloom-99999999-abcdef");
-  std::ofstream(dir / ".tabloom-99999999-abcdef" / "r.ods") << "a dead program's";
-  std::ofstream(dir / ".tabloom-99999999-abcdef" / "lu1.tmp") << "its office's";
-  std::ofstream(dir / ".tabloom-99999999-ghijkl") << "not a folder of ours";
+  fs::create_directory(dir / (ours + "1-abcdef"));
+  fs::create_directory(dir / (ours + "99999999-abcdef"));
+  std::ofstream(dir / (ours + "99999999-abcdef") / "r.ods") << "a dead program's";
+  std::ofstream(dir / (ours + "99999999-abcdef") / "lu1.tmp") << "its office's";
+  std::ofstream(dir / (ours + "99999999-ghijkl")) << "not a folder of ours";
+  const std::string elsewhere =
+      ours == ".tabloom-00000000-" ? ".tabloom-11111111-" : ".tabloom-00000000-";
+  const std::vector<std::string> kept = {
+      elsewhere + "99999999-abcdef",               // another host's
+      ".tabloom-99999999-abcdef",                  // no host: cannot tell
+      ours + "99999999999999999999999999-abcdef",  // no pid at all
+      ours + "99999999-abcdefg",                   // not the name we make
+  };
+  for (const std::string& name : kept) fs::create_directory(dir / name);
   ResultFile result(merge::DiskFiles(), (dir / "r.ods").string());
   std::ofstream(result.Temporary()) << "new";
   result.Commit();
-  EXPECT_EQ(Names(),
-            (std::vector<std::string>{".tabloom-1-abcdef", ".tabloom-99999999-ghijkl", "r.ods"}));
+  std::vector<std::string> expected = kept;
+  expected.insert(expected.end(), {ours + "1-abcdef", ours + "99999999-ghijkl", "r.ods"});
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Names(), expected);
+}
+
+// A disk that reports its failure only when the result is synced: the result does not take
+// the target's place, the target keeps its bytes, and nothing of the run is left.
+TEST_F(ResultFiles, AFailedSyncLeavesTheOldTarget) {
+  struct FailingDisk : merge::DiskResultFiles {
+    int Sync(int) override {
+      errno = EIO;
+      return -1;
+    }
+  } disk;
+  std::ofstream(dir / "result.ods") << "old";
+  {
+    ResultFile result(disk, (dir / "result.ods").string());
+    std::ofstream(result.Temporary()) << "cut off";
+    try {
+      result.Commit();
+      ADD_FAILURE() << "a failed sync was taken for a written result";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find("Input/output error"), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(Bytes(dir / "result.ods"), "old");
+  EXPECT_EQ(Names(), std::vector<std::string>{"result.ods"});
 }
 
 }  // namespace

@@ -3,7 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <clocale>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <tuple>
 
 #include "support/FakeOffice.hpp"
 
@@ -295,9 +303,107 @@ TEST_F(Store, ColumnTextsInBulkAreWhatEachCellShows) {
   EXPECT_EQ(store.ColumnTexts(0, 0, 1, 1, 8), shown);
   EXPECT_EQ(office.Count("getString"), 8u);
 
+  // An export read whole or not at all: one that is empty or cut short is a refusal, and the
+  // texts come from the cells; a byte order mark is no part of the first text.
+  for (const auto& [what, spoil] :
+       std::vector<std::pair<const char*, std::function<void(const std::string&)>>>{
+           {"emptied", [](const std::string& f) { std::filesystem::resize_file(f, 0); }},
+           {"missing", [](const std::string& f) { std::filesystem::remove(f); }},
+           {"marked", [](const std::string& f) {
+              std::ifstream in(f, std::ios::binary);
+              const std::string text{std::istreambuf_iterator<char>(in), {}};
+              std::ofstream(f, std::ios::binary) << "\xEF\xBB\xBF" << text;
+            }}}) {
+    SCOPED_TRACE(what);
+    office.afterExport = spoil;
+    office.ClearCalls();
+    EXPECT_EQ(store.ColumnTexts(0, 0, 1, 1, 8), shown);
+    EXPECT_EQ(office.Count("getDataArray"), std::string(what) == "marked" ? 0u : 1u);
+  }
+  office.afterExport = nullptr;
+
   // A member the office does not have is a mistake of ours, never a reason to read slowly.
   office.Forget("storeToURL");
   EXPECT_THROW(store.ColumnTexts(0, 0, 1, 1, 8), automation::UnknownMemberError);
+}
+
+// The office's text as the reader splits it, whole or fed a byte at a time.
+TEST(DelimitedText, FieldsAsTheOfficeWritesThem) {
+  using Fields = std::vector<std::tuple<int, int, std::string>>;
+  const std::vector<std::pair<std::string, Fields>> cases = {
+      {"a,b\nc,d\n", {{0, 0, "a"}, {0, 1, "b"}, {1, 0, "c"}, {1, 1, "d"}}},
+      {"\xEF\xBB\xBFid,x\r\n1,2\r\n", {{0, 0, "id"}, {0, 1, "x"}, {1, 0, "1"}, {1, 1, "2"}}},
+      {"\xEF\xBBx", {{0, 0, "\xEF\xBBx"}}},  // not a whole mark: text
+      {"\"say \"\"hi\"\"\",z", {{0, 0, "say \"hi\""}, {0, 1, "z"}}},
+      {"\"two\nlines\",x\ny", {{0, 0, "two\nlines"}, {0, 1, "x"}, {1, 0, "y"}}},
+      {"a,\n,b,", {{0, 0, "a"}, {0, 1, ""}, {1, 0, ""}, {1, 1, "b"}, {1, 2, ""}}},
+      {"a\n\nb", {{0, 0, "a"}, {1, 0, ""}, {2, 0, "b"}}},
+      {"a\rb", {{0, 0, "a"}, {1, 0, "b"}}},
+      {"\"open,to the end\nof it", {{0, 0, "open,to the end\nof it"}}},
+      {"x\"y\"z,w", {{0, 0, "x\"y\"z"}, {0, 1, "w"}}},  // quotes inside a plain field
+      {"\"q\"rest,n", {{0, 0, "qrest"}, {0, 1, "n"}}},
+      {"", {}},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(testing::PrintToString(text));
+    for (const std::size_t piece : {text.size() + 1, std::size_t{1}, std::size_t{2}}) {
+      Fields got;
+      store::DelimitedReader reader([&](std::int32_t r, std::int32_t c, std::string&& t) {
+        got.emplace_back(r, c, std::move(t));
+      });
+      for (std::size_t at = 0; at < text.size(); at += piece)
+        reader.Feed(std::string_view(text).substr(at, piece));
+      reader.Finish();
+      EXPECT_EQ(got, expected) << "pieces of " << piece;
+    }
+  }
+}
+
+// Records as the office's text import makes rows of them.
+TEST(TextImport, RecordsAreCountedAsTheImportMakesRows) {
+  const std::vector<std::tuple<std::string, char, std::int64_t>> cases = {
+      {"", ',', 0},
+      {"a", ',', 1},
+      {"a\n", ',', 1},
+      {"a\nb", ',', 2},
+      {"a\r\nb\r\n", ',', 2},
+      {"a\rb\r", ',', 2},
+      {"a\n\n\nb\n", ',', 4},                   // empty lines are rows
+      {"id,text\n1,\"two\nlines\"\n", ',', 2},  // a quoted line break is inside one
+      {"1;\"a;\"\"b\n\"\"\"\n2", ';', 2},       // doubled quotes keep the field quoted
+      {"1,x\"y\nz\n", ',', 2},                  // a quote inside a plain field is text
+      {"1,\"open\nto the end", ',', 1},
+  };
+  for (const auto& [text, separator, records] : cases) {
+    std::istringstream in(text);
+    EXPECT_EQ(store::CountRecords(in, separator), records) << testing::PrintToString(text);
+  }
+}
+
+// A text file with more records than a sheet has rows is refused before it is loaded: the
+// office would load its first rows only, without a word.
+TEST_F(Store, ATextFileLongerThanASheetIsNotOpened) {
+  namespace fs = std::filesystem;
+  office.rowLimit = 4;
+  const fs::path dir = fs::temp_directory_path() / ("tabloom-rows-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const auto csv = [&](const std::string& name, const std::string& text) {
+    std::ofstream(dir / name, std::ios::binary) << text;
+    office.files[office::FileNameToUrl((dir / name).string())] = fake::Workbook::WithSheets();
+    return (dir / name).string();
+  };
+  const std::string fits = csv("fits.csv", "id\n\"a\nb\"\n2\n3\n");  // 4 records, 5 lines
+  const std::string longer = csv("longer.csv", "id\n1\n2\n3\n4\n");
+  EXPECT_EQ(store.OpenBook(fits), 0);
+  EXPECT_FALSE(store.LastOpenTooLong);
+  EXPECT_EQ(store.OpenBook(longer), -1);
+  EXPECT_TRUE(store.LastOpenTooLong);
+  EXPECT_EQ(store.LastOpenError,
+            longer + " has 5 rows; a sheet holds at most 4: it cannot be opened whole");
+  EXPECT_EQ(office.Count("loadComponentFromURL"), 2u);  // an empty document asked, then fits
+  EXPECT_EQ(store.OpenBook("/data/main.ods"), 1);       // any other file as before
+  EXPECT_FALSE(store.LastOpenTooLong);
+  fs::remove_all(dir);
 }
 
 // The separator of a text file: the one that splits the first lines alike, quotes respected.

@@ -430,6 +430,21 @@ class SheetObject : public DocBound {
                       [this](const VariantArray&) -> Variant { return office().columnLimit; });
       return ObjectRef(columns);
     });
+    Method("getRows", [this](const VariantArray&) -> Variant {
+      Alive();
+      auto rows = std::make_shared<FakeObject>(this->state(), "TableRows");
+      rows->Method("getCount",
+                   [this](const VariantArray&) -> Variant { return office().rowLimit; });
+      return ObjectRef(rows);
+    });
+    // No pivot tables here.
+    Method("getDataPilotTables", [this](const VariantArray&) -> Variant {
+      Alive();
+      auto tables = std::make_shared<FakeObject>(this->state(), "DataPilotTables");
+      tables->Method("getElementNames",
+                     [](const VariantArray&) -> Variant { return VariantArray{}; });
+      return ObjectRef(tables);
+    });
     Method("getCellByPosition", [this](const VariantArray& a) -> Variant {
       return CellAt(a.at(0).AsInt(), a.at(1).AsInt());
     });
@@ -604,7 +619,7 @@ class DocumentObject : public DocBound {
  private:
   // As the office's text export writes one sheet, cells as shown: into a real file beside the
   // URL's, named after the sheet, from A1 to the end of the used area.
-  static void ExportText(const Workbook& wb, const std::string& url, const std::string& options) {
+  void ExportText(const Workbook& wb, const std::string& url, const std::string& options) {
     std::vector<std::string> tokens(1);
     for (const char c : options) {
       if (c == ',')
@@ -640,6 +655,8 @@ class DocumentObject : public DocBound {
       }
       out << '\n';
     }
+    out.close();
+    if (office().afterExport) office().afterExport(path);
   }
 
   void Store(const VariantArray& a, bool switchUrl) {

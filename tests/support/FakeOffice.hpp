@@ -77,6 +77,7 @@ class FakeOffice : public automation::ObjectFactory {
   std::map<std::string, Workbook> files;  // by URL
   std::vector<std::string> corruptFiles;  // URLs whose load answers an empty reference
   std::int32_t columnLimit = 16384;       // columns of every sheet, as the office has them
+  std::int32_t rowLimit = 1048576;        // rows of every sheet
   bool available = true;                  // false: CreateObject raises (no office installed)
   std::int32_t userFrames = 0;            // office windows the user opened himself
   bool terminated = false;
@@ -96,6 +97,8 @@ class FakeOffice : public automation::ObjectFactory {
   void Forget(std::string member);
   // Called before every call, on the calling thread: a test can hold a run at a chosen call.
   std::function<void(std::string_view member)> beforeCall;
+  // Called with the file each text export wrote: a test can spoil it as a failing disk would.
+  std::function<void(const std::string& file)> afterExport;
   // As the office's end: every later call raises ConnectionLost, until a new connection;
   // `onAbort` lets a held call go.
   void Abort() override;

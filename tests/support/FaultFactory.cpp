@@ -19,8 +19,6 @@ std::string Lower(std::string_view s) {
   return out;
 }
 
-// Gone or a zombie: the process has ended.
-
 }  // namespace
 
 class FaultFactory::Wrapper : public automation::Object {
@@ -68,10 +66,24 @@ void FaultFactory::Count(std::string_view member) {
   fired_ = true;
   if (fault_ == Fault::Fail)
     throw automation::Refused("Injected failure of " + std::string(member) + " while " + phase_);
-  if (officePid_ <= 0) throw std::logic_error("no office process of our own to kill");
-  ::kill(officePid_, SIGKILL);
-  if (!WaitFor([&] { return ProcessEnded(officePid_); }, std::chrono::seconds(10)))
-    throw std::logic_error("the office outlived SIGKILL");
+  if (officePid_ <= 0) throw std::logic_error("no office process of our own to stop or kill");
+  if (fault_ == Fault::Freeze) {
+    ::kill(officePid_, SIGSTOP);
+    if (!WaitFor([&] { return ProcessState(officePid_) == 'T'; }, std::chrono::seconds(10)))
+      throw std::logic_error("the office did not stop");
+  } else {
+    ::kill(officePid_, SIGKILL);
+    if (!WaitFor([&] { return ProcessEnded(officePid_); }, std::chrono::seconds(10)))
+      throw std::logic_error("the office outlived SIGKILL");
+  }
+  if (onFired_) onFired_();
+}
+
+void FaultFactory::Abort() {
+  if (officePid_ > 0)
+    ::kill(officePid_, SIGKILL);
+  else
+    inner_.Abort();
 }
 
 automation::ObjectRef FaultFactory::CreateObject(std::string_view progId) {

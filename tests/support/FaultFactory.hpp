@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,11 +18,14 @@ class FaultFactory : public automation::ObjectFactory {
   enum class Fault {
     Fail,        // the call raises an office error instead of reaching the office
     KillOffice,  // the office is killed first; the call then meets a dead office
+    Freeze,      // the office is stopped (SIGSTOP) first; the call then waits for an answer
   };
 
   explicit FaultFactory(automation::ObjectFactory& inner) : inner_(inner) {}
 
   void At(std::string phase, int n, Fault fault, std::string member = {});
+  // Runs on the calling thread once the fault is in place, before the call goes on.
+  void OnFired(std::function<void()> then) { onFired_ = std::move(then); }
   // The phase now under way; calls are counted per phase.
   void EnterPhase(std::string phase);
   bool Fired() const { return fired_; }
@@ -30,7 +34,9 @@ class FaultFactory : public automation::ObjectFactory {
 
   automation::ObjectRef CreateObject(std::string_view progId) override;
   void SetCallTimeout(std::chrono::milliseconds limit) override { inner_.SetCallTimeout(limit); }
-  void Abort() override { inner_.Abort(); }
+  // Ends this factory's own office only, as a killed office ends: other connections of the
+  // inner factory (a shared office) stay.
+  void Abort() override;
 
  private:
   class Wrapper;
@@ -45,6 +51,7 @@ class FaultFactory : public automation::ObjectFactory {
   int n_ = 0, seen_ = 0;
   Fault fault_ = Fault::Fail;
   bool fired_ = false;
+  std::function<void()> onFired_;
   pid_t officePid_ = 0;
 };
 

@@ -60,12 +60,17 @@ std::vector<pid_t> ChildOfficePids(pid_t parent) {
   return pids;
 }
 
-bool ProcessEnded(pid_t pid) {
+char ProcessState(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string line;
-  if (!std::getline(stat, line)) return true;
+  if (!std::getline(stat, line)) return '\0';
   const auto close = line.rfind(')');
-  return close == std::string::npos || line.size() <= close + 2 || line[close + 2] == 'Z';
+  return close == std::string::npos || line.size() <= close + 2 ? '\0' : line[close + 2];
+}
+
+bool ProcessEnded(pid_t pid) {
+  const char state = ProcessState(pid);
+  return state == '\0' || state == 'Z';
 }
 
 namespace {

@@ -41,6 +41,8 @@ std::vector<pid_t> ChildOfficePids(pid_t parent = 0);
 
 // Whether a process has ended: it is gone, or a zombie not yet reaped.
 bool ProcessEnded(pid_t pid);
+// The state letter in /proc/PID/stat: R running, S sleeping, T stopped, Z zombie; 0 when gone.
+char ProcessState(pid_t pid);
 
 // The argument that makes an office test program start an office and kill itself.
 extern const char* const kStartOfficeAndDie;

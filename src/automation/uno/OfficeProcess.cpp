@@ -9,10 +9,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -59,6 +61,57 @@ LiveProcesses& Live() {
   static LiveProcesses live;
   return live;
 }
+
+// The kernel's "kill the child when its parent dies" (PR_SET_PDEATHSIG) follows the thread
+// that forked the child, not the process: every office is forked from this one thread, which
+// lives as long as the module, so an office started for a worker thread outlives the worker.
+class Launcher {
+ public:
+  static Launcher& Get() {
+    static Launcher launcher;
+    return launcher;
+  }
+
+  // Runs `fork` on the launcher's thread and returns what it returned.
+  pid_t Run(const std::function<pid_t()>& fork) {
+    std::lock_guard one(callers_);
+    std::unique_lock lock(mutex_);
+    job_ = &fork;
+    wake_.notify_all();
+    wake_.wait(lock, [this] { return job_ == nullptr; });
+    return result_;
+  }
+
+ private:
+  Launcher() : thread_([this] { Loop(); }) {}
+  ~Launcher() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stopping_ || job_ != nullptr; });
+      if (!job_) return;
+      result_ = (*job_)();
+      job_ = nullptr;
+      wake_.notify_all();
+    }
+  }
+
+  std::mutex callers_;  // one launch at a time
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  const std::function<pid_t()>* job_ = nullptr;
+  pid_t result_ = -1;
+  bool stopping_ = false;
+  std::thread thread_;
+};
 
 bool IsExecutable(const fs::path& p) {
   std::error_code ec;
@@ -197,9 +250,9 @@ void OfficeProcess::Launch() {
 
   const bool verbose = std::getenv("TABLOOM_OFFICE_VERBOSE") != nullptr;
   const pid_t parent = ::getpid();
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("Cannot start the office: " + std::string(strerror(errno)));
-  if (pid == 0) {
+  const pid_t pid = Launcher::Get().Run([&]() -> pid_t {
+    const pid_t child = ::fork();
+    if (child != 0) return child < 0 ? -errno : child;
     // Only async-signal-safe calls from here on. The office dies with us, and a terminal's
     // Ctrl-C or hang-up reaches only us: we end the office ourselves.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -221,7 +274,8 @@ void OfficeProcess::Launch() {
     ::syscall(SYS_close_range, 3U, ~0U, 0U);
     ::execve(binary.c_str(), argv.data(), envp.data());
     ::_exit(127);
-  }
+  });
+  if (pid < 0) throw std::runtime_error("Cannot start the office: " + std::string(strerror(-pid)));
   std::lock_guard lock(mutex_);
   pid_ = pid;
   reaped_ = false;

@@ -110,16 +110,6 @@ std::string CaughtMessage() {
   return message.empty() ? type : message + " (" + type + ")";
 }
 
-// Runs one piece of UNO work; every UNO failure becomes automation::Error.
-template <typename F>
-auto Guarded(F&& work) -> decltype(work()) {
-  try {
-    return work();
-  } catch (const css::uno::Exception&) {
-    throw automation::Error(CaughtMessage());
-  }
-}
-
 std::string LowerAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out)
@@ -627,7 +617,9 @@ class ServiceManagerObject : public UnoObject {
   Variant Call(std::string_view name, const VariantArray& args) override {
     if (LowerAscii(name) == "bridge_getstruct") {
       if (args.size() != 1) throw automation::Error("Bridge_GetStruct takes one type name");
-      return Guarded([&] {
+      // Local work, but after the office (or the module's UNO state) is gone it is refused
+      // like every other member.
+      return connection()->Watched([&] {
         return Variant(MakeObject<UnoObject>(connection(),
                                              connection()->local().NewStruct(args[0].AsString())));
       });
