@@ -34,14 +34,25 @@ TEST(CallWatch, ACallPastItsLimitIsEndedOnce) {
   EXPECT_EQ(expired.load(), 1);
 }
 
+// A call that returned takes its deadline with it: with a limit short enough to pass while the
+// watch looks again, a deadline left behind would end the office.
 TEST(CallWatch, CallsThatReturnInTimeAreLeftAlone) {
   std::atomic<int> expired{0};
   {
     CallWatch watch([&] { ++expired; });
     for (int i = 0; i < 1000; ++i) {
-      watch.Begin(1h);
+      watch.Begin(5ms);
+      watch.Begin(5ms);  // nested
+      watch.End();
       watch.End();
     }
+    const auto returned = std::chrono::steady_clock::now();
+    const std::uint64_t rounds = watch.Rounds();
+    // Two more looks after the limit passed, the last a whole round later.
+    ASSERT_TRUE(WaitFor([&] {
+      return watch.Rounds() >= rounds + 2 && std::chrono::steady_clock::now() - returned > 5ms;
+    }));
+    EXPECT_FALSE(watch.Expired());
     watch.Begin(1h);  // still in flight when the watch ends: no expiry on the way out
   }
   EXPECT_EQ(expired.load(), 0);

@@ -1,6 +1,8 @@
 // Main-sheet formulas that refer to other sheets or files: the result shows what the user saw
 // (the other sheets are gone from it) and keys read from such cells still match; formulas of
 // the main sheet itself stay formulas.
+#include <algorithm>
+#include <cstdlib>
 #include <sstream>
 
 #include "cli/MergeCommand.hpp"
@@ -122,6 +124,115 @@ TEST(FormulaResults, FormulasReferringElsewhereKeepTheirResultsAndKeysStillMatch
   EXPECT_EQ(merged[1][kColumns + 2].text, "Chloé");  // C-17, copied after one empty column
   EXPECT_EQ(merged[3][kColumns + 2].text, "Ngozi");  // C-42 = c-42
   calc.Document.Call("close", true);
+}
+
+// A pivot table on the main sheet whose data come from another sheet: the result keeps its
+// figures, and the command says that a refresh would lose them.
+TEST(FormulaResults, APivotTableDrawingOnARemovedSheetIsWarnedOf) {
+  TempDir dir;
+  const std::string main = dir / "main.ods", add = dir / "add.ods";
+  MakeWorkbook(add, {CustomersSheet()});
+  {
+    office::TOOCalc calc(SharedOffice());
+    calc.Connect(true);
+    calc.LoadDocument("", office::loHidden, 0);
+    const Variant sheets = calc.Document.Call("getSheets");
+    sheets.Call("getByIndex", 0).Set("Name", "Data");
+    sheets.Call("insertNewByName", "Orders", 1);
+    const Variant data = sheets.Call("getByIndex", 0), orders = sheets.Call("getByIndex", 1);
+    data.Call("getCellRangeByName", "A1:B5")
+        .Call("setDataArray", automation::VariantArray{automation::VariantArray{"City", "Amount"},
+                                                       automation::VariantArray{"Lyon", 1.0},
+                                                       automation::VariantArray{"Köln", 2.0},
+                                                       automation::VariantArray{"Lyon", 3.0},
+                                                       automation::VariantArray{"Köln", 4.0}});
+    orders.Call("getCellRangeByName", "A1:A2")
+        .Call("setDataArray", automation::VariantArray{automation::VariantArray{"Key"},
+                                                       automation::VariantArray{"C-17"}});
+    const Variant tables = orders.Call("getDataPilotTables");
+    const Variant pivot = tables.Call("createDataPilotDescriptor");
+    const Variant source =
+        calc.ServiceManager.Call("Bridge_GetStruct", "com.sun.star.table.CellRangeAddress");
+    for (const auto& [field, value] : std::vector<std::pair<const char*, std::int32_t>>{
+             {"Sheet", 0}, {"StartColumn", 0}, {"StartRow", 0}, {"EndColumn", 1}, {"EndRow", 4}})
+      source.Set(field, value);
+    pivot.Call("setSourceRange", source);
+    const Variant fields = pivot.Call("getDataPilotFields");
+    fields.Call("getByIndex", 0).Set("Orientation", 2);  // ROW
+    fields.Call("getByIndex", 1).Set("Orientation", 4);  // DATA
+    fields.Call("getByIndex", 1).Set("Function", 2);     // SUM
+    const Variant at =
+        calc.ServiceManager.Call("Bridge_GetStruct", "com.sun.star.table.CellAddress");
+    at.Set("Sheet", 1);
+    at.Set("Column", 3);
+    at.Set("Row", 4);
+    tables.Call("insertNewByName", "Sales", at, pivot);
+    calc.StoreDocument(main, "Calc");
+    calc.Document.Call("close", true);
+  }
+  const std::string target = dir / "result.ods";
+  std::ostringstream out, err;
+  ASSERT_EQ(cli::RunMerge(cli::ParseMergeArguments(
+                              {main, add, "-o", target, "--link", "A=A", "--main-sheet", "Orders"}),
+                          SharedOffice(), out, err, false),
+            cli::kMerged)
+      << err.str();
+  EXPECT_EQ(err.str(),
+            "Warning: The pivot table \"Sales\" takes its data from the sheet \"Data\", which is "
+            "not in the result: its figures are kept, but refreshing it would lose them.\n");
+  office::TOOCalc calc(SharedOffice());
+  calc.Connect(true);
+  calc.LoadDocument(target, office::loHidden, 0);
+  ASSERT_EQ(calc.Sheets().SheetCount(), 1);
+  const Sheet merged = Read(calc.Sheets().SheetByIndex(0), 10, 5);
+  std::vector<std::string> figures;
+  for (const auto& row : merged) figures.push_back(row[3].text + "=" + row[4].text);
+  EXPECT_NE(std::find(figures.begin(), figures.end(), "Köln=6"), figures.end())
+      << testing::PrintToString(figures);
+  EXPECT_NE(std::find(figures.begin(), figures.end(), "Lyon=4"), figures.end());
+  calc.Document.Call("close", true);
+}
+
+// A workbook written by another program with the results it computed, one of which the office
+// computes otherwise once it calculates again (removing a sheet makes it): the keys are read
+// as the user saw them, so the book matches a copy of itself, and the result shows what it
+// showed, both ways of copying.
+TEST(FormulaResults, ResultsCachedByAnotherProgramStayAsShownAndStillMatch) {
+  TempDir dir;
+  const std::string main = dir / "excel.xlsx", add = dir / "copy.xlsx";
+  constexpr int kRows = 40;
+  const std::string make = "/usr/bin/python3 '" + std::string(TABLOOM_SOURCE_DIR) +
+                           "/tests/support/xlsx_with_cached_results.py' '" + main + "' " +
+                           std::to_string(kRows);
+  ASSERT_EQ(std::system(make.c_str()), 0)
+      << "scripts/setup installs python3-openpyxl for /usr/bin/python3";
+  fs::copy_file(main, add);
+  for (const bool exact : {false, true}) {
+    SCOPED_TRACE(exact ? "cell by cell" : "in blocks");
+    const std::string target = dir / (exact ? "exact.ods" : "blocks.ods");
+    std::vector<std::string> args = {
+        main, add, "-o", target, "--link", "G=G", "--main-sheet", "Main", "--main-title-row", "1"};
+    if (exact) args.push_back("--exact-calls");
+    std::ostringstream out, err;
+    ASSERT_EQ(cli::RunMerge(cli::ParseMergeArguments(args), SharedOffice(), out, err, false),
+              cli::kMerged)
+        << err.str();
+    EXPECT_EQ(out.str(), "Result: " + target + "\nDone: " + std::to_string(kRows) + " of " +
+                             std::to_string(kRows) + " main rows matched\n");
+
+    office::TOOCalc calc(SharedOffice());
+    calc.Connect(true);
+    calc.LoadDocument(target, office::loHidden, 0);
+    const Sheet merged = Read(calc.Sheets().SheetByIndex(0), kRows + 1, 15);
+    for (int r = 1; r <= kRows; ++r) {
+      const std::string id = "R" + std::to_string(r + 1);
+      const auto& row = merged[static_cast<std::size_t>(r)];
+      EXPECT_EQ(row[6].text, "FALSE-Z" + id);   // G, as shown
+      EXPECT_EQ(row[8].text, id);               // the add row of the same key
+      EXPECT_EQ(row[14].text, "FALSE-Z" + id);  // its G
+    }
+    calc.Document.Call("close", true);
+  }
 }
 
 }  // namespace

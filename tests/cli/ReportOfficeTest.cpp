@@ -134,6 +134,27 @@ TEST_F(Report, Utf8TextFilesMergeWithTheirOwnTexts) {
   EXPECT_EQ(Row(dir / "r.ods", 3, {0, 4}), (std::vector<std::string>{"Gen\xc3\xa8ve; GE", "CH"}));
 }
 
+// A text file with more rows than a sheet holds would load cut without a word: as either
+// table it cannot be opened, and the command says why.
+TEST_F(Report, ATextFileLongerThanASheetCannotBeOpened) {
+  const std::string csv = dir / "long.csv";
+  {
+    std::ofstream out(csv, std::ios::binary);
+    out << "id,value\n";
+    for (int r = 0; r < 1100000; ++r) out << 'k' << r << ",v\n";
+  }
+  WriteFlatOds(dir / "other.fods", {{"A", {{0, 0, "k1", {}, {}}}}});
+  const std::string sentence = csv +
+                               " has 1,100,001 rows; a sheet holds at most 1,048,576: it cannot "
+                               "be opened whole.\n";
+  EXPECT_EQ(Run({csv, dir / "other.fods", "-o", dir / "r.ods", "--link", "A=A"}), cli::kCannotOpen);
+  EXPECT_EQ(err.str(), sentence);
+  EXPECT_EQ(Run({dir / "other.fods", csv, "-o", dir / "r.ods", "--link", "A=A"}), cli::kCannotOpen);
+  EXPECT_EQ(err.str(), sentence);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_FALSE(fs::exists(dir / "r.ods"));
+}
+
 // `--` ends the options; an empty file is no workbook; a failed start says why.
 TEST_F(Report, TheCommandsEdges) {
   WriteFlatOds(dir / "-x.fods", {{"M", {{0, 0, "k", {}, {}}}}});

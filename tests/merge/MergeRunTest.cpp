@@ -221,6 +221,40 @@ TEST_F(Merge, OnlyTheMainSheetIsKeptAndSourcesAreNotWritten) {
   EXPECT_EQ(office.Count("StoreAsURL"), 4u);
 }
 
+// The office may refuse a removal, or the list of what is left: the run then fails, naming the
+// sheet, instead of copying into whatever sheet came first; nothing is written.
+TEST_F(Merge, ASheetThatIsNotRemovedFailsTheRun) {
+  struct Case {
+    const char* what;
+    std::function<void(fake::FakeOffice&)> fault;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"the first removal refused", [](fake::FakeOffice& o) { o.FailOn("removeByName"); },
+       "The sheet \"After\" could not be removed from the result"},
+      {"the sheets left unreadable once both are removed",
+       [](fake::FakeOffice& o) {
+         o.beforeCall = [removed = 0](std::string_view member) mutable {
+           if (member == "RemoveByName") ++removed;
+           if (removed == 2 && member == "GetActiveSheet")
+             throw automation::Refused("refused: the active sheet");
+         };
+       },
+       "The sheets left in the result could not be read after the others were removed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fresh fresh(office.files);
+    fresh.run.AddPhaseListener([&](merge::Phase p) {
+      if (p == merge::Phase::RemovingSheets) c.fault(fresh.office);
+    });
+    EXPECT_FALSE(fresh.run.Run("/out/result.ods"));
+    EXPECT_EQ(fresh.run.LastError, c.error);
+    EXPECT_FALSE(fresh.office.files.contains(office::FileNameToUrl("/out/result.ods")));
+    EXPECT_TRUE(fake::Temporaries(fresh.office).empty());
+  }
+}
+
 TEST_F(Merge, AFirstRowPastTheEndWalksNothingButStillWritesTheSheet) {
   Prepared().MainFirstRow = 50;
   ASSERT_TRUE(run.Run("/out/result.ods"));

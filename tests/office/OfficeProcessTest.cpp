@@ -2,9 +2,11 @@
 // and absent without harm.
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -90,7 +92,8 @@ TEST(OfficeProcess, AnOfficeThatDiesMidWorkGivesErrorsNotCrashes) {
 }
 
 // An office stopped in the middle of a call: the call limit ends it, as does an abort from
-// another thread; either way the call returns with the reason, and so does every later call.
+// another thread while the call waits for its answer; either way the call returns with the
+// reason, and so does every later call.
 TEST(OfficeProcess, AnOfficeThatStopsAnsweringIsEnded) {
   for (const bool abort : {false, true}) {
     SCOPED_TRACE(abort ? "aborted" : "past the limit");
@@ -101,11 +104,21 @@ TEST(OfficeProcess, AnOfficeThatStopsAnsweringIsEnded) {
     office::TOOCalcSheet& sheet = calc->Sheets().SheetByIndex(0);
     ::kill(started[0], SIGSTOP);
     std::thread aborter;
+    const auto caller = static_cast<pid_t>(::syscall(SYS_gettid));
+    std::atomic<bool> calling{false};
     if (abort)
-      aborter = std::thread([] { automation::SystemFactory().Abort(); });
+      aborter = std::thread([&] {
+        // In flight: the calling thread sleeps, waiting for the answer, for 20 looks.
+        int asleep = 0;
+        EXPECT_TRUE(WaitFor(
+            [&] { return (asleep = calling && ProcessState(caller) == 'S' ? asleep + 1 : 0) > 20; },
+            std::chrono::seconds(30)));
+        automation::SystemFactory().Abort();
+      });
     else
       automation::SystemFactory().SetCallTimeout(std::chrono::milliseconds(300));
     try {
+      calling = true;
       sheet.CellAt(0, 0).WriteString("x");
       ADD_FAILURE() << "a stopped office answered";
     } catch (const automation::ConnectionLost& e) {
@@ -173,6 +186,11 @@ TEST(OfficeProcess, TheShutdownEndsTheOfficeAndAnObjectHeldLongerIsHarmless) {
         try {
           heldToTheEnd->Call("getAvailableServiceNames", {});
           std::exit(4);
+        } catch (const automation::ConnectionLost&) {
+        }
+        try {  // made locally, but with UNO's local state gone
+          heldToTheEnd->Call("Bridge_GetStruct", {"com.sun.star.beans.PropertyValue"});
+          std::exit(6);
         } catch (const automation::ConnectionLost&) {
         }
         try {

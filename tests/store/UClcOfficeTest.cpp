@@ -107,6 +107,43 @@ TEST_F(RealStore, ACopiedRowLandsAsTextInTheStoredFile) {
   EXPECT_EQ(store->Books[merged].SheetList[0].ColCount, 8);
 }
 
+// The formula snapshot costs what the formulas cost: one in A1 and one in ZZ100000 are read as
+// the two cells they are, not as the 70 million around them; after the other sheet goes, the
+// one that referred to it keeps its result and the other stays a formula.
+TEST_F(RealStore, FormulasFarApartAreReadAsTheCellsTheyAre) {
+  const std::string file = dir / "far.ods";
+  {
+    office::TOOCalc calc(SharedOffice());
+    calc.Connect(true);
+    calc.LoadDocument("", office::loHidden, 0);
+    const Variant sheets = calc.Document.Call("getSheets");
+    sheets.Call("getByIndex", 0).Set("Name", "Main");
+    sheets.Call("insertNewByName", "Other", 1);
+    sheets.Call("getByIndex", 1).Call("getCellByPosition", 0, 0).Call("setValue", 42.0);
+    const Variant main = sheets.Call("getByIndex", 0);
+    main.Call("getCellRangeByName", "A1").Call("setFormula", "=1+1");
+    main.Call("getCellRangeByName", "ZZ100000").Call("setFormula", "=$Other.A1");
+    calc.StoreDocument(file, "Calc");
+    calc.Document.Call("close", true);
+  }
+  ASSERT_EQ(store->OpenBook(file), 0);
+  const store::FormulaSnapshot snapshot = store->ReadFormulas(0, 0);
+  ASSERT_EQ(snapshot.parts.size(), 2u);
+  for (const store::FormulaSnapshot::Part& part : snapshot.parts) {
+    EXPECT_EQ(part.box.StartColumn, part.box.EndColumn);
+    EXPECT_EQ(part.box.StartRow, part.box.EndRow);
+  }
+  ASSERT_EQ(snapshot.cells.size(), 2u);
+  EXPECT_EQ(snapshot.cells[1].number, 42);
+
+  ASSERT_TRUE(store->DeleteSheet(0, 1, false));
+  EXPECT_EQ(store->FreezeFormulas(0, 0, snapshot), 1);
+  office::TOOCalcSheet& sheet = store->Office->Sheets().SheetByIndex(0);
+  EXPECT_EQ(sheet.CellAt(701, 99999).ReadString(), "42");
+  EXPECT_EQ(sheet.CellAt(701, 99999).CellObject.Call("getFormula").AsString(), "42");
+  EXPECT_EQ(sheet.CellAt(0, 0).CellObject.Call("getFormula").AsString(), "=1+1");
+}
+
 const std::vector<std::pair<double, std::string>> kFormattedNumbers = {
     {1234.5, "#,##0.00 [$€-407]"},
     {0.256, "0%"},

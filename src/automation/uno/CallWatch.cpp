@@ -41,6 +41,7 @@ void CallWatch::Run() {
   while (!stopping_) {
     wake_.wait_for(lock, kPoll);
     const std::int64_t deadline = deadline_.load();
+    ++rounds_;
     if (stopping_ || deadline == 0 || Now() < deadline || Expired()) continue;
     expiredLimitMs_.store(limitMs_.load());
     expire_();

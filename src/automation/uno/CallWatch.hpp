@@ -44,6 +44,8 @@ class CallWatch {
   std::chrono::milliseconds ExpiredLimit() const {
     return std::chrono::milliseconds(expiredLimitMs_.load());
   }
+  // How often the watch has looked at the call in flight: a test knows it looked again.
+  std::uint64_t Rounds() const { return rounds_.load(); }
 
  private:
   void Run();
@@ -52,6 +54,7 @@ class CallWatch {
   std::atomic<std::int64_t> deadline_{0};  // steady-clock nanoseconds; 0 while no call runs
   std::atomic<std::int64_t> limitMs_{0};
   std::atomic<std::int64_t> expiredLimitMs_{-1};
+  std::atomic<std::uint64_t> rounds_{0};
   int depth_ = 0;  // calling thread only
   std::mutex mutex_;
   std::condition_variable wake_;
