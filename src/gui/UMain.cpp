@@ -247,7 +247,7 @@ void TFMain::StartButtonClick() {
 void TFMain::RunMerge(const std::string& target) {
   state_ = RunState::Running;
   const int run = ++runNumber_;
-  stopAsked_ = officeAborted_ = false;
+  stopAsked_ = false;
   stop_ = std::stop_source();
   FilesButton->setEnabled(false);
   AboutButton->setEnabled(false);
@@ -297,22 +297,33 @@ void TFMain::RunMerge(const std::string& target) {
         Qt::QueuedConnection);
   };
 
-  auto ok = std::make_shared<bool>(false);
+  struct Outcome {
+    bool ok = false;
+    bool officeGone = false;
+  };
+  auto outcome = std::make_shared<Outcome>();
   OffThread(
-      [this, target, ok, stop = stop_.get_token()] {
+      [this, target, outcome, stop = stop_.get_token()] {
+        // The thread's outermost frame: whatever it meets is the run's error, and then the
+        // office is started afresh.
         try {
-          *ok = Merge->Run(target, stop);
+          outcome->ok = Merge->Run(target, stop);
+          // An office that was ended, or ended by itself, took the tables along.
+          outcome->officeGone = !Store->Office->Answers();
         } catch (const std::exception& e) {
           Merge->LastError = e.what();
+          *outcome = {false, true};
         } catch (...) {
           Merge->LastError = "An unknown failure ended the run";
+          *outcome = {false, true};
         }
       },
-      [this, ok] { RunEnded(*ok); });
+      [this, outcome] { RunEnded(outcome->ok, outcome->officeGone); });
 }
 
 void TFMain::OffThread(std::function<void()> work, std::function<void()> done) {
   QThread* thread = QThread::create(std::move(work));
+  thread->setParent(this);
   worker_ = thread;
   connect(
       thread, &QThread::finished, this,
@@ -326,12 +337,11 @@ void TFMain::OffThread(std::function<void()> work, std::function<void()> done) {
   thread->start();
 }
 
-void TFMain::RunEnded(bool ok) {
+void TFMain::RunEnded(bool ok, bool officeGone) {
   Merge->SetProgress(nullptr);
   onPhase_ = nullptr;
-  // An office that was ended, or ended by itself, took the tables along: a new one opens them.
-  if (officeAborted_ || Merge->OfficeLost())
-    ReopenTables(ok);
+  if (officeGone)
+    ReopenTables(ok);  // a new office opens them again
   else
     FinishRun(ok);
 }
@@ -350,9 +360,8 @@ void TFMain::ReopenTables(bool ok) {
           if (!Store->Connected) return;
           if (!m.MainFile.empty()) m.MainBook = Store->OpenBook(m.MainFile);
           if (!m.AddFile.empty()) m.AddBook = Store->OpenBook(m.AddFile);
-        } catch (const std::exception&) {
-          // what could not be opened is chosen again by the user
         } catch (...) {
+          // the thread's outermost frame: what could not be opened is chosen again
         }
       },
       [this, ok] { FinishRun(ok); });
@@ -447,10 +456,7 @@ void TFMain::AskToStop(bool asked) {
   stop_.request_stop();
   // An office in the middle of a long call does not reach a safe point: it is ended.
   QTimer::singleShot(StopGraceMs, this, [this, run] {
-    if (state_ == RunState::Running && runNumber_ == run) {
-      officeAborted_ = true;
-      factory_.Abort();
-    }
+    if (state_ == RunState::Running && runNumber_ == run) factory_.Abort();
   });
 }
 

@@ -95,7 +95,7 @@ class TFMain : public QWidget {
   // Runs `work` on a thread of its own and then `done` on the window's thread. `work` is the
   // thread's outermost frame: it lets nothing escape.
   void OffThread(std::function<void()> work, std::function<void()> done);
-  void RunEnded(bool ok);
+  void RunEnded(bool ok, bool officeGone);
   // A new office, with the files of the run opened again (a stop ended the old one).
   void ReopenTables(bool ok);
   void FinishRun(bool ok);
@@ -115,7 +115,6 @@ class TFMain : public QWidget {
   std::stop_source stop_;  // of the run under way; a new one per run
   QThread* worker_ = nullptr;
   bool stopAsked_ = false;
-  bool officeAborted_ = false;  // a stop that the office did not answer in time ended it
   bool closeAfterRun_ = false;
   bool updatePending_ = false;  // an offer that came during a run
   std::function<void(merge::Phase)> onPhase_;

@@ -377,9 +377,6 @@ bool MergeRun::MergeIntoMain(const std::string& target) {
 }
 
 void MergeRun::WriteResult(ResultFile& result) {
-  CheckStop();
-  Enter(Phase::ReadingMainKeys);
-  const std::vector<std::pair<std::int32_t, std::int32_t>> matches = MatchMainRows();
   // A failure leaves nothing open: the main book is closed before its file goes.
   struct CloseOnFailure {
     MergeRun& run;
@@ -388,6 +385,9 @@ void MergeRun::WriteResult(ResultFile& result) {
       if (armed) run.CloseMainQuietly();
     }
   } closeOnFailure{*this};
+  CheckStop();
+  Enter(Phase::ReadingMainKeys);
+  const std::vector<std::pair<std::int32_t, std::int32_t>> matches = MatchMainRows();
   // The reference stores the book as the target first and after each removed sheet; the
   // default stores it once, when it is whole. Nothing stores the main book under its own name.
   if (ExactCalls) {

@@ -143,7 +143,6 @@ class MergeRun {
   std::int32_t RowsWalked = 0;   // main data rows walked by the last merge
   std::int32_t RowsMatched = 0;  // of these, rows that received an add row
   bool MainBookLost() const { return MainBook < 0; }  // the main file could not be reloaded
-  bool OfficeLost() const { return officeLost_; }     // the last run failed as its office ended
 
   const TList* KeyList() const { return keyList_.get(); }
 

@@ -76,6 +76,18 @@ bool TOpenOffice::IsConnected() const {
   return Desktop.IsObject();
 }
 
+bool TOpenOffice::Answers() {
+  if (!Desktop.IsObject()) return false;
+  try {
+    Desktop.Get("Frames").Get("Count");
+    return true;
+  } catch (const automation::ConnectionLost&) {
+    return false;
+  } catch (const automation::Refused&) {
+    return true;  // it answered, if not as asked
+  }
+}
+
 Variant TOpenOffice::MakePropertyValue(const std::string& name, const Variant& value) {
   Variant property = ServiceManager.Call("Bridge_GetStruct", "com.sun.star.beans.PropertyValue");
   property.Set("Name", name);

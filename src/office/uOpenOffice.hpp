@@ -90,6 +90,9 @@ class TOpenOffice {
   // ConnectError tells why.
   void Connect(bool active);
   bool IsConnected() const;
+  // Whether the office still answers a call: false once it is gone (ended, killed, or ended
+  // because it stopped answering) or was terminated with the last document.
+  bool Answers();
   std::string ConnectError;
 
   // An empty file name opens a new document of this kind. The loaded document is current.

@@ -97,45 +97,14 @@ office::ImportFilter TextImportFilter(const std::string& fileName) {
 }
 
 std::int64_t CountRecords(std::istream& text, char separator) {
-  enum class State { FieldStart, Plain, Quoted, QuoteInQuoted } state = State::FieldStart;
   std::int64_t records = 0;
-  bool open = false;  // a record begun and not ended by a line break
-  bool afterCR = false;
+  DelimitedReader reader([&](std::int32_t row, std::int32_t, std::string&&) { records = row + 1; },
+                         separator);
   std::vector<char> buffer(1 << 16);
-  while (text.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) ||
-         text.gcount() > 0) {
-    const auto size = static_cast<std::size_t>(text.gcount());
-    for (std::size_t i = 0; i < size; ++i) {
-      const char c = buffer[i];
-      if (std::exchange(afterCR, false) && c == '\n') continue;  // CRLF: one break
-      if (state == State::Quoted) {
-        if (c == '"') state = State::QuoteInQuoted;
-        continue;
-      }
-      if (state == State::QuoteInQuoted) {
-        state = State::Plain;
-        if (c == '"') {  // a doubled quote: still quoted
-          state = State::Quoted;
-          continue;
-        }
-      }
-      if (c == '\n' || c == '\r') {
-        ++records;
-        open = false;
-        afterCR = c == '\r';
-        state = State::FieldStart;
-        continue;
-      }
-      open = true;
-      if (c == separator)
-        state = State::FieldStart;
-      else if (c == '"' && state == State::FieldStart)
-        state = State::Quoted;
-      else
-        state = State::Plain;
-    }
-  }
-  return records + (open ? 1 : 0);
+  while (text.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || text.gcount() > 0)
+    reader.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(text.gcount())));
+  reader.Finish();
+  return records;
 }
 
 namespace {
@@ -588,7 +557,7 @@ void DelimitedReader::Feed(std::string_view piece) {
     // Runs of ordinary characters in bulk.
     if (state_ == State::Quoted || state_ == State::Plain) {
       const std::size_t end =
-          std::min(state_ == State::Quoted ? piece.find('"', i) : piece.find_first_of(",\r\n", i),
+          std::min(state_ == State::Quoted ? piece.find('"', i) : piece.find_first_of(ends_, i),
                    piece.size());
       value_.append(piece.substr(i, end - i));
       i = end;
@@ -627,7 +596,7 @@ void DelimitedReader::Take(char c) {
     return;
   }
   rowStarted_ = true;
-  if (c == ',') {
+  if (c == ends_[0]) {
     Emit();
     ++column_;
     state_ = State::FieldStart;

@@ -55,14 +55,15 @@ char DetectSeparator(const std::string& head, char fallback);
 // is one too.
 std::int64_t CountRecords(std::istream& text, char separator);
 
-// Splits comma-separated text as the office writes it, fed in pieces of any size: a field
-// holding a comma, a quote or a line break is quoted with `"` (a quote inside doubled); rows
-// end with LF, CRLF or CR outside quotes; a UTF-8 byte order mark at the start is skipped.
-// Calls `field(row, column, text)` for every field, zero-based.
+// Splits delimited text as the office writes and reads it, fed in pieces of any size: a field
+// holding the separator, a quote or a line break is quoted with `"` (a quote inside doubled);
+// rows end with LF, CRLF or CR outside quotes; a UTF-8 byte order mark at the start is
+// skipped. Calls `field(row, column, text)` for every field, zero-based.
 class DelimitedReader {
  public:
   using Field = std::function<void(std::int32_t, std::int32_t, std::string&&)>;
-  explicit DelimitedReader(Field field) : field_(std::move(field)) {}
+  explicit DelimitedReader(Field field, char separator = ',')
+      : field_(std::move(field)), ends_{separator, '\r', '\n'} {}
   void Feed(std::string_view piece);
   void Finish();  // the end of the text: a last field without a line break
 
@@ -71,6 +72,7 @@ class DelimitedReader {
   void Emit();
   enum class State { FieldStart, Plain, Quoted, QuoteInQuoted, AfterCR };
   Field field_;
+  const std::string ends_;  // the separator, then the line breaks
   State state_ = State::FieldStart;
   std::string value_;
   std::int32_t row_ = 0, column_ = 0;

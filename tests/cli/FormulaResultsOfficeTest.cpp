@@ -45,14 +45,9 @@ TEST(FormulaResults, FormulasReferringElsewhereKeepTheirResultsAndKeysStillMatch
   constexpr std::int32_t kRows = 5, kColumns = 8;
   Sheet source;
   {
-    office::TOOCalc calc(SharedOffice());
-    calc.Connect(true);
-    calc.LoadDocument("", office::loHidden, 0);
-    const Variant sheets = calc.Document.Call("getSheets");
-    sheets.Call("getByIndex", 0).Set("Name", "Lookup");
-    sheets.Call("insertNewByName", "Orders", 1);
-    sheets.Call("insertNewByName", "Totals", 2);
-    const Variant lookup = sheets.Call("getByIndex", 0), orders = sheets.Call("getByIndex", 1);
+    NewBook book({"Lookup", "Orders", "Totals"});
+    office::TOOCalc& calc = book.calc;
+    const Variant lookup = book.Sheet(0), orders = book.Sheet(1);
     const auto cell = [](const Variant& sheet, int column, int row) {
       return sheet.Call("getCellByPosition", column, row);
     };
@@ -82,10 +77,13 @@ TEST(FormulaResults, FormulasReferringElsewhereKeepTheirResultsAndKeysStillMatch
               "='" + office::FileNameToUrl(other) + "'#$Sheet1.A1");  // a file
     // An array formula over two cells, changed only as a whole.
     orders.Call("getCellRangeByName", "A5:B5").Call("setArrayFormula", "=$Lookup.A1:B1");
-    cell(sheets.Call("getByIndex", 2), 0, 0).Call("setFormula", "=$Orders.A2");
+    cell(book.Sheet(2), 0, 0).Call("setFormula", "=$Orders.A2");
     calc.Sheets().ActivateSheet(1);
-    calc.StoreDocument(main, "Calc");
-    calc.Document.Call("close", true);
+    book.Store(main);
+  }
+  {
+    office::TOOCalc calc(SharedOffice());
+    calc.Connect(true);
     calc.LoadDocument(main, office::loHidden, 0);
     source = Read(calc.Sheets().SheetByIndex(1), kRows, kColumns);
     calc.Document.Call("close", true);
@@ -133,13 +131,9 @@ TEST(FormulaResults, APivotTableDrawingOnARemovedSheetIsWarnedOf) {
   const std::string main = dir / "main.ods", add = dir / "add.ods";
   MakeWorkbook(add, {CustomersSheet()});
   {
-    office::TOOCalc calc(SharedOffice());
-    calc.Connect(true);
-    calc.LoadDocument("", office::loHidden, 0);
-    const Variant sheets = calc.Document.Call("getSheets");
-    sheets.Call("getByIndex", 0).Set("Name", "Data");
-    sheets.Call("insertNewByName", "Orders", 1);
-    const Variant data = sheets.Call("getByIndex", 0), orders = sheets.Call("getByIndex", 1);
+    NewBook book({"Data", "Orders"});
+    office::TOOCalc& calc = book.calc;
+    const Variant data = book.Sheet(0), orders = book.Sheet(1);
     data.Call("getCellRangeByName", "A1:B5")
         .Call("setDataArray", automation::VariantArray{automation::VariantArray{"City", "Amount"},
                                                        automation::VariantArray{"Lyon", 1.0},
@@ -167,8 +161,7 @@ TEST(FormulaResults, APivotTableDrawingOnARemovedSheetIsWarnedOf) {
     at.Set("Column", 3);
     at.Set("Row", 4);
     tables.Call("insertNewByName", "Sales", at, pivot);
-    calc.StoreDocument(main, "Calc");
-    calc.Document.Call("close", true);
+    book.Store(main);
   }
   const std::string target = dir / "result.ods";
   std::ostringstream out, err;

@@ -235,6 +235,11 @@ TEST_F(MainWindow, AnUnexpectedErrorOnTheWorkerIsTheRunsError) {
          if (Named(m, "setDataArray")) throw automation::UnknownMemberError("setDataArray unknown");
        },
        "The merge failed: setDataArray unknown", ""},
+      {"the office lost while the main table is loaded again: a new one takes over",
+       [&](std::string_view m) {
+         if (Named(m, "loadComponentFromURL") && ++loads == 1) office.Abort();
+       },
+       "", "Done: 1 of 2 main rows matched"},
       {"memory running out while the main table is loaded again",
        [&](std::string_view m) {
          if (Named(m, "loadComponentFromURL") && ++loads == 1) throw std::bad_alloc();

@@ -113,18 +113,11 @@ TEST_F(RealStore, ACopiedRowLandsAsTextInTheStoredFile) {
 TEST_F(RealStore, FormulasFarApartAreReadAsTheCellsTheyAre) {
   const std::string file = dir / "far.ods";
   {
-    office::TOOCalc calc(SharedOffice());
-    calc.Connect(true);
-    calc.LoadDocument("", office::loHidden, 0);
-    const Variant sheets = calc.Document.Call("getSheets");
-    sheets.Call("getByIndex", 0).Set("Name", "Main");
-    sheets.Call("insertNewByName", "Other", 1);
-    sheets.Call("getByIndex", 1).Call("getCellByPosition", 0, 0).Call("setValue", 42.0);
-    const Variant main = sheets.Call("getByIndex", 0);
-    main.Call("getCellRangeByName", "A1").Call("setFormula", "=1+1");
-    main.Call("getCellRangeByName", "ZZ100000").Call("setFormula", "=$Other.A1");
-    calc.StoreDocument(file, "Calc");
-    calc.Document.Call("close", true);
+    NewBook book({"Main", "Other"});
+    book.Sheet(1).Call("getCellByPosition", 0, 0).Call("setValue", 42.0);
+    book.Sheet(0).Call("getCellRangeByName", "A1").Call("setFormula", "=1+1");
+    book.Sheet(0).Call("getCellRangeByName", "ZZ100000").Call("setFormula", "=$Other.A1");
+    book.Store(file);
   }
   ASSERT_EQ(store->OpenBook(file), 0);
   const store::FormulaSnapshot snapshot = store->ReadFormulas(0, 0);

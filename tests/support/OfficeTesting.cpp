@@ -243,37 +243,53 @@ SheetSpec CustomersSheet() {
            {1, 2, "Chloé", {}, {}}}};
 }
 
-void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,
-                  std::int32_t activeSheet) {
-  office::TOOCalc calc(SharedOffice());
+NewBook::NewBook(const std::vector<std::string>& sheetNames) : calc(SharedOffice()) {
   calc.Connect(true);
   if (!calc.IsConnected()) throw std::runtime_error("no office");
   calc.LoadDocument("", office::loHidden, 0);
-  const Variant doc = calc.Document;
-  try {
-    const Variant all = doc.Call("getSheets");
-    for (std::size_t i = 0; i < sheets.size(); ++i) {
-      if (i == 0)
-        all.Call("getByIndex", std::int32_t{0}).Set("Name", sheets[0].name);
-      else
-        all.Call("insertNewByName", sheets[i].name, static_cast<std::int32_t>(i));
-      const Variant sheet = all.Call("getByIndex", static_cast<std::int32_t>(i));
-      for (const CellSpec& c : sheets[i].cells) {
-        const Variant cell = sheet.Call("getCellByPosition", c.column, c.row);
-        if (c.number)
-          cell.Call("setValue", *c.number);
-        else if (!c.text.empty())
-          cell.Call("setString", c.text);
-        if (c.backColor) cell.Set("CellBackColor", *c.backColor);
-      }
-    }
-    calc.Sheets().ActivateSheet(activeSheet);
-    calc.StoreDocument(fileName, fileName.ends_with(".xls") ? "Excel97" : "Calc");
-  } catch (...) {
-    doc.Call("close", true);
-    throw;
+  const Variant all = calc.Document.Call("getSheets");
+  for (std::size_t i = 0; i < sheetNames.size(); ++i) {
+    if (i == 0)
+      all.Call("getByIndex", std::int32_t{0}).Set("Name", sheetNames[0]);
+    else
+      all.Call("insertNewByName", sheetNames[i], static_cast<std::int32_t>(i));
   }
-  doc.Call("close", true);
+}
+
+NewBook::~NewBook() {
+  try {
+    calc.Document.Call("close", true);
+  } catch (const automation::Error&) {
+    // the office went first
+  }
+}
+
+Variant NewBook::Sheet(std::int32_t index) const {
+  return calc.Document.Call("getSheets").Call("getByIndex", index);
+}
+
+void NewBook::Store(const std::string& fileName) {
+  calc.StoreDocument(fileName, fileName.ends_with(".xls") ? "Excel97" : "Calc");
+}
+
+void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,
+                  std::int32_t activeSheet) {
+  std::vector<std::string> names;
+  for (const SheetSpec& spec : sheets) names.push_back(spec.name);
+  NewBook book(names);
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    const Variant sheet = book.Sheet(static_cast<std::int32_t>(i));
+    for (const CellSpec& c : sheets[i].cells) {
+      const Variant cell = sheet.Call("getCellByPosition", c.column, c.row);
+      if (c.number)
+        cell.Call("setValue", *c.number);
+      else if (!c.text.empty())
+        cell.Call("setString", c.text);
+      if (c.backColor) cell.Set("CellBackColor", *c.backColor);
+    }
+  }
+  book.calc.Sheets().ActivateSheet(activeSheet);
+  book.Store(fileName);
 }
 
 void OfficeTest::SetUp() {

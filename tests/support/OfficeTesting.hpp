@@ -82,6 +82,22 @@ void WriteFlatOds(const std::string& fileName, const std::vector<SheetSpec>& she
 // The add table several tests merge: "Customers", ID and Name, C-03 Åsa and C-17 Chloé.
 SheetSpec CustomersSheet();
 
+// A new hidden document on the shared office whose sheets have the given names, to be filled
+// through the office's own calls; closed when it goes.
+class NewBook {
+ public:
+  explicit NewBook(const std::vector<std::string>& sheetNames);
+  ~NewBook();
+  NewBook(const NewBook&) = delete;
+  NewBook& operator=(const NewBook&) = delete;
+
+  Variant Sheet(std::int32_t index) const;
+  // calc8, or "MS Excel 97" for a name that ends in .xls.
+  void Store(const std::string& fileName);
+
+  office::TOOCalc calc;
+};
+
 // Writes a workbook through the office (calc8 unless the name ends in .xls).
 void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,
                   std::int32_t activeSheet = 0);
