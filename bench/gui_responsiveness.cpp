@@ -70,7 +70,9 @@ int main(int argc, char** argv) {
     gui::TFMain window(office_testing::SharedOffice(), dialogs);
     if (window.Terminating) return 4;
     window.show();
-    if (!window.Merge->SetUp({.MainFile = main, .AddFile = add, .Links = {{0, 0}}})) return 3;
+    if (!merge::SetUp(*window.Store, {.MainFile = main, .AddFile = add, .Links = {{0, 0}}},
+                      window.Params))
+      return 3;
     window.ShowSetup = nullptr;
     window.FilesButton->click();
 

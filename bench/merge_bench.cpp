@@ -94,18 +94,19 @@ void Phases(const std::string& main, const std::string& add, const std::string& 
   store::clc books(office_testing::SharedOffice());
   merge::MergeRun run(books);
   auto start = Clock::now();
-  run.SetUp({.MainFile = main, .AddFile = add, .Links = {{0, 0}}, .AddThereColumn = 12});
+  merge::Parameters p;
+  merge::SetUp(books, {.MainFile = main, .AddFile = add, .Links = {{0, 0}}, .AddThereColumn = 12},
+               p);
   const double open = Seconds(start);
   start = Clock::now();
-  run.CreateKeyList();
-  run.IndexAddTable();
-  const double index = Seconds(start);
-  start = Clock::now();
-  const bool ok = run.MergeIntoMain(result);
-  const double write = Seconds(start);
-  run.FreeKeyList();
+  double index = 0;  // until the main keys are read
+  run.AddPhaseListener([&](merge::Phase phase) {
+    if (phase == merge::Phase::ReadingMainKeys) index = Seconds(start);
+  });
+  const merge::RunReport report = run.Run(p, result);
+  const double write = Seconds(start) - index;
   std::printf("| %9d | %8.1f s | %12.1f s | %16.1f s | %s |\n", rows, open, index, write,
-              ok ? "ok" : run.LastError.c_str());
+              report.Ok ? "ok" : report.Error.c_str());
 }
 
 }  // namespace

@@ -49,13 +49,15 @@ int main(int argc, char** argv) {
   window.show();
 
   // The setup a user would make on the examples: orders by customer, titles in row 1.
-  if (!window.Merge->SetUp({.MainFile = (examples + "orders.ods").toStdString(),
-                            .AddFile = (examples + "customers.ods").toStdString(),
-                            .MainTitleRow = 0,
-                            .AddTitleRow = 0,
-                            .MainFirstRow = 1,
-                            .Links = {{1, 0}},
-                            .CaseSensitive = false}))
+  if (!merge::SetUp(*window.Store,
+                    {.MainFile = (examples + "orders.ods").toStdString(),
+                     .AddFile = (examples + "customers.ods").toStdString(),
+                     .MainTitleRow = 0,
+                     .AddTitleRow = 0,
+                     .MainFirstRow = 1,
+                     .Links = {{1, 0}},
+                     .CaseSensitive = false},
+                    window.Params))
     return 3;
 
   bool ok = true;

@@ -75,7 +75,7 @@ Interruption::Interruption(automation::ObjectFactory& office, std::chrono::milli
 
 Interruption::~Interruption() {
   for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &previous[i], nullptr);
-  Settle();
+  ReachedSafePoint();
   [[maybe_unused]] const auto written = ::write(wakeUp[1], &kQuit, 1);
   watcher_.join();
   active = false;
@@ -92,12 +92,12 @@ Interruption::Hook Interruption::OnSignal(std::function<void()> stop) {
   return Hook(*this);
 }
 
-void Interruption::Settle() {
+void Interruption::ReachedSafePoint() {
   {
     std::lock_guard lock(mutex_);
-    isSettled_ = true;
+    safe_ = true;
   }
-  settled_.notify_all();
+  safePoint_.notify_all();
 }
 
 int Interruption::Signal() const {
@@ -121,7 +121,7 @@ void Interruption::Watch() {
     if (stop_) stop_();
     // A safe point comes within milliseconds unless an office call is under way; ending the
     // office makes that call return.
-    if (!settled_.wait_for(lock, grace_, [this] { return isSettled_; })) office_.Abort();
+    if (!safePoint_.wait_for(lock, grace_, [this] { return safe_; })) office_.Abort();
   }
 }
 

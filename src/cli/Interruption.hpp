@@ -38,7 +38,7 @@ class Interruption {
   [[nodiscard]] Hook OnSignal(std::function<void()> stop);
 
   // The main thread is at a safe point, or done with the office: no need to end it.
-  void Settle();
+  void ReachedSafePoint();
 
   int Signal() const;  // the first signal that came, 0 while none did
   // "Interrupted by SIGINT: the merge was stopped and nothing was written."
@@ -50,8 +50,8 @@ class Interruption {
   automation::ObjectFactory& office_;
   std::chrono::milliseconds grace_;
   std::mutex mutex_;
-  std::condition_variable settled_;
-  bool isSettled_ = false;
+  std::condition_variable safePoint_;
+  bool safe_ = false;
   std::function<void()> stop_;
   std::thread watcher_;
 };

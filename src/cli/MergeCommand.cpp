@@ -180,111 +180,152 @@ class ProgressBar {
   int last_ = -1;
 };
 
+// One batch merge: its signals, its office, its tables, its run and its report.
+class BatchMerge {
+ public:
+  BatchMerge(const MergeOptions& options, automation::ObjectFactory& factory, std::ostream& out,
+             std::ostream& err, const RunHooks& hooks)
+      : options_(options),
+        out_(out),
+        err_(err),
+        interruption_(factory),
+        books_(Limited(factory, options)),
+        run_(books_, hooks.files ? *hooks.files : merge::DiskFiles()),
+        hook_(interruption_.OnSignal([this] { stop_.request_stop(); })) {
+    if (options.verbose)
+      run_.AddPhaseListener([&err](merge::Phase phase) {
+        err << "Step: " << merge::PhaseText(phase) << "\n" << std::flush;
+      });
+    if (hooks.onPhase) run_.AddPhaseListener(hooks.onPhase);
+  }
+
+  int Execute(bool progressBar) {
+    merge::Parameters p;
+    if (const std::optional<int> status = Prepare(p)) return *status;
+    merge::RunReport report;
+    {
+      ProgressBar bar(err_, progressBar && !options_.verbose);
+      run_.SetProgress(
+          [&](std::int32_t position, std::int32_t maximum) { bar.Show(position, maximum); });
+      report = run_.Run(p, options_.target, stop_.get_token());
+      interruption_.ReachedSafePoint();
+    }
+    // A signal after the run's last safe point came too late to matter: the result is whole.
+    if (!report.Ok && interruption_.Signal()) return Interrupted();
+    return Report(report);
+  }
+
+ private:
+  // The factory, its calls limited before the office starts.
+  static automation::ObjectFactory& Limited(automation::ObjectFactory& factory,
+                                            const MergeOptions& options) {
+    if (options.officeTimeout) factory.SetCallTimeout(std::chrono::seconds(*options.officeTimeout));
+    return factory;
+  }
+
+  // A signal that came ends the command here, with nothing written.
+  bool Signalled() {
+    if (!interruption_.Signal()) return false;
+    interruption_.ReachedSafePoint();
+    return true;
+  }
+  int Interrupted() {
+    err_ << interruption_.Message() << "\n";
+    return 128 + interruption_.Signal();
+  }
+
+  // The checks, the tables and the parameters; an exit status when the run cannot begin.
+  std::optional<int> Prepare(merge::Parameters& p) {
+    p.MainFile = options_.mainFile;
+    p.AddFile = options_.addFile;
+    if (Signalled()) return Interrupted();
+    if (p.IsIllegalTarget(options_.target)) {
+      err_ << "Illegal target file name: " << options_.target << "\n";
+      return kUsage;
+    }
+    if (!books_.Connected) {
+      err_ << "To use Tabloom you must have LibreOffice installed on your PC.\n";
+      if (!books_.Office->ConnectError.empty()) err_ << books_.Office->ConnectError << "\n";
+      return kNoOffice;
+    }
+    if (const std::optional<int> status = OpenTables(p)) return status;
+    const std::optional<merge::Unfit> unfit = p.Check(books_);
+    if (unfit) {
+      err_ << unfit->sentence << ".\n";
+      return unfit->kind == merge::Unfit::Kind::BeyondSheet ? kUsage : kCannotOpen;
+    }
+    return std::nullopt;
+  }
+
+  // Both tables opened and every choice of the options taken.
+  std::optional<int> OpenTables(merge::Parameters& p) {
+    p.MainBook = books_.OpenBook(options_.mainFile);
+    if (Signalled()) return Interrupted();
+    if (p.MainBook < 0) return CannotOpen("main", options_.mainFile);
+    p.AddBook = books_.OpenBook(options_.addFile);
+    if (Signalled()) return Interrupted();
+    if (p.AddBook < 0) return CannotOpen("add", options_.addFile);
+    const std::int32_t mainSheet =
+        FindSheet(books_.Books[static_cast<std::size_t>(p.MainBook)], options_.mainSheet);
+    const std::int32_t addSheet =
+        FindSheet(books_.Books[static_cast<std::size_t>(p.AddBook)], options_.addSheet);
+    if (mainSheet < 0 || addSheet < 0) {
+      err_ << "The sheet \"" << (mainSheet < 0 ? options_.mainSheet : options_.addSheet)
+           << "\" is not in the " << (mainSheet < 0 ? "main" : "add") << " table.\n";
+      return kCannotOpen;
+    }
+    // Both books are open and both sheets found: the set-up cannot fail here.
+    merge::SetUp(books_,
+                 {.MainFile = options_.mainFile,
+                  .AddFile = options_.addFile,
+                  .MainSheet = mainSheet,
+                  .AddSheet = addSheet,
+                  .MainTitleRow = options_.mainTitleRow,
+                  .AddTitleRow = options_.addTitleRow,
+                  .MainFirstRow = options_.firstRow,
+                  .Links = options_.links,
+                  .CaseSensitive = !options_.ignoreCase},
+                 p);
+    p.ExactCalls = options_.exactCalls;
+    p.ReloadMain = false;  // nothing follows the one run
+    return std::nullopt;
+  }
+
+  int CannotOpen(const char* which, const std::string& file) {
+    if (books_.LastOpenTooLong)  // a sentence of its own, which names the file
+      err_ << books_.LastOpenError << ".\n";
+    else
+      err_ << "The " << which << " table " << file << " cannot be opened"
+           << (books_.LastOpenError.empty() ? "" : ": " + books_.LastOpenError) << ".\n";
+    return kCannotOpen;
+  }
+
+  int Report(const merge::RunReport& report) {
+    if (!report.Ok) {
+      err_ << "The merge failed: " << report.Error << "\n";
+      return kMergeFailed;
+    }
+    for (const std::string& warning : report.Warnings) err_ << "Warning: " << warning << ".\n";
+    out_ << "Result: " << report.ResultPath << "\n";
+    out_ << "Done: " << report.RowsMatched << " of " << report.RowsWalked << " main rows matched\n";
+    return kMerged;
+  }
+
+  const MergeOptions& options_;
+  std::ostream& out_;
+  std::ostream& err_;
+  Interruption interruption_;
+  store::clc books_;
+  merge::MergeRun run_;
+  std::stop_source stop_;
+  Interruption::Hook hook_;
+};
+
 }  // namespace
 
 int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, std::ostream& out,
              std::ostream& err, bool progressBar, const RunHooks& hooks) {
-  Interruption interruption(factory);
-  // At each step: a signal that came ends the command here, with nothing written.
-  const auto interrupted = [&] {
-    if (!interruption.Signal()) return false;
-    interruption.Settle();
-    return true;
-  };
-  const auto stopped = [&] {
-    err << interruption.Message() << "\n";
-    return 128 + interruption.Signal();
-  };
-  if (options.officeTimeout) factory.SetCallTimeout(std::chrono::seconds(*options.officeTimeout));
-
-  store::clc books(factory);
-  merge::MergeRun run(books, hooks.files ? *hooks.files : merge::DiskFiles());
-  std::stop_source stop;
-  const Interruption::Hook hook = interruption.OnSignal([&stop] { stop.request_stop(); });
-  run.MainFile = options.mainFile;
-  run.AddFile = options.addFile;
-  if (interrupted()) return stopped();
-  if (run.IsIllegalTarget(options.target)) {
-    err << "Illegal target file name: " << options.target << "\n";
-    return kUsage;
-  }
-  if (!books.Connected) {
-    err << "To use Tabloom you must have LibreOffice installed on your PC.\n";
-    if (!books.Office->ConnectError.empty()) err << books.Office->ConnectError << "\n";
-    return kNoOffice;
-  }
-  const auto cannotOpen = [&](const char* which, const std::string& file) {
-    if (books.LastOpenTooLong)  // a sentence of its own, which names the file
-      err << books.LastOpenError << ".\n";
-    else
-      err << "The " << which << " table " << file << " cannot be opened"
-          << (books.LastOpenError.empty() ? "" : ": " + books.LastOpenError) << ".\n";
-    return kCannotOpen;
-  };
-  run.MainBook = books.OpenBook(options.mainFile);
-  if (interrupted()) return stopped();
-  if (run.MainBook < 0) return cannotOpen("main", options.mainFile);
-  run.AddBook = books.OpenBook(options.addFile);
-  if (interrupted()) return stopped();
-  if (run.AddBook < 0) return cannotOpen("add", options.addFile);
-  const store::clc_file& mainBook = books.Books[static_cast<std::size_t>(run.MainBook)];
-  run.MainSheet = FindSheet(mainBook, options.mainSheet);
-  run.AddSheet = FindSheet(books.Books[static_cast<std::size_t>(run.AddBook)], options.addSheet);
-  if (run.MainSheet < 0 || run.AddSheet < 0) {
-    err << "The sheet \"" << (run.MainSheet < 0 ? options.mainSheet : options.addSheet)
-        << "\" is not in the " << (run.MainSheet < 0 ? "main" : "add") << " table.\n";
-    return kCannotOpen;
-  }
-  // Columns are letters, so any column can be named; the office's sheets end somewhere.
-  const store::sheet& mainSheet = mainBook.SheetList[static_cast<std::size_t>(run.MainSheet)];
-  const store::sheet& addSheet = books.Books[static_cast<std::size_t>(run.AddBook)]
-                                     .SheetList[static_cast<std::size_t>(run.AddSheet)];
-  for (const auto& [mainCol, addCol] : options.links)
-    for (const auto& [column, sheet] :
-         {std::pair{mainCol, &mainSheet}, std::pair{addCol, &addSheet}})
-      if (column >= sheet->ColumnLimit) {
-        err << "The link column " << merge::ColumnLetters(column)
-            << " is beyond the office's last column "
-            << merge::ColumnLetters(sheet->ColumnLimit - 1) << ".\n";
-        return kUsage;
-      }
-  merge::Setup setup;
-  setup.MainFile = options.mainFile;
-  setup.AddFile = options.addFile;
-  setup.MainSheet = run.MainSheet;
-  setup.AddSheet = run.AddSheet;
-  setup.MainTitleRow = options.mainTitleRow;
-  setup.AddTitleRow = options.addTitleRow;
-  setup.MainFirstRow = options.firstRow;
-  setup.Links = options.links;
-  setup.CaseSensitive = !options.ignoreCase;
-  run.SetUp(setup);  // both books are open and both sheets found: it cannot fail here
-  run.ExactCalls = options.exactCalls;
-  run.ReloadMain = false;  // nothing follows the one run
-  if (options.verbose)
-    run.AddPhaseListener([&err](merge::Phase phase) {
-      err << "Step: " << merge::PhaseText(phase) << "\n" << std::flush;
-    });
-  if (hooks.onPhase) run.AddPhaseListener(hooks.onPhase);
-
-  bool ok = false;
-  {
-    ProgressBar bar(err, progressBar && !options.verbose);
-    run.SetProgress(
-        [&](std::int32_t position, std::int32_t maximum) { bar.Show(position, maximum); });
-    ok = run.Run(options.target, stop.get_token());
-    interruption.Settle();
-  }
-  // A signal after the run's last safe point came too late to matter: the result is whole.
-  if (!ok && interruption.Signal()) return stopped();
-  if (!ok) {
-    err << "The merge failed: " << run.LastError << "\n";
-    return kMergeFailed;
-  }
-  for (const std::string& warning : run.Warnings) err << "Warning: " << warning << ".\n";
-  out << "Result: " << run.ResultPath << "\n";
-  out << "Done: " << run.RowsMatched << " of " << run.RowsWalked << " main rows matched\n";
-  return kMerged;
+  return BatchMerge(options, factory, out, err, hooks).Execute(progressBar);
 }
 
 }  // namespace cli

@@ -177,13 +177,15 @@ void TFFiles::BuildWindow() {
   };
   for (const bool mainTable : {true, false})
     (mainTable ? Grid1 : Grid2)->CellText = [this, mainTable](int c, int r) {
-      const merge::MergeRun& p = *main_.Merge;
+      const merge::Parameters& p = main_.Params;
       const std::int32_t book = mainTable ? p.MainBook : p.AddBook;
       if (book < 0) return QString();
       try {
         return QString::fromStdString(
             main_.Store->CachedCell(book, mainTable ? ShownSheet1 : ShownSheet2, c, r).Text);
-      } catch (const automation::Error&) {
+      } catch (const automation::Refused&) {
+        return QString();
+      } catch (const automation::ConnectionLost&) {
         return QString();
       }
     };
@@ -231,7 +233,7 @@ void TFFiles::resizeEvent(QResizeEvent* event) {
 }
 
 void TFFiles::FormCreate() {
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   if (p.MainSheet >= 0) ShownSheet1 = p.MainSheet;
   if (p.AddSheet >= 0) ShownSheet2 = p.AddSheet;
   FillingTabs = false;
@@ -288,7 +290,7 @@ void TFFiles::SelectTab(QTabBar* tabs, int index) {
 }
 
 void TFFiles::RefreshPanels() {
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   FileNamePanel1->setText(QString::fromStdString(p.MainFile));
   FileNamePanel2->setText(QString::fromStdString(p.AddFile));
   TitleRowPanel1->setText(RowText(p.MainTitleRow, ClickMode == "TitleRow1"));
@@ -310,14 +312,13 @@ void TFFiles::RefreshPanels() {
   showSheet(SheetPanel1, ClickMode == "Sheet1" ? "?" : sheetName(p.MainBook, p.MainSheet));
   showSheet(SheetPanel2, ClickMode == "Sheet2" ? "?" : sheetName(p.AddBook, p.AddSheet));
 
+  const auto letters = [](std::int32_t column) {
+    return column < 0 ? QString("?") : QString::fromStdString(store::clc::ColumnName(column));
+  };
   indexlb->clear();
-  for (const merge::TLink& link : p.Links)
-    if (!link.Deleted)
-      indexlb->addItem(TFMain::ColumnLetters(link.MainCol) + "  ->  " +
-                       TFMain::ColumnLetters(link.AddCol));
-  if (LinkPending)
-    indexlb->addItem((PendingMainCol < 0 ? "?" : TFMain::ColumnLetters(PendingMainCol)) + "  ->  " +
-                     (PendingAddCol < 0 ? "?" : TFMain::ColumnLetters(PendingAddCol)));
+  for (const merge::TLink& link : p.LiveLinks())
+    indexlb->addItem(letters(link.MainCol) + "  ->  " + letters(link.AddCol));
+  if (LinkPending) indexlb->addItem(letters(PendingMainCol) + "  ->  " + letters(PendingAddCol));
 
   SetBold(FileChoiseButton1, p.MainFile.empty());
   SetBold(FileChoiseButton2, p.AddFile.empty());
@@ -340,7 +341,7 @@ void TFFiles::OpenTable(bool mainTable) {
   const std::optional<QString> chosen = main_.dialogs().OpenFile(
       this, QString(), "ods|*.ods|Spreadsheets|*.ods *.fods *.xlsx *.xls *.csv *.tsv|All files|*");
   if (!chosen) return;
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   std::string& file = mainTable ? p.MainFile : p.AddFile;
   std::int32_t& book = mainTable ? p.MainBook : p.AddBook;
   QTabBar* tabs = mainTable ? TabSet1 : TabSet2;
@@ -380,7 +381,7 @@ void TFFiles::FileChoiseButton2Click() {
 }
 
 void TFFiles::SheetButton1Click() {
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   if (p.MainFile.empty()) {
     Note("File not opened");
     return;
@@ -401,7 +402,7 @@ void TFFiles::SheetButton1Click() {
 }
 
 void TFFiles::SheetButton2Click() {
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   if (p.AddFile.empty()) {
     Note("File not opened");
     return;
@@ -420,7 +421,7 @@ void TFFiles::SheetButton2Click() {
 }
 
 void TFFiles::ConfirmSheet(bool mainTable) {
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   if (mainTable) {
     p.MainSheet = ShownSheet1;
     p.AddThereColumn = ShownColCount(true) + 2;
@@ -432,7 +433,7 @@ void TFFiles::ConfirmSheet(bool mainTable) {
 }
 
 int TFFiles::ShownColCount(bool mainTable) const {
-  const merge::MergeRun& p = *main_.Merge;
+  const merge::Parameters& p = main_.Params;
   const int book = mainTable ? p.MainBook : p.AddBook;
   const int sheet = mainTable ? ShownSheet1 : ShownSheet2;
   if (book < 0) return 0;
@@ -451,7 +452,7 @@ bool TFFiles::TabSet2Change(int n) {
 }
 
 bool TFFiles::TabSetChange(bool mainTable, int n) {
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   const QString confirming = mainTable ? "Sheet1" : "Sheet2";
   if ((mainTable ? p.MainSheet : p.AddSheet) == -1 || ClickMode == confirming) {
     (mainTable ? ShownSheet1 : ShownSheet2) = n;
@@ -473,7 +474,7 @@ bool TFFiles::TabSetChange(bool mainTable, int n) {
 }
 
 void TFFiles::StartRowChoice(bool mainTable, int& parameter, const QString& mode) {
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   const bool sheetChosen = mainTable ? p.MainSheet >= 0 : p.AddSheet >= 0;
   const bool fileOpen = !(mainTable ? p.MainFile : p.AddFile).empty();
   if (!sheetChosen) {
@@ -495,19 +496,19 @@ void TFFiles::StartRowChoice(bool mainTable, int& parameter, const QString& mode
 }
 
 void TFFiles::TitleRowButton1Click() {
-  StartRowChoice(true, main_.Merge->MainTitleRow, "TitleRow1");
+  StartRowChoice(true, main_.Params.MainTitleRow, "TitleRow1");
 }
 
 void TFFiles::FirstRowButton1Click() {
-  StartRowChoice(true, main_.Merge->MainFirstRow, "FirstRow1");
+  StartRowChoice(true, main_.Params.MainFirstRow, "FirstRow1");
 }
 
 void TFFiles::TitleRowButton2Click() {
-  StartRowChoice(false, main_.Merge->AddTitleRow, "TitleRow2");
+  StartRowChoice(false, main_.Params.AddTitleRow, "TitleRow2");
 }
 
 void TFFiles::PlusButtonClick() {
-  const merge::MergeRun& p = *main_.Merge;
+  const merge::Parameters& p = main_.Params;
   if (p.MainFile.empty() || p.AddFile.empty() || ClickMode == "IdxCol1" || ClickMode == "IdxCol2" ||
       p.MainSheet < 0 || p.AddSheet < 0)
     return;
@@ -523,7 +524,7 @@ void TFFiles::PlusButtonClick() {
 }
 
 void TFFiles::AppendPendingLink() {
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   if (static_cast<int>(p.Links.size()) <= p.LinkCount) p.Links.emplace_back();
   p.Links[static_cast<std::size_t>(p.LinkCount)] = {PendingMainCol, PendingAddCol, false};
   ClearPendingLink();
@@ -531,7 +532,7 @@ void TFFiles::AppendPendingLink() {
 }
 
 void TFFiles::MinusButtonClick() {
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   const int position = indexlb->currentRow();
   if (p.MainFile.empty() || position < 0 || !indexlb->currentItem()->isSelected()) return;
   delete indexlb->takeItem(position);
@@ -547,7 +548,7 @@ void TFFiles::MinusButtonClick() {
 }
 
 void TFFiles::case_snes_cbClick() {
-  main_.Merge->CaseSensitive = case_snes_cb->isChecked();
+  main_.Params.CaseSensitive = case_snes_cb->isChecked();
 }
 
 void TFFiles::HelpButtonClick() {
@@ -594,7 +595,7 @@ void TFFiles::Grid1MouseDown(int x, int y) {
   HotCol1 = hot.x();
   HotRow1 = hot.y();
   const int c = HotCol1, r = HotRow1;
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   if (ClickMode == "Sheet1") {
     ConfirmSheet(true);
   } else if (ClickMode == "TitleRow1" || ClickMode == "FirstRow1") {
@@ -623,7 +624,7 @@ void TFFiles::Grid2MouseDown(int x, int y) {
   HotCol2 = hot.x();
   HotRow2 = hot.y();
   const int c = HotCol2, r = HotRow2;
-  merge::MergeRun& p = *main_.Merge;
+  merge::Parameters& p = main_.Params;
   if (ClickMode == "Sheet2") {
     ConfirmSheet(false);
     Grid2->Repaint();
@@ -649,7 +650,7 @@ void TFFiles::Grid2MouseDown(int x, int y) {
 }
 
 TFFiles::Decoration TFFiles::Decorate(bool mainTable, int c, int r) const {
-  const merge::MergeRun& p = *main_.Merge;
+  const merge::Parameters& p = main_.Params;
   const int book = mainTable ? p.MainBook : p.AddBook;
   const int colCount = ShownColCount(mainTable);
   Decoration d;
@@ -677,7 +678,7 @@ TFFiles::Decoration TFFiles::Decorate(bool mainTable, int c, int r) const {
 }
 
 void TFFiles::DrawGridCell(bool mainTable, QPainter& painter, const QRect& rect, int c, int r) {
-  const merge::MergeRun& p = *main_.Merge;
+  const merge::Parameters& p = main_.Params;
   const Decoration d = Decorate(mainTable, c, r);
   if (c == 0 && !d.label.isEmpty()) {
     // The header column only grows, to fit its widest label.
@@ -691,8 +692,10 @@ void TFFiles::DrawGridCell(bool mainTable, QPainter& painter, const QRect& rect,
   try {
     cell = main_.Store->CachedCell(mainTable ? p.MainBook : p.AddBook,
                                    mainTable ? ShownSheet1 : ShownSheet2, c, r);
-  } catch (const automation::Error&) {
-    // An office that refuses the cell, or is gone: the cell paints empty, the window lives.
+  } catch (const automation::Refused&) {
+    // The office refuses the cell: it paints empty, the window lives.
+  } catch (const automation::ConnectionLost&) {
+    // The office is gone: the same.
   }
   PaintCell(painter, rect, c, r, cell, d.marks, d.label);
 }

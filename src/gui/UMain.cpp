@@ -202,13 +202,9 @@ void TFMain::CreateStore() {
   }
 }
 
-QString TFMain::ColumnLetters(int column) {
-  return QString::fromStdString(merge::ColumnLetters(column));
-}
-
 void TFMain::TestParameters() {
   OKLabel->clear();
-  if (MainParamsComplete() && AddParamsComplete() && !Merge->MainBookLost()) {
+  if (MainParamsComplete() && AddParamsComplete() && Params.MainBook >= 0) {
     StartButton->setEnabled(true);
     OKLabel->setText(LabelText(ReadyMessage));
   } else {
@@ -229,7 +225,7 @@ void TFMain::StartButtonClick() {
     AskToStop();
     return;
   }
-  const QString mainFile = QString::fromStdString(Merge->MainFile);
+  const QString mainFile = QString::fromStdString(Params.MainFile);
   // The first proposal is the main table's folder.
   const std::optional<QString> chosen = dialogs_.SaveFile(
       this, "Save Result As", "ods|*.ods", QFileInfo(mainFile).suffix(),
@@ -237,7 +233,7 @@ void TFMain::StartButtonClick() {
   if (!chosen) return;
   lastTarget_ = *chosen;
   const std::string target = chosen->toStdString();
-  if (Merge->IsIllegalTarget(target)) {
+  if (Params.IsIllegalTarget(target)) {
     dialogs_.Message(this, IllegalTargetMessage, "Error");
     return;
   }
@@ -255,15 +251,42 @@ void TFMain::RunMerge(const std::string& target) {
   StartButton->setText("Stop");
   StartButton->setEnabled(true);
   OKLabel->clear();
+  FollowProgress(run);
 
+  struct Outcome {
+    merge::RunReport report;
+    bool officeGone = false;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  outcome->report.MainBook = Params.MainBook;  // as long as the run does not say otherwise
+  OffThread(
+      [this, target, outcome, parameters = Params, stop = stop_.get_token()] {
+        // The thread's outermost frame: whatever it meets is the run's error, and then the
+        // office is started afresh.
+        try {
+          outcome->report = Merge->Run(parameters, target, stop);
+          // An office that was ended, or ended by itself, took the tables along.
+          outcome->officeGone = !Store->Office->Answers();
+        } catch (const std::exception& e) {
+          outcome->report.Error = e.what();
+          outcome->officeGone = true;
+        } catch (...) {
+          outcome->report.Error = "An unknown failure ended the run";
+          outcome->officeGone = true;
+        }
+      },
+      [this, outcome] { RunEnded(outcome->report, outcome->officeGone); });
+}
+
+void TFMain::FollowProgress(int run) {
   // The worker reports; the window shows, at most once per thousandth of the bar.
-  const std::int32_t addRows = Merge->AddBook >= 0
-                                   ? Store->Books[static_cast<std::size_t>(Merge->AddBook)]
-                                         .SheetList[static_cast<std::size_t>(Merge->AddSheet)]
+  const std::int32_t addRows = Params.AddBook >= 0
+                                   ? Store->Books[static_cast<std::size_t>(Params.AddBook)]
+                                         .SheetList[static_cast<std::size_t>(Params.AddSheet)]
                                          .RowCount
                                    : 0;
   auto progress =
-      std::make_shared<merge::RunProgress>(addRows, Merge->ReloadMain, Merge->ExactCalls);
+      std::make_shared<merge::RunProgress>(addRows, Params.ReloadMain, Params.ExactCalls);
   pb->setRange(0, merge::RunProgress::kScale);
   pb->setValue(0);
   auto shown = std::make_shared<std::atomic<int>>(0);
@@ -296,29 +319,6 @@ void TFMain::RunMerge(const std::string& target) {
         },
         Qt::QueuedConnection);
   };
-
-  struct Outcome {
-    bool ok = false;
-    bool officeGone = false;
-  };
-  auto outcome = std::make_shared<Outcome>();
-  OffThread(
-      [this, target, outcome, stop = stop_.get_token()] {
-        // The thread's outermost frame: whatever it meets is the run's error, and then the
-        // office is started afresh.
-        try {
-          outcome->ok = Merge->Run(target, stop);
-          // An office that was ended, or ended by itself, took the tables along.
-          outcome->officeGone = !Store->Office->Answers();
-        } catch (const std::exception& e) {
-          Merge->LastError = e.what();
-          *outcome = {false, true};
-        } catch (...) {
-          Merge->LastError = "An unknown failure ended the run";
-          *outcome = {false, true};
-        }
-      },
-      [this, outcome] { RunEnded(outcome->ok, outcome->officeGone); });
 }
 
 void TFMain::OffThread(std::function<void()> work, std::function<void()> done) {
@@ -337,44 +337,48 @@ void TFMain::OffThread(std::function<void()> work, std::function<void()> done) {
   thread->start();
 }
 
-void TFMain::RunEnded(bool ok, bool officeGone) {
+void TFMain::RunEnded(const merge::RunReport& report, bool officeGone) {
   Merge->SetProgress(nullptr);
   onPhase_ = nullptr;
+  Params.MainBook = report.MainBook;
   if (officeGone)
-    ReopenTables(ok);  // a new office opens them again
+    ReopenTables(report);  // a new office opens them again
   else
-    FinishRun(ok);
+    FinishRun(report);
 }
 
-void TFMain::ReopenTables(bool ok) {
+void TFMain::ReopenTables(const merge::RunReport& report) {
   state_ = RunState::Reopening;
   StartButton->setEnabled(false);
   OKLabel->setText("Starting the office again and opening the tables...");
   FitLabel();
+  auto books = std::make_shared<std::pair<std::int32_t, std::int32_t>>(-1, -1);
   OffThread(
-      [this] {
-        merge::MergeRun& m = *Merge;
-        m.MainBook = m.AddBook = -1;
+      [this, books, mainFile = Params.MainFile, addFile = Params.AddFile] {
         try {
           Store->Reconnect();
           if (!Store->Connected) return;
-          if (!m.MainFile.empty()) m.MainBook = Store->OpenBook(m.MainFile);
-          if (!m.AddFile.empty()) m.AddBook = Store->OpenBook(m.AddFile);
+          if (!mainFile.empty()) books->first = Store->OpenBook(mainFile);
+          if (!addFile.empty()) books->second = Store->OpenBook(addFile);
         } catch (...) {
           // the thread's outermost frame: what could not be opened is chosen again
         }
       },
-      [this, ok] { FinishRun(ok); });
+      [this, books, report] {
+        Params.MainBook = books->first;
+        Params.AddBook = books->second;
+        FinishRun(report);
+      });
 }
 
-void TFMain::FinishRun(bool ok) {
+void TFMain::FinishRun(const merge::RunReport& report) {
   state_ = RunState::Idle;
   pb->setValue(0);
   StartButton->setText("Start");
   FilesButton->setEnabled(true);
   AboutButton->setEnabled(true);
   HelpButton->setEnabled(true);
-  ShowOutcome(ok);
+  ShowOutcome(report);
   if (closeAfterRun_) {
     close();
     return;
@@ -385,44 +389,41 @@ void TFMain::FinishRun(bool ok) {
   }
 }
 
-QString TFMain::FailureMessage() const {
-  const std::string& cause = Merge->LastError;
-  if (cause.empty()) return LockedMessage;
-  return LockedMessage + "\r\n\r\nThe merge failed: " + QString::fromStdString(cause);
+QString TFMain::FailureMessage(const merge::RunReport& report) const {
+  if (report.Error.empty()) return LockedMessage;
+  return LockedMessage + "\r\n\r\nThe merge failed: " + QString::fromStdString(report.Error);
 }
 
 QString TFMain::ForgetLostTables() {
-  merge::MergeRun& m = *Merge;
-  const bool mainLost = m.MainBookLost() && !m.MainFile.empty();
-  const bool addLost = m.AddBook < 0 && !m.AddFile.empty();
+  merge::Parameters& p = Params;
+  const bool mainLost = p.MainBook < 0 && !p.MainFile.empty();
+  const bool addLost = p.AddBook < 0 && !p.AddFile.empty();
   if (mainLost) {
-    m.MainFile.clear();
-    m.MainSheet = m.MainTitleRow = m.MainFirstRow = m.AddThereColumn = -1;
+    p.MainFile.clear();
+    p.MainSheet = p.MainTitleRow = p.MainFirstRow = p.AddThereColumn = -1;
   }
   if (addLost) {
-    m.AddFile.clear();
-    m.AddSheet = m.AddTitleRow = -1;
+    p.AddFile.clear();
+    p.AddSheet = p.AddTitleRow = -1;
   }
   if (!mainLost && !addLost) return {};
-  m.Links.clear();  // a link names columns of both tables
-  m.LinkCount = 0;
+  p.Links.clear();  // a link names columns of both tables
+  p.LinkCount = 0;
   StartButton->setEnabled(false);
   return mainLost && addLost ? "The tables could not be loaded again"
          : mainLost          ? "The main table could not be loaded again"
                              : "The add table could not be loaded again";
 }
 
-void TFMain::ShowOutcome(bool ok) {
-  merge::MergeRun& m = *Merge;
+void TFMain::ShowOutcome(const merge::RunReport& report) {
   // A stop the office did not answer ends in its loss: that is the stop asked for too.
-  const bool stopped = !ok && (m.LastStopped || stopAsked_);
-  if (!ok && !stopped) dialogs_.Message(this, FailureMessage(), "Error");
-  const std::string resultPath = m.ResultPath;
+  const bool stopped = !report.Ok && (report.Stopped || stopAsked_);
+  if (!report.Ok && !stopped) dialogs_.Message(this, FailureMessage(report), "Error");
   const QString lost = ForgetLostTables();
   if (!lost.isEmpty()) {
-    OKLabel->setText(ok ? QString("The result was written to %1.\n%2: please open it again.")
-                              .arg(QString::fromStdString(resultPath), lost)
-                        : lost + ".\nPlease select the files again");
+    OKLabel->setText(report.Ok ? QString("The result was written to %1.\n%2: please open it again.")
+                                     .arg(QString::fromStdString(report.ResultPath), lost)
+                               : lost + ".\nPlease select the files again");
     FitLabel();
     return;
   }
@@ -430,14 +431,15 @@ void TFMain::ShowOutcome(bool ok) {
     TestParameters();  // as before Start
     return;
   }
-  QString report;
-  if (ok) {
-    report = QString("Done: %1 of %2 main rows matched").arg(m.RowsMatched).arg(m.RowsWalked);
-    for (const std::string& warning : m.Warnings)
-      report += "\nWarning: " + QString::fromStdString(warning) + ".";
+  QString text;
+  if (report.Ok) {
+    text =
+        QString("Done: %1 of %2 main rows matched").arg(report.RowsMatched).arg(report.RowsWalked);
+    for (const std::string& warning : report.Warnings)
+      text += "\nWarning: " + QString::fromStdString(warning) + ".";
   }
   StartButton->setEnabled(true);
-  OKLabel->setText(report);
+  OKLabel->setText(text);
   FitLabel();
 }
 

@@ -53,7 +53,9 @@ class TFMain : public QWidget {
   int StopGraceMs = 5000;
 
   std::unique_ptr<store::clc> Store;
-  // The merge engine holds the merge parameters (MainFile, MainSheet, Links, ...).
+  // The merge parameters (MainFile, MainSheet, Links, ...), filled by the setup window.
+  merge::Parameters Params;
+  // The merge engine; a run takes a copy of the parameters.
   std::unique_ptr<merge::MergeRun> Merge;
   // Set when the office is missing: the program ends as soon as its event loop starts.
   bool Terminating = false;
@@ -71,9 +73,8 @@ class TFMain : public QWidget {
   // The update thread's answer is in UpdateAnswer: offer the download when it names another
   // version. Runs on the main thread; every failure is silent.
   void UpdateAnswerReceived();
-  bool MainParamsComplete() const { return Merge->MainParamsComplete(); }
-  bool AddParamsComplete() const { return Merge->AddParamsComplete(); }
-  static QString ColumnLetters(int column);
+  bool MainParamsComplete() const { return Params.MainParamsComplete(); }
+  bool AddParamsComplete() const { return Params.AddParamsComplete(); }
   Dialogs& dialogs() { return dialogs_; }
 
  protected:
@@ -92,17 +93,19 @@ class TFMain : public QWidget {
 
   // The run on a worker thread, the office used by it alone; the window hears of its end.
   void RunMerge(const std::string& target);
+  // The bar and the label follow run number `run` through the engine's reports.
+  void FollowProgress(int run);
   // Runs `work` on a thread of its own and then `done` on the window's thread. `work` is the
   // thread's outermost frame: it lets nothing escape.
   void OffThread(std::function<void()> work, std::function<void()> done);
-  void RunEnded(bool ok, bool officeGone);
+  void RunEnded(const merge::RunReport& report, bool officeGone);
   // A new office, with the files of the run opened again (a stop ended the old one).
-  void ReopenTables(bool ok);
-  void FinishRun(bool ok);
+  void ReopenTables(const merge::RunReport& report);
+  void FinishRun(const merge::RunReport& report);
   void AskToStop(bool asked = false);
-  void ShowOutcome(bool ok);
+  void ShowOutcome(const merge::RunReport& report);
   // "File is locked..." first, then the run's own cause.
-  QString FailureMessage() const;
+  QString FailureMessage(const merge::RunReport& report) const;
   // Choices on a table that could not be opened again are cleared: the setup is redone.
   QString ForgetLostTables();
 

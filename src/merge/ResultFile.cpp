@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "automation/PrivateFolder.hpp"
 #include "office/uOpenOffice.hpp"
 
 namespace merge {
@@ -84,14 +85,9 @@ std::string DiskResultFiles::CreateTemporary(const std::string& target) {
   const fs::path path = Resolved(target);
   const fs::path folder = path.parent_path();
   RemoveStale(folder);
-  std::string pattern =
-      (folder / (FolderPrefix() + std::to_string(::getpid()) + "-XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (!::mkdtemp(name.data()))
-    throw std::runtime_error("Cannot write in the folder " + folder.string() + ": " +
-                             std::strerror(errno));
-  return (fs::path(name.data()) / path.filename()).string();
+  const std::string own = automation::MakePrivateFolder(
+      folder.string(), FolderPrefix() + std::to_string(::getpid()) + "-");
+  return (fs::path(own) / path.filename()).string();
 }
 
 int DiskResultFiles::Sync(int fd) {

@@ -113,7 +113,7 @@ void TOpenOffice::LoadDocument(const std::string& fileName, LoadOptions options,
   Variant loaded = Desktop.Call("LoadComponentFromURL", url, "_blank", std::int32_t{0}, args);
   // The office answers a file it cannot read (random bytes, a broken zip) with no document
   // rather than an error: that is a failed load too, and takes no index.
-  if (!loaded.IsObject()) throw automation::Error("The office could not load " + fileName);
+  if (!loaded.IsObject()) throw automation::Refused("The office could not load " + fileName);
   Document = std::move(loaded);
   Documents.push_back(Document);
   DocumentIndex = static_cast<std::int32_t>(Documents.size()) - 1;

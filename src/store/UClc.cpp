@@ -1,5 +1,7 @@
 #include "store/UClc.hpp"
 
+#include "automation/PrivateFolder.hpp"
+
 #include <stdlib.h>
 
 #include <algorithm>
@@ -153,14 +155,8 @@ std::string NumberText(double value) {
 
 clc::clc(automation::ObjectFactory& factory)
     : Office(std::make_unique<office::TOOCalc>(factory)), factory_(factory) {
-  Connected = true;
   Office->Connect(true);
-  try {
-    Connected = Office->IsConnected();
-  } catch (...) {
-    Connected = false;
-  }
-  CurrentBook = -1;
+  Connected = Office->IsConnected();
 }
 
 clc::~clc() = default;
@@ -203,8 +199,8 @@ std::int32_t clc::OpenBook(const std::string& fileName) {
   } catch (const automation::ConnectionLost& e) {
     LastOpenError = e.what();
     return -1;
-  } catch (...) {
-    return -1;
+  } catch (const automation::Refused&) {
+    return -1;  // what the office cannot read; a mistake of ours passes
   }
   const std::int32_t index = Office->CurrentDocumentIndex();
   sheets list;
@@ -519,11 +515,12 @@ class ScratchFolder {
  public:
   ScratchFolder() {
     std::error_code ec;
-    std::string pattern = (std::filesystem::temp_directory_path(ec) / "tabloom-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-      throw automation::Refused("Cannot make a scratch folder: " +
-                                std::string(std::strerror(errno)));
-    path_ = pattern;
+    try {
+      path_ = automation::MakePrivateFolder(std::filesystem::temp_directory_path(ec).string(),
+                                            "tabloom-");
+    } catch (const std::runtime_error& e) {
+      throw automation::Refused(e.what());  // no scratch folder: the office is asked otherwise
+    }
   }
   ~ScratchFolder() {
     std::error_code ec;

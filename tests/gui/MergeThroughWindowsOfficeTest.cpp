@@ -103,7 +103,8 @@ TEST(MergeThroughWindows, TheWindowsAndTheBatchCommandCopyNumbersAlikeUnderADeci
   ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8")) << "scripts/setup makes de_DE.UTF-8";
   gui_testing::FakeDialogs dialogs;
   auto window = std::make_unique<gui::TFMain>(SharedOffice(), dialogs);
-  ASSERT_TRUE(window->Merge->SetUp({.MainFile = main, .AddFile = add, .Links = {{0, 0}}}));
+  ASSERT_TRUE(merge::SetUp(*window->Store, {.MainFile = main, .AddFile = add, .Links = {{0, 0}}},
+                           window->Params));
   window->ShowSetup = nullptr;
   QTest::mouseClick(window->FilesButton, Qt::LeftButton);
   dialogs.saveAnswers.push_back(QString::fromStdString(dir / "windows.ods"));
@@ -172,8 +173,9 @@ TEST(MergeThroughWindows, AnOfficeThatDiesMidRunIsReplacedAndTheMergeCanRunAgain
   window->Merge->AddPhaseListener(
       [&](merge::Phase phase) { office.EnterPhase(merge::PhaseText(phase)); });
 
-  ASSERT_TRUE(window->Merge->SetUp(
-      {.MainFile = main, .AddFile = add, .Links = {{0, 0}}, .AddThereColumn = 3}));
+  ASSERT_TRUE(merge::SetUp(
+      *window->Store, {.MainFile = main, .AddFile = add, .Links = {{0, 0}}, .AddThereColumn = 3},
+      window->Params));
   window->ShowSetup = nullptr;
   QTest::mouseClick(window->FilesButton, Qt::LeftButton);
   ASSERT_TRUE(window->StartButton->isEnabled());

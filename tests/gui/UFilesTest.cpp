@@ -92,7 +92,7 @@ class SetupWindow : public testing::Test {
     for (int i = 0; i < files->indexlb->count(); ++i) lines << files->indexlb->item(i)->text();
     return lines;
   }
-  merge::MergeRun& P() { return *main.Merge; }
+  merge::Parameters& P() { return main.Params; }
 
   fake::FakeOffice office;
   gui_testing::FakeDialogs dialogs;

@@ -59,12 +59,14 @@ class MainWindow : public testing::Test {
   // What the setup window will do: open both files and choose everything.
   void SetUpMerge(const std::string& mainFile = "/data/main.ods") {
     window->ShowSetup = [mainFile](TFMain& w) {
-      w.Merge->SetUp({.MainFile = mainFile,
-                      .AddFile = "/data/add.ods",
-                      .MainTitleRow = 0,
-                      .AddTitleRow = 0,
-                      .MainFirstRow = 1,
-                      .Links = {{0, 0}}});
+      merge::SetUp(*w.Store,
+                   {.MainFile = mainFile,
+                    .AddFile = "/data/add.ods",
+                    .MainTitleRow = 0,
+                    .AddTitleRow = 0,
+                    .MainFirstRow = 1,
+                    .Links = {{0, 0}}},
+                   w.Params);
     };
     QTest::mouseClick(window->FilesButton, Qt::LeftButton);
   }
@@ -91,8 +93,8 @@ TEST_F(MainWindow, StartsReadyWithItsTexts) {
   EXPECT_TRUE(window->WebSite.startsWith("http://"));
   EXPECT_EQ(window->UpdateHost, "127.0.0.1");  // the tests point the check here
   EXPECT_EQ(window->UpdatePath, "/version_check.php?id=3");
-  EXPECT_TRUE(window->Merge->CaseSensitive);
-  EXPECT_EQ(window->Merge->MainFirstRow, -1);
+  EXPECT_TRUE(window->Params.CaseSensitive);
+  EXPECT_EQ(window->Params.MainFirstRow, -1);
   EXPECT_FALSE(window->Terminating);
   EXPECT_TRUE(dialogs.messages.empty());
 }
@@ -126,8 +128,8 @@ TEST_F(MainWindow, ACompleteSetupEnablesStartAndALostLinkDisablesIt) {
   EXPECT_TRUE(window->StartButton->isEnabled());
   EXPECT_EQ(window->OKLabel->text(), "Everything is OK, press Start Button\nto continue");
   window->ShowSetup = [](TFMain& w) {
-    w.Merge->Links[0].Deleted = true;
-    w.Merge->LinkCount = 0;
+    w.Params.Links[0].Deleted = true;
+    w.Params.LinkCount = 0;
   };
   QTest::mouseClick(window->FilesButton, Qt::LeftButton);
   EXPECT_FALSE(window->StartButton->isEnabled());
@@ -213,7 +215,7 @@ TEST_F(MainWindow, AnOfficeLostMidRunIsTheRunsErrorAndANewOneTakesOver) {
   EXPECT_EQ(office.files.count(office::FileNameToUrl("/out/result.ods")), 0u);
   EXPECT_TRUE(window->FilesButton->isEnabled());
   EXPECT_TRUE(window->StartButton->isEnabled());
-  EXPECT_FALSE(window->Merge->MainBookLost());
+  EXPECT_FALSE((window->Params.MainBook < 0));
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
   ASSERT_TRUE(gui_testing::StartAndWait(*window));
   EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
@@ -280,11 +282,11 @@ TEST_F(MainWindow, AMainTableThatCannotBeReloadedAsksForANewSetup) {
   EXPECT_EQ(window->OKLabel->text(),
             "The result was written to /out/result.ods.\nThe main table could not be loaded "
             "again: please open it again.");
-  EXPECT_EQ(window->Merge->MainFile, "");
-  EXPECT_EQ(window->Merge->MainSheet, -1);
-  EXPECT_EQ(window->Merge->LinkCount, 0);
-  EXPECT_TRUE(window->Merge->Links.empty());
-  EXPECT_EQ(window->Merge->AddFile, "/data/add.ods");  // the add table is still there
+  EXPECT_EQ(window->Params.MainFile, "");
+  EXPECT_EQ(window->Params.MainSheet, -1);
+  EXPECT_EQ(window->Params.LinkCount, 0);
+  EXPECT_TRUE(window->Params.Links.empty());
+  EXPECT_EQ(window->Params.AddFile, "/data/add.ods");  // the add table is still there
 }
 
 // Runs `act` on the window's thread once the run is held at its first call of `member` (the
@@ -400,7 +402,7 @@ TEST_F(MainWindow, StopLeavesNoFileAndTheWindowAsBeforeStart) {
     EXPECT_TRUE(window->StartButton->isEnabled());
     EXPECT_TRUE(window->FilesButton->isEnabled());
     EXPECT_EQ(window->OKLabel->text(), "Everything is OK, press Start Button\nto continue");
-    ASSERT_FALSE(window->Merge->MainBookLost());
+    ASSERT_FALSE((window->Params.MainBook < 0));
     office.beforeCall = nullptr;
     office.onAbort = nullptr;
     dialogs.saveAnswers.push_back(QString("/out/result.ods"));
@@ -452,11 +454,11 @@ TEST_F(MainWindow, ATableThatCannotBeOpenedAgainIsToBeChosenAgain) {
   EXPECT_FALSE(window->StartButton->isEnabled());
   EXPECT_EQ(window->OKLabel->text(),
             "The add table could not be loaded again.\nPlease select the files again");
-  EXPECT_EQ(window->Merge->AddFile, "");
-  EXPECT_EQ(window->Merge->AddSheet, -1);
-  EXPECT_EQ(window->Merge->LinkCount, 0);
-  EXPECT_EQ(window->Merge->MainFile, "/data/main.ods");
-  EXPECT_FALSE(window->Merge->MainBookLost());
+  EXPECT_EQ(window->Params.AddFile, "");
+  EXPECT_EQ(window->Params.AddSheet, -1);
+  EXPECT_EQ(window->Params.LinkCount, 0);
+  EXPECT_EQ(window->Params.MainFile, "/data/main.ods");
+  EXPECT_FALSE((window->Params.MainBook < 0));
 }
 
 TEST_F(MainWindow, HelpOpensTheProductPage) {
@@ -473,13 +475,6 @@ TEST_F(MainWindow, ResizingKeepsTheMarginsAndAnchors) {
   EXPECT_EQ(window->HelpButton->x(), 892 - 34);
   EXPECT_EQ(window->pb->geometry(), QRect(8, 292 - 30, 892 - 28, 21));
   EXPECT_EQ(window->FilesButton->geometry(), QRect(8, 16, 225, 25));
-}
-
-TEST(ColumnLetters, AToZZ) {
-  EXPECT_EQ(TFMain::ColumnLetters(0), "A");
-  EXPECT_EQ(TFMain::ColumnLetters(25), "Z");
-  EXPECT_EQ(TFMain::ColumnLetters(26), "AA");
-  EXPECT_EQ(TFMain::ColumnLetters(701), "ZZ");
 }
 
 }  // namespace

@@ -44,21 +44,32 @@ class Merge : public testing::Test {
           sheet.At(static_cast<std::int32_t>(c), static_cast<std::int32_t>(r)).text = rows[r][c];
   }
 
-  // A run set up as the setup window would: main sheet 1 with title row 0 and data from row
-  // 1, add sheet 0 with title row 0, one link A = A, copies after one empty column, letter
-  // case ignored.
-  MergeRun& Prepared() { return Prepare(run); }
+  // Parameters as the setup window would fill them: main sheet 1 with title row 0 and data
+  // from row 1, add sheet 0 with title row 0, one link A = A, copies after one empty column,
+  // letter case ignored.
+  merge::Parameters& Prepared() {
+    Prepare(store, p);
+    return p;
+  }
 
-  static MergeRun& Prepare(MergeRun& r) {
-    EXPECT_TRUE(r.SetUp({.MainFile = "/data/main.ods",
-                         .AddFile = "/data/add.ods",
-                         .MainSheet = 1,
-                         .MainTitleRow = 0,
-                         .AddTitleRow = 0,
-                         .MainFirstRow = 1,
-                         .Links = {{0, 0}},
-                         .CaseSensitive = false}));
-    return r;
+  static void Prepare(store::clc& books, merge::Parameters& parameters) {
+    EXPECT_TRUE(merge::SetUp(books,
+                             {.MainFile = "/data/main.ods",
+                              .AddFile = "/data/add.ods",
+                              .MainSheet = 1,
+                              .MainTitleRow = 0,
+                              .AddTitleRow = 0,
+                              .MainFirstRow = 1,
+                              .Links = {{0, 0}},
+                              .CaseSensitive = false},
+                             parameters));
+  }
+
+  // A run with `p`: its report in `report`, the main table as the run left it.
+  bool Run(const std::string& target, std::stop_token stop = {}) {
+    report = run.Run(p, target, stop);
+    p.MainBook = report.MainBook;
+    return report.Ok;
   }
 
   // A run of its own on a copy of the fixture's files, prepared as Prepared() is.
@@ -67,7 +78,11 @@ class Merge : public testing::Test {
                    std::int32_t columnLimit = 16384) {
       office.files = files;
       office.columnLimit = columnLimit;
-      Prepare(run);
+      Prepare(books, p);
+    }
+    bool Run(const std::string& target) {
+      report = run.Run(p, target);
+      return report.Ok;
     }
     const fake::Workbook& File(const std::string& name) const {
       return office.files.at(office::FileNameToUrl("/out/" + name));
@@ -76,6 +91,8 @@ class Merge : public testing::Test {
     store::clc books{office};
     fake::FakeFiles disk{office};
     MergeRun run{books, disk};
+    merge::Parameters p;
+    merge::RunReport report;
   };
 
   const fake::Sheet& Result(const std::string& name = "result.ods") {
@@ -90,6 +107,8 @@ class Merge : public testing::Test {
   store::clc store{office};
   fake::FakeFiles files{office};
   MergeRun run{store, files};
+  merge::Parameters p;
+  merge::RunReport report;
 };
 
 TEST(KeyPart, TrimsControlsAndBlanksAndUpperCasesByUnicode) {
@@ -101,37 +120,28 @@ TEST(KeyPart, TrimsControlsAndBlanksAndUpperCasesByUnicode) {
   EXPECT_EQ(KeyPart("\x01\x1f", true), "");
 }
 
-TEST(ColumnLetters, AsTheStoreNamesColumns) {
-  EXPECT_EQ(merge::ColumnLetters(0), "A");
-  EXPECT_EQ(merge::ColumnLetters(25), "Z");
-  EXPECT_EQ(merge::ColumnLetters(26), "AA");
-  EXPECT_EQ(merge::ColumnLetters(701), "ZZ");
-}
-
-TEST_F(Merge, NewParametersAreUnsetAndCaseSensitive) {
-  EXPECT_EQ(run.MainBook, -1);
-  EXPECT_EQ(run.MainFirstRow, -1);
-  EXPECT_EQ(run.AddThereColumn, -1);
-  EXPECT_TRUE(run.CaseSensitive);
-  EXPECT_FALSE(run.MainParamsComplete());
-  EXPECT_FALSE(run.AddParamsComplete());
-}
-
 // A set-up opens only what it does not hold yet, and refuses what is not there.
 TEST_F(Merge, SetUpOpensEachFileOnceAndRefusesWhatIsMissing) {
-  MergeRun& r = Prepared();
+  merge::Parameters& r = Prepared();
   EXPECT_EQ(r.AddThereColumn, store.Books[0].SheetList[1].ColCount + 2);
   EXPECT_EQ(r.LinkCount, 1);
   const std::size_t loads = office.Count("loadComponentFromURL");
-  EXPECT_TRUE(r.SetUp({.MainFile = r.MainFile, .AddFile = r.AddFile, .MainSheet = 1}));
+  EXPECT_TRUE(
+      merge::SetUp(store, {.MainFile = r.MainFile, .AddFile = r.AddFile, .MainSheet = 1}, r));
   EXPECT_EQ(office.Count("loadComponentFromURL"), loads);
-  EXPECT_FALSE(r.SetUp({.MainFile = r.MainFile, .AddFile = r.AddFile, .AddSheet = 9}));
-  EXPECT_FALSE(r.SetUp({.MainFile = r.MainFile, .AddFile = "/data/none.ods"}));
+  EXPECT_FALSE(
+      merge::SetUp(store, {.MainFile = r.MainFile, .AddFile = r.AddFile, .AddSheet = 9}, r));
+  EXPECT_FALSE(merge::SetUp(store, {.MainFile = r.MainFile, .AddFile = "/data/none.ods"}, r));
   EXPECT_EQ(r.AddBook, -1);
 }
 
+// New parameters are incomplete and case-sensitive; a run needs each required one.
 TEST_F(Merge, CompletenessNeedsEachRequiredParameter) {
-  MergeRun& r = Prepared();
+  EXPECT_FALSE(p.MainParamsComplete() || p.AddParamsComplete());
+  EXPECT_TRUE(p.CaseSensitive);
+  EXPECT_FALSE(Run("/out/result.ods"));
+  EXPECT_EQ(report.Error, "Not all the parameters are specified");
+  merge::Parameters& r = Prepared();
   EXPECT_TRUE(r.MainParamsComplete());
   EXPECT_TRUE(r.AddParamsComplete());
   r.MainTitleRow = r.AddTitleRow = -1;  // titles are optional
@@ -151,7 +161,8 @@ TEST_F(Merge, CompletenessNeedsEachRequiredParameter) {
 }
 
 TEST_F(Merge, CaseFreeMatchingWithTrimming) {
-  ASSERT_TRUE(Prepared().Run("/out/result.ods"));
+  Prepared();
+  ASSERT_TRUE(Run("/out/result.ods"));
   const fake::Sheet& result = Result();
   EXPECT_EQ(Text(result, 3, 0), "Key");  // the title copy, from D: two columns + 2
   EXPECT_EQ(Text(result, 4, 0), "City");
@@ -162,18 +173,18 @@ TEST_F(Merge, CaseFreeMatchingWithTrimming) {
   EXPECT_EQ(Text(result, 5, 4), "");       // an empty add cell stays empty
   EXPECT_EQ(Text(result, 2, 1), "");       // the separating column
   EXPECT_EQ(Text(result, 1, 2), "two");    // the main table's own cells are untouched
-  EXPECT_EQ(run.RowsWalked, 4);
-  EXPECT_EQ(run.RowsMatched, 3);
+  EXPECT_EQ(report.RowsWalked, 4);
+  EXPECT_EQ(report.RowsMatched, 3);
 }
 
 TEST_F(Merge, CaseSensitiveMatchingStillTrims) {
   Prepared().CaseSensitive = true;
-  ASSERT_TRUE(run.Run("/out/result.ods"));
+  ASSERT_TRUE(Run("/out/result.ods"));
   const fake::Sheet& result = Result();
   EXPECT_EQ(Text(result, 4, 1), "");       // "abc " vs "ABC"
   EXPECT_EQ(Text(result, 4, 2), "Malmö");  // "x" vs " x"
   EXPECT_EQ(Text(result, 4, 4), "");       // "C-17" vs "c-17"
-  EXPECT_EQ(run.RowsMatched, 1);
+  EXPECT_EQ(report.RowsMatched, 1);
 }
 
 TEST_F(Merge, LinkTextsAreJoinedWithoutSeparator) {
@@ -183,11 +194,13 @@ TEST_F(Merge, LinkTextsAreJoinedWithoutSeparator) {
   Put(add[0], {{"a", "bc", "joined"}});
   office.files[Url("m.ods")] = main;
   office.files[Url("a.ods")] = add;
-  ASSERT_TRUE(run.SetUp({.MainFile = "/data/m.ods",
-                         .AddFile = "/data/a.ods",
-                         .Links = {{0, 0}, {1, 1}},
-                         .AddThereColumn = 5}));
-  ASSERT_TRUE(run.Run("/out/result.ods"));
+  ASSERT_TRUE(merge::SetUp(store,
+                           {.MainFile = "/data/m.ods",
+                            .AddFile = "/data/a.ods",
+                            .Links = {{0, 0}, {1, 1}},
+                            .AddThereColumn = 5},
+                           p));
+  ASSERT_TRUE(Run("/out/result.ods"));
   EXPECT_EQ(Text(Result(), 6, 0), "joined");
 }
 
@@ -198,7 +211,7 @@ TEST_F(Merge, EmptyKeysMatchBlankAddRowsAndTitlesTakePart) {
   fake::Workbook& main = office.files[Url("main.ods")];
   main[1].At(0, 5).text = "Key";  // a data row with the add title's link text
   Prepared().MainTitleRow = -1;   // no title copy
-  ASSERT_TRUE(run.Run("/out/result.ods"));
+  ASSERT_TRUE(Run("/out/result.ods"));
   const fake::Sheet& result = Result();
   EXPECT_EQ(Text(result, 4, 0), "");       // no title copied
   EXPECT_EQ(Text(result, 4, 3), "blank");  // the main row with an empty link cell
@@ -207,7 +220,8 @@ TEST_F(Merge, EmptyKeysMatchBlankAddRowsAndTitlesTakePart) {
 
 TEST_F(Merge, OnlyTheMainSheetIsKeptAndSourcesAreNotWritten) {
   const auto mainBefore = office.files[Url("main.ods")].sheets.size();
-  ASSERT_TRUE(Prepared().Run("/out/result.ods"));
+  Prepared();
+  ASSERT_TRUE(Run("/out/result.ods"));
   const fake::Workbook& result = office.files.at(office::FileNameToUrl("/out/result.ods"));
   ASSERT_EQ(result.sheets.size(), 1u);
   EXPECT_EQ(result.sheets[0]->name, "Main");
@@ -215,9 +229,9 @@ TEST_F(Merge, OnlyTheMainSheetIsKeptAndSourcesAreNotWritten) {
   EXPECT_EQ(office.Count("RemoveByName"), 2u);
   EXPECT_EQ(office.Count("StoreAsURL"), 1u);  // once, at the end
 
-  run.ExactCalls = true;  // the reference stores after each deletion too
+  p.ExactCalls = true;  // the reference stores after each deletion too
   office.ClearCalls();
-  ASSERT_TRUE(run.Run("/out/again.ods"));
+  ASSERT_TRUE(Run("/out/again.ods"));
   EXPECT_EQ(office.Count("StoreAsURL"), 4u);
 }
 
@@ -248,8 +262,8 @@ TEST_F(Merge, ASheetThatIsNotRemovedFailsTheRun) {
     fresh.run.AddPhaseListener([&](merge::Phase p) {
       if (p == merge::Phase::RemovingSheets) c.fault(fresh.office);
     });
-    EXPECT_FALSE(fresh.run.Run("/out/result.ods"));
-    EXPECT_EQ(fresh.run.LastError, c.error);
+    EXPECT_FALSE(fresh.Run("/out/result.ods"));
+    EXPECT_EQ(fresh.report.Error, c.error);
     EXPECT_FALSE(fresh.office.files.contains(office::FileNameToUrl("/out/result.ods")));
     EXPECT_TRUE(fake::Temporaries(fresh.office).empty());
   }
@@ -257,8 +271,8 @@ TEST_F(Merge, ASheetThatIsNotRemovedFailsTheRun) {
 
 TEST_F(Merge, AFirstRowPastTheEndWalksNothingButStillWritesTheSheet) {
   Prepared().MainFirstRow = 50;
-  ASSERT_TRUE(run.Run("/out/result.ods"));
-  EXPECT_EQ(run.RowsWalked, 0);
+  ASSERT_TRUE(Run("/out/result.ods"));
+  EXPECT_EQ(report.RowsWalked, 0);
   EXPECT_EQ(Text(Result(), 3, 0), "Key");  // the title copy all the same
   EXPECT_EQ(Text(Result(), 4, 1), "");
 }
@@ -268,21 +282,21 @@ TEST_F(Merge, AFirstRowPastTheEndWalksNothingButStillWritesTheSheet) {
 TEST_F(Merge, CopiesEndAtTheSheetsLastColumnAndSaySo) {
   for (const bool exact : {false, true}) {
     Fresh fresh(office.files, 256);
-    fresh.run.ExactCalls = exact;
-    fresh.run.AddThereColumn = 255;
-    ASSERT_TRUE(fresh.run.Run("/out/result.ods"));
+    fresh.p.ExactCalls = exact;
+    fresh.p.AddThereColumn = 255;
+    ASSERT_TRUE(fresh.Run("/out/result.ods"));
     const fake::Sheet& result = *fresh.File("result.ods").sheets.at(0);
     EXPECT_EQ(result.Find(254, 1)->text, "ABC");  // column 255 and 256 only
     EXPECT_EQ(result.Find(255, 1)->text, "Lyon");
     EXPECT_EQ(result.Find(256, 1), nullptr);
-    EXPECT_EQ(fresh.run.Warnings,
+    EXPECT_EQ(fresh.report.Warnings,
               std::vector<std::string>{
                   "1 of 3 add columns were left out: the main sheet ends at column IV"});
   }
   Fresh full(office.files, 256);
-  full.run.AddThereColumn = 257;
-  EXPECT_FALSE(full.run.Run("/out/result.ods"));
-  EXPECT_EQ(full.run.LastError,
+  full.p.AddThereColumn = 257;
+  EXPECT_FALSE(full.Run("/out/result.ods"));
+  EXPECT_EQ(full.report.Error,
             "No add column fits: the copies would begin at column IW, right of the main sheet's "
             "last column IV");
   EXPECT_EQ(full.office.Count("storeAsURL"), 0u);
@@ -292,20 +306,21 @@ TEST_F(Merge, CopiesEndAtTheSheetsLastColumnAndSaySo) {
 // What a run reports besides its counts: add keys that occur more than once, as the user
 // would type them, and link columns empty in their whole sheet.
 TEST_F(Merge, DuplicateKeysAndEmptyLinkColumnsAreReported) {
-  MergeRun& r = Prepared();
+  merge::Parameters& r = Prepared();
   r.Links.push_back({7, 9, false});
   r.LinkCount = 2;
-  ASSERT_TRUE(r.Run("/out/result.ods"));
-  EXPECT_EQ(r.Warnings, (std::vector<std::string>{
-                            "The link column H of the main table is empty: its key part is "
-                            "blank in every row",
-                            "The link column J of the add table is empty: its key part is blank "
-                            "in every row"}));
+  ASSERT_TRUE(Run("/out/result.ods"));
+  EXPECT_EQ(report.Warnings,
+            (std::vector<std::string>{
+                "The link column H of the main table is empty: its key part is "
+                "blank in every row",
+                "The link column J of the add table is empty: its key part is blank "
+                "in every row"}));
 
   Put(office.files[Url("add.ods")][0], {{}, {}, {}, {}, {}, {"abc "}, {"x"}, {"X"}});
   Fresh fresh(office.files);
-  ASSERT_TRUE(fresh.run.Run("/out/result.ods"));
-  EXPECT_EQ(fresh.run.Warnings,
+  ASSERT_TRUE(fresh.Run("/out/result.ods"));
+  EXPECT_EQ(fresh.report.Warnings,
             std::vector<std::string>{"2 keys occur in more than one add row (\"ABC\", \"x\"): a "
                                      "main row with such a key receives one of them"});
 }
@@ -313,11 +328,12 @@ TEST_F(Merge, DuplicateKeysAndEmptyLinkColumnsAreReported) {
 TEST_F(Merge, ProgressCountsAddRowsAndWalkedMainRows) {
   std::vector<std::int32_t> positions;
   std::int32_t maximum = -1;
-  Prepared().SetProgress([&](std::int32_t position, std::int32_t max) {
+  Prepared();
+  run.SetProgress([&](std::int32_t position, std::int32_t max) {
     positions.push_back(position);
     maximum = max;
   });
-  ASSERT_TRUE(run.Run("/out/result.ods"));
+  ASSERT_TRUE(Run("/out/result.ods"));
   EXPECT_EQ(maximum, 4 + 5 - 1 + 2);
   ASSERT_FALSE(positions.empty());
   EXPECT_EQ(positions.front(), 0);
@@ -327,9 +343,10 @@ TEST_F(Merge, ProgressCountsAddRowsAndWalkedMainRows) {
 }
 
 TEST_F(Merge, TwoRunsInARowGiveTheSameResult) {
-  ASSERT_TRUE(Prepared().Run("/out/first.ods"));
-  EXPECT_EQ(run.MainBook, 2);  // the main table loaded afresh
-  ASSERT_TRUE(run.Run("/out/second.ods"));
+  Prepared();
+  ASSERT_TRUE(Run("/out/first.ods"));
+  EXPECT_EQ(p.MainBook, 2);  // the main table loaded afresh
+  ASSERT_TRUE(Run("/out/second.ods"));
   const fake::Sheet& first = Result("first.ods");
   const fake::Sheet& second = Result("second.ods");
   ASSERT_EQ(first.cells.size(), second.cells.size());
@@ -340,12 +357,11 @@ TEST_F(Merge, TwoRunsInARowGiveTheSameResult) {
 TEST_F(Merge, AFailedMergeReloadsTheMainTable) {
   Prepared();
   office.FailOn("StoreAsURL");  // the store of the result
-  EXPECT_FALSE(run.Run("/out/result.ods"));
-  EXPECT_NE(run.LastError.find("StoreAsURL"), std::string::npos);
-  EXPECT_FALSE(run.MainBookLost());
-  EXPECT_EQ(store.Books[static_cast<std::size_t>(run.MainBook)].SheetList.size(), 3u);
-  EXPECT_EQ(run.KeyList(), nullptr);
-  ASSERT_TRUE(run.Run("/out/result.ods"));  // and a further run works
+  EXPECT_FALSE(Run("/out/result.ods"));
+  EXPECT_NE(report.Error.find("StoreAsURL"), std::string::npos);
+  EXPECT_FALSE((p.MainBook < 0));
+  EXPECT_EQ(store.Books[static_cast<std::size_t>(p.MainBook)].SheetList.size(), 3u);
+  ASSERT_TRUE(Run("/out/result.ods"));  // and a further run works
   EXPECT_EQ(Text(Result(), 4, 4), "Köln");
 }
 
@@ -368,13 +384,13 @@ TEST_F(Merge, BothWaysOfCopyingWriteTheSameCells) {
     std::map<std::pair<int, int>, std::pair<std::string, bool>> results[2];
     for (const bool exact : {true, false}) {
       Fresh fresh(office.files);
-      MergeRun& r = fresh.run;
+      merge::Parameters& r = fresh.p;
       r.MainTitleRow = c.mainTitle;
       r.AddTitleRow = c.addTitle;
       r.AddThereColumn = c.there;
       r.CaseSensitive = c.caseSensitive;
       r.ExactCalls = exact;
-      ASSERT_TRUE(r.Run("/out/result.ods"));
+      ASSERT_TRUE(fresh.Run("/out/result.ods"));
       // A target over the main table's own cells is copied cell by cell either way.
       EXPECT_EQ(fresh.office.Count("SetString") > 0, exact || c.there == 1);
       for (const auto& [at, cell] : fresh.File("result.ods").sheets[0]->cells)
@@ -389,7 +405,7 @@ TEST_F(Merge, CopiesGoOutInBlocksOfConsecutiveRows) {
   for (int r = 5; r < 40; ++r) main[1].At(0, r).text = "x";  // rows 1..39 but 3 and 4 match
   Prepared();
   office.ClearCalls();
-  ASSERT_TRUE(run.Run("/out/result.ods"));
+  ASSERT_TRUE(Run("/out/result.ods"));
   EXPECT_EQ(office.Count("SetString"), 0u);
   // The title, then rows 1..39 at once: row 3 has no match, but its target cells are empty.
   EXPECT_EQ(office.Count("SetDataArray"), 2u);
@@ -412,7 +428,7 @@ TEST_F(Merge, TargetCellsInUseAreNeitherClearedNorBlockWritten) {
   main[1].At(4, 8).number = 7;     // row 8: matched
   Prepared().AddThereColumn = 5;   // copies into E..G
   office.ClearCalls();
-  ASSERT_TRUE(run.Run("/out/result.ods"));
+  ASSERT_TRUE(Run("/out/result.ods"));
   EXPECT_EQ(Text(Result(), 5, 3), "kept");
   EXPECT_EQ(Text(Result(), 4, 8), " x");
   EXPECT_FALSE(Result().Find(4, 8)->number);
@@ -425,15 +441,15 @@ TEST_F(Merge, TargetCellsInUseAreNeitherClearedNorBlockWritten) {
 TEST_F(Merge, AMainFileThatCannotBeReloadedIsReported) {
   Prepared();
   office.files.erase(Url("main.ods"));
-  EXPECT_TRUE(run.Run("/out/result.ods"));
-  EXPECT_TRUE(run.MainBookLost());
+  EXPECT_TRUE(Run("/out/result.ods"));
+  EXPECT_TRUE((p.MainBook < 0));
 }
 
 TEST_F(Merge, WithoutReloadTheMainTableIsLoadedOnce) {
   Prepared().ReloadMain = false;
-  ASSERT_TRUE(run.Run("/out/result.ods"));
+  ASSERT_TRUE(Run("/out/result.ods"));
   EXPECT_EQ(office.Count("loadComponentFromURL"), 2u);  // main and add, when prepared
-  EXPECT_EQ(run.MainBook, -1);
+  EXPECT_EQ(p.MainBook, -1);
   EXPECT_EQ(Text(Result(), 4, 1), "Lyon");
 }
 
@@ -464,44 +480,45 @@ TEST_F(Merge, AFailedRunLeavesNoFileAndTheOldTargetAsItWas) {
     earlier[0].At(0, 0).text = "an earlier result";
     office.files[office::FileNameToUrl("/out/result.ods")] = earlier;
     Fresh fresh(office.files);
-    MergeRun& r = fresh.run;
     c.fault(fresh.office);
-    EXPECT_FALSE(r.Run("/out/result.ods"));
-    EXPECT_FALSE(r.LastError.empty());
-    EXPECT_FALSE(r.LastStopped);
-    EXPECT_TRUE(r.ResultPath.empty());
+    EXPECT_FALSE(fresh.Run("/out/result.ods"));
+    EXPECT_FALSE(fresh.report.Error.empty());
+    EXPECT_FALSE(fresh.report.Stopped);
+    EXPECT_TRUE(fresh.report.ResultPath.empty());
     const fake::Workbook& kept = fresh.File("result.ods");
     ASSERT_EQ(kept.sheets.size(), 1u);
     EXPECT_EQ(Text(*kept.sheets[0], 0, 0), "an earlier result");
     EXPECT_TRUE(Temporaries(fresh.office).empty());
-    EXPECT_EQ(r.MainBookLost(), c.officeLost);
+    EXPECT_EQ(fresh.report.MainBook < 0, c.officeLost);
   }
 }
 
 TEST_F(Merge, ARunWritesThroughATemporaryFileThatTakesTheTargetsPlace) {
-  ASSERT_TRUE(Prepared().Run("/out/result"));
-  EXPECT_EQ(run.ResultPath, "/out/result.ods");
+  Prepared();
+  ASSERT_TRUE(Run("/out/result"));
+  EXPECT_EQ(report.ResultPath, "/out/result.ods");
   EXPECT_EQ(files.created, 1);
   EXPECT_TRUE(Temporaries(office).empty());
   EXPECT_EQ(Text(Result(), 4, 1), "Lyon");
   files.refuseFolder = true;  // a folder that takes no file: nothing is stored at all
   office.ClearCalls();
-  EXPECT_FALSE(run.Run("/out/result.ods"));
-  EXPECT_EQ(run.LastError, "Cannot write in the folder: injected");
+  EXPECT_FALSE(Run("/out/result.ods"));
+  EXPECT_EQ(report.Error, "Cannot write in the folder: injected");
   EXPECT_EQ(office.Count("StoreAsURL"), 0u);
 }
 
 TEST_F(Merge, PhasesAreToldInOrder) {
   std::vector<merge::Phase> phases;
-  Prepared().AddPhaseListener([&](merge::Phase p) { phases.push_back(p); });
-  ASSERT_TRUE(run.Run("/out/result.ods"));
+  Prepared();
+  run.AddPhaseListener([&](merge::Phase p) { phases.push_back(p); });
+  ASSERT_TRUE(Run("/out/result.ods"));
   using P = merge::Phase;
   EXPECT_EQ(phases, (std::vector<P>{P::ReadingAddKeys, P::ReadingMainKeys, P::RemovingSheets,
                                     P::Copying, P::StoringResult, P::Closing, P::ReloadingMain}));
   // The reference stores the target first.
   phases.clear();
-  run.ExactCalls = true;
-  ASSERT_TRUE(run.Run("/out/result.ods"));
+  p.ExactCalls = true;
+  ASSERT_TRUE(Run("/out/result.ods"));
   EXPECT_EQ(phases, (std::vector<P>{P::ReadingAddKeys, P::ReadingMainKeys, P::StoringTarget,
                                     P::RemovingSheets, P::Copying, P::StoringResult, P::Closing,
                                     P::ReloadingMain}));
@@ -514,7 +531,8 @@ TEST_F(Merge, AStopInAnyPhaseWritesNothing) {
   office.files[office::FileNameToUrl("/out/result.ods")] = earlier;
   merge::Phase stopAt = merge::Phase::ReadingAddKeys;
   std::stop_source stop;
-  Prepared().AddPhaseListener([&](merge::Phase p) {
+  Prepared();
+  run.AddPhaseListener([&](merge::Phase p) {
     if (p == stopAt) stop.request_stop();
   });
   for (const merge::Phase phase :
@@ -523,13 +541,13 @@ TEST_F(Merge, AStopInAnyPhaseWritesNothing) {
     SCOPED_TRACE(merge::PhaseText(phase));
     stopAt = phase;
     stop = std::stop_source();
-    EXPECT_FALSE(run.Run("/out/result.ods", stop.get_token()));
-    EXPECT_TRUE(run.LastStopped);
-    EXPECT_EQ(run.LastError, MergeRun::kStoppedMessage);
+    EXPECT_FALSE(Run("/out/result.ods", stop.get_token()));
+    EXPECT_TRUE(report.Stopped);
+    EXPECT_EQ(report.Error, MergeRun::kStoppedMessage);
     EXPECT_EQ(office.files.at(office::FileNameToUrl("/out/result.ods")).sheets[0]->name, "Earlier");
     EXPECT_TRUE(Temporaries(office).empty());
-    EXPECT_FALSE(run.MainBookLost());
-    ASSERT_TRUE(run.Run("/out/again.ods"));
+    EXPECT_FALSE((p.MainBook < 0));
+    ASSERT_TRUE(Run("/out/again.ods"));
   }
 }
 
@@ -539,9 +557,9 @@ TEST_F(Merge, RefusedBlockWritesAreWrittenCellByCell) {
   std::map<std::pair<int, int>, std::string> results[2];
   for (const bool refused : {false, true}) {
     Fresh fresh(office.files);
-    fresh.run.ExactCalls = !refused;
+    fresh.p.ExactCalls = !refused;
     if (refused) fresh.office.FailOn("setDataArray", 1000);
-    ASSERT_TRUE(fresh.run.Run("/out/result.ods")) << fresh.run.LastError;
+    ASSERT_TRUE(fresh.Run("/out/result.ods")) << fresh.report.Error;
     for (const auto& [at, cell] : fresh.File("result.ods").sheets[0]->cells)
       if (cell.HasContent()) results[refused][at] = cell.text;
     if (refused) {
@@ -558,9 +576,7 @@ TEST(IllegalTarget, NamesOfASourceInAnySpelling) {
   std::ofstream(dir / "main.ods") << "m";
   std::ofstream(dir / "add.xls") << "a";
   fs::create_symlink(dir / "main.ods", dir / "link.ods");
-  fake::FakeOffice office;
-  store::clc store(office);
-  MergeRun run(store);
+  merge::Parameters run;
   run.MainFile = (dir / "main.ods").string();
   run.AddFile = (dir / "add.xls").string();
   const fs::path cwd = fs::current_path();

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "automation/FileUrl.hpp"
+#include "automation/PrivateFolder.hpp"
 
 extern char** environ;
 
@@ -148,13 +149,8 @@ std::string MakeProfile() {
   const char* tmpEnv = std::getenv("TMPDIR");
   const std::string tmp = tmpEnv && *tmpEnv ? tmpEnv : "/tmp";
   RemoveStaleProfiles(tmp);
-  std::string pattern = tmp + "/" + kProfilePrefix + std::to_string(::getpid()) + "-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (!::mkdtemp(buf.data()))
-    throw std::runtime_error("Cannot create the office profile folder: " +
-                             std::string(std::strerror(errno)));
-  std::string dir(buf.data());
+  const std::string dir =
+      automation::MakePrivateFolder(tmp, kProfilePrefix + std::to_string(::getpid()) + "-");
   fs::create_directories(fs::path(dir) / "user");
   fs::create_directories(fs::path(dir) / "tmp");
   std::ofstream(fs::path(dir) / "user" / "registrymodifications.xcu") << kProfileSettings;

@@ -27,6 +27,7 @@
 #include <com/sun/star/script/XInvocation2.hpp>
 #include <com/sun/star/script/XTypeConverter.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
+#include <cppu/unotype.hxx>
 #include <cppuhelper/bootstrap.hxx>
 #include <cppuhelper/exc_hlp.hxx>
 #include <rtl/bootstrap.hxx>
@@ -98,11 +99,23 @@ std::string FromU(const OUString& s) {
   return std::string(utf8.getStr(), utf8.getLength());
 }
 
-// The office's error as one text: its message and its type. Must be called in a catch block.
-std::string CaughtMessage() {
+// The office's error, unwrapped from the reflection's wrapper. Must be called in a catch block.
+Any CaughtException() {
   Any caught = cppu::getCaughtException();
   css::reflection::InvocationTargetException wrapped;
   if (caught >>= wrapped) caught = wrapped.TargetException;
+  return caught;
+}
+
+// Whether the error says the object is gone: the bridge raises it once the office's pipe
+// closed, and so may an object the office disposed of. Must be called in a catch block.
+bool CaughtDisposed() {
+  return CaughtException().isExtractableTo(cppu::UnoType<css::lang::DisposedException>::get());
+}
+
+// The office's error as one text: its message and its type. Must be called in a catch block.
+std::string CaughtMessage() {
+  const Any caught = CaughtException();
   css::uno::Exception e;
   std::string message;
   if (caught >>= e) message = FromU(e.Message);
@@ -354,9 +367,10 @@ class OfficeConnection {
       return work();
     } catch (const css::uno::Exception&) {
       std::string message = CaughtMessage();
-      // The bridge sees a dead office when its pipe closes, a moment before the process can
-      // be reaped: wait for that to tell how it ended. A bridge gone is a lost office anyway.
-      if (message.find("URP bridge") != std::string::npos) {
+      // The bridge sees a dead office when its pipe closes, a moment before the process can be
+      // reaped: when the bridge itself no longer answers, wait for the process to tell how it
+      // ended. A bridge gone is a lost office even if the process lives on.
+      if (CaughtDisposed() && !BridgeAnswers()) {
         bridgeGone_ = true;
         AwaitExit();
       }
@@ -381,6 +395,15 @@ class OfficeConnection {
   }
   bool KnownGone() const {
     return ended_ || aborted_ || watch_.Expired() || bridgeGone_ || exitStatus_.has_value();
+  }
+
+  // One round trip over the bridge; false when it is disposed.
+  bool BridgeAnswers() {
+    try {
+      return remoteContext_.is() && remoteContext_->getServiceManager().is();
+    } catch (const css::uno::Exception&) {
+      return false;
+    }
   }
 
   void AwaitExit() {

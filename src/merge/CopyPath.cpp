@@ -1,0 +1,235 @@
+#include "merge/CopyPath.hpp"
+
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+
+#include "merge/Umd5.hpp"
+
+namespace merge {
+
+std::string KeyPart(const std::string& cellText, bool caseSensitive) {
+  std::size_t begin = 0, end = cellText.size();
+  while (begin < end && static_cast<unsigned char>(cellText[begin]) <= 32) ++begin;
+  while (end > begin && static_cast<unsigned char>(cellText[end - 1]) <= 32) --end;
+  std::string part = cellText.substr(begin, end - begin);
+  if (caseSensitive) return part;
+  std::string upper;
+  icu::UnicodeString::fromUTF8(part).toUpper(icu::Locale::getDefault()).toUTF8String(upper);
+  return upper;
+}
+
+std::string RowKey::Digest() const {
+  return KeyDigest(key_);
+}
+
+namespace {
+
+// Few office calls: each table's keys from one export of its sheet, the add rows read in
+// blocks as first needed, the copies written in blocks of consecutive rows.
+class Bulk : public CopyPath {
+ public:
+  explicit Bulk(const CopyContext& context) : c_(context) {}
+
+  std::vector<std::string> ReadKeys(std::int32_t book, std::int32_t sheet,
+                                    const std::vector<std::int32_t>& columns, std::int32_t first,
+                                    std::int32_t last) override {
+    std::vector<std::int32_t> oneBased;
+    for (const std::int32_t column : columns) oneBased.push_back(column + 1);
+    const std::vector<std::vector<std::string>> texts =
+        c_.store.ColumnsTexts(book, sheet, oneBased, first + 1, last + 1);
+    std::vector<std::string> digests;
+    for (std::size_t r = 0; r < static_cast<std::size_t>(last - first + 1); ++r) {
+      RowKey key(c_.parameters.CaseSensitive);
+      for (const auto& column : texts) key.Add(column[r]);
+      digests.push_back(key.Digest());
+      c_.step();
+    }
+    return digests;
+  }
+
+  void Begin(const std::string&) override {}
+
+  // Nothing reads the result between the removals and its one store at the end.
+  void RemoveSheet(std::int32_t sheet) override {
+    c_.store.DeleteSheet(c_.parameters.MainBook, sheet, false);
+  }
+
+  void CopyRows(const std::vector<RowPair>& pairs) override;
+
+  void Store(const std::string& temporary) override {
+    c_.store.SaveBookAs(c_.parameters.MainBook, temporary);
+  }
+
+ private:
+  static constexpr std::int32_t kReadRows = 10000;  // rows per block read of the add sheet
+  static constexpr std::int32_t kWriteRows = 5000;  // rows per block write into the main sheet
+
+  // An add row as the copies write it; rows past the used area read as empty, as a
+  // single-row read of them does.
+  const std::vector<std::string>& AddRowTexts(std::int32_t row);
+  // Whether the target cells of a row hold anything; `known` false when the office cannot
+  // tell, and then any row might.
+  struct InUse {
+    bool known = false;
+    std::int32_t top = 0;
+    std::vector<bool> rows;
+    bool Holds(std::int32_t row) const {
+      return known && rows[static_cast<std::size_t>(row - top)];
+    }
+    bool EmptyBetween(std::int32_t from, std::int32_t to) const;
+  };
+  InUse TargetsInUse(std::int32_t top, std::int32_t bottom);
+  void CopyEach(const std::vector<RowPair>& pairs, std::size_t from, std::size_t to);
+
+  CopyContext c_;
+  std::vector<std::vector<std::string>> addTexts_;
+  std::vector<bool> addBlocksRead_;
+};
+
+const std::vector<std::string>& Bulk::AddRowTexts(std::int32_t row) {
+  const Parameters& p = c_.parameters;
+  const std::int32_t rows = c_.store.Books.at(static_cast<std::size_t>(p.AddBook))
+                                .SheetList.at(static_cast<std::size_t>(p.AddSheet))
+                                .RowCount;
+  if (addTexts_.empty()) {
+    addTexts_.resize(static_cast<std::size_t>(rows) + 1);  // the last: an empty row
+    addTexts_.back().resize(static_cast<std::size_t>(c_.addWidth));
+    addBlocksRead_.assign(static_cast<std::size_t>((rows + kReadRows - 1) / kReadRows), false);
+  }
+  if (row < 0 || row >= rows) return addTexts_.back();
+  const auto block = static_cast<std::size_t>(row / kReadRows);
+  if (!addBlocksRead_[block]) {
+    c_.checkStop();
+    const std::int32_t top = static_cast<std::int32_t>(block) * kReadRows;
+    const std::int32_t bottom = std::min(rows, top + kReadRows) - 1;
+    std::vector<std::vector<std::string>> texts =
+        c_.store.ReadTexts(p.AddBook, p.AddSheet, 0, top, c_.addWidth - 1, bottom);
+    for (std::size_t i = 0; i < texts.size(); ++i)
+      addTexts_[static_cast<std::size_t>(top) + i] = std::move(texts[i]);
+    addBlocksRead_[block] = true;
+  }
+  return addTexts_[static_cast<std::size_t>(row)];
+}
+
+bool Bulk::InUse::EmptyBetween(std::int32_t from, std::int32_t to) const {
+  if (!known) return from > to;
+  for (std::int32_t r = from; r <= to; ++r)
+    if (Holds(r)) return false;
+  return true;
+}
+
+Bulk::InUse Bulk::TargetsInUse(std::int32_t top, std::int32_t bottom) {
+  const std::int32_t left = c_.parameters.AddThereColumn - 1;
+  InUse inUse;
+  inUse.top = top;
+  try {
+    inUse.rows =
+        c_.store.RowsInUse(c_.parameters.MainBook, 0, left, top, left + c_.addWidth - 1, bottom);
+    inUse.known = true;
+  } catch (const automation::Refused&) {
+    // cannot tell: blocks cover runs of matched rows only
+  }
+  return inUse;
+}
+
+void Bulk::CopyEach(const std::vector<RowPair>& pairs, std::size_t from, std::size_t to) {
+  const Parameters& p = c_.parameters;
+  for (std::size_t i = from; i < to; ++i)
+    c_.store.CopyRow(p.AddBook, p.MainBook, p.AddSheet, 0, pairs[i].second + 1, pairs[i].first + 1,
+                     p.AddThereColumn);
+}
+
+void Bulk::CopyRows(const std::vector<RowPair>& pairs) {
+  if (pairs.empty() || c_.addWidth <= 0) return;
+  // A block write clears its whole area first, notes included. A block may therefore run on
+  // over rows without a match only where their target cells are empty, and a matched row whose
+  // target cells hold anything is copied cell by cell, as the reference does.
+  const InUse inUse = TargetsInUse(pairs.front().first, pairs.back().first);
+  const std::vector<std::string> emptyRow(static_cast<std::size_t>(c_.addWidth));
+  for (std::size_t first = 0, end = 0; first < pairs.size(); first = end) {
+    c_.checkStop();
+    const std::int32_t row = pairs[first].first;
+    end = first + 1;
+    if (inUse.Holds(row)) {
+      CopyEach(pairs, first, end);
+      continue;
+    }
+    while (end < pairs.size() && pairs[end].first - row < kWriteRows &&
+           !inUse.Holds(pairs[end].first) &&
+           inUse.EmptyBetween(pairs[end - 1].first + 1, pairs[end].first - 1))
+      ++end;
+    std::vector<std::vector<std::string>> block;
+    for (std::size_t i = first; i < end; ++i) {
+      if (i > first)
+        for (std::int32_t r = pairs[i - 1].first + 1; r < pairs[i].first; ++r)
+          block.push_back(emptyRow);
+      block.push_back(AddRowTexts(pairs[i].second));
+    }
+    try {
+      c_.store.WriteTextBlock(c_.parameters.MainBook, 0, c_.parameters.AddThereColumn - 1, row,
+                              block);
+    } catch (const automation::Refused&) {
+      // Protected cells refuse a block write but take single ones, as the reference writes.
+      CopyEach(pairs, first, end);
+    }
+  }
+}
+
+// One office call per key cell and per copied cell; the book is stored as the result before
+// the removals and after each, as the described run does.
+class CellByCell : public CopyPath {
+ public:
+  explicit CellByCell(const CopyContext& context) : c_(context) {}
+
+  std::vector<std::string> ReadKeys(std::int32_t book, std::int32_t sheet,
+                                    const std::vector<std::int32_t>& columns, std::int32_t first,
+                                    std::int32_t last) override {
+    std::vector<std::string> digests;
+    for (std::int32_t r = first; r <= last; ++r) {
+      RowKey key(c_.parameters.CaseSensitive);
+      for (const std::int32_t column : columns)
+        key.Add(c_.store.CellText(book, sheet, column + 1, r + 1));
+      digests.push_back(key.Digest());
+      c_.step();
+    }
+    return digests;
+  }
+
+  void Begin(const std::string& temporary) override {
+    c_.checkStop();
+    c_.enter(Phase::StoringTarget);
+    c_.store.SaveBookAs(c_.parameters.MainBook, temporary);
+  }
+
+  void RemoveSheet(std::int32_t sheet) override {
+    c_.store.DeleteSheet(c_.parameters.MainBook, sheet, true);
+  }
+
+  void CopyRows(const std::vector<RowPair>& pairs) override {
+    const Parameters& p = c_.parameters;
+    for (const auto& [mainRow, addRow] : pairs) {
+      c_.checkStop();
+      c_.store.CopyRow(p.AddBook, p.MainBook, p.AddSheet, 0, addRow + 1, mainRow + 1,
+                       p.AddThereColumn);
+    }
+  }
+
+  void Store(const std::string&) override { c_.store.SaveBook(c_.parameters.MainBook); }
+
+ private:
+  CopyContext c_;
+};
+
+}  // namespace
+
+std::unique_ptr<CopyPath> BulkCopy(const CopyContext& context) {
+  return std::make_unique<Bulk>(context);
+}
+
+std::unique_ptr<CopyPath> CellByCellCopy(const CopyContext& context) {
+  return std::make_unique<CellByCell>(context);
+}
+
+}  // namespace merge

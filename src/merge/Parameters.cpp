@@ -1,0 +1,110 @@
+#include "merge/Parameters.hpp"
+
+#include <filesystem>
+#include <variant>
+
+#include "office/uOpenOffice.hpp"
+#include "store/UClc.hpp"
+
+namespace merge {
+
+namespace fs = std::filesystem;
+
+bool Parameters::MainParamsComplete() const {
+  return !MainFile.empty() && MainFirstRow >= 0 && AddThereColumn >= 0 && LinkCount > 0 &&
+         MainSheet >= 0;
+}
+
+bool Parameters::AddParamsComplete() const {
+  return !AddFile.empty() && LinkCount > 0 && AddSheet >= 0;
+}
+
+std::vector<TLink> Parameters::LiveLinks() const {
+  std::vector<TLink> live;
+  for (const TLink& link : Links)
+    if (!link.Deleted) live.push_back(link);
+  return live;
+}
+
+namespace {
+
+// Whether two names reach the same file: the same inode where the candidate exists (symlinks,
+// "./", letter case on case-free file systems), else the same normalised absolute path.
+bool SameFile(const std::string& candidate, const std::string& source) {
+  if (source.empty()) return false;
+  std::error_code ec;
+  if (fs::exists(candidate, ec) && fs::exists(source, ec))
+    return fs::equivalent(candidate, source, ec);
+  return fs::weakly_canonical(fs::absolute(candidate, ec), ec) ==
+         fs::weakly_canonical(fs::absolute(source, ec), ec);
+}
+
+}  // namespace
+
+bool Parameters::IsIllegalTarget(const std::string& target) const {
+  if (target == MainFile || target == AddFile) return true;
+  // The store appends ".ods" to a name that lacks it: that file is written too.
+  const std::string stored = office::TOOCalc::ChooseStoreTarget(target, "Calc").fileName;
+  for (const std::string& name : {target, stored})
+    if (SameFile(name, MainFile) || SameFile(name, AddFile)) return true;
+  return false;
+}
+
+std::optional<Unfit> Parameters::Check(const store::clc& store) const {
+  using Kind = Unfit::Kind;
+  if (!MainParamsComplete() || !AddParamsComplete() || AddThereColumn < 1)
+    return Unfit{Kind::Incomplete, "Not all the parameters are specified"};
+  const auto sheetOf = [&](const char* which, std::int32_t book,
+                           std::int32_t sheet) -> std::variant<const store::sheet*, Unfit> {
+    if (book < 0 || static_cast<std::size_t>(book) >= store.Books.size())
+      return Unfit{Kind::NotOpen, std::string("The ") + which + " table is not open"};
+    const store::sheets& list = store.Books[static_cast<std::size_t>(book)].SheetList;
+    if (sheet < 0 || static_cast<std::size_t>(sheet) >= list.size())
+      return Unfit{Kind::NoSuchSheet, std::string("The ") + which + " table has no sheet " +
+                                          std::to_string(sheet + 1)};
+    return &list[static_cast<std::size_t>(sheet)];
+  };
+  const auto main = sheetOf("main", MainBook, MainSheet);
+  if (const Unfit* unfit = std::get_if<Unfit>(&main)) return *unfit;
+  const auto add = sheetOf("add", AddBook, AddSheet);
+  if (const Unfit* unfit = std::get_if<Unfit>(&add)) return *unfit;
+  // Columns are letters, so any column can be named; the office's sheets end somewhere.
+  for (const TLink& link : LiveLinks())
+    for (const auto& [column, sheet] :
+         {std::pair{link.MainCol, std::get<0>(main)}, std::pair{link.AddCol, std::get<0>(add)}})
+      if (column < 0 || column >= sheet->ColumnLimit)
+        return Unfit{Kind::BeyondSheet, "The link column " + store::clc::ColumnName(column) +
+                                            " is beyond the office's last column " +
+                                            store::clc::ColumnName(sheet->ColumnLimit - 1)};
+  return std::nullopt;
+}
+
+bool SetUp(store::clc& store, const Setup& setup, Parameters& p) {
+  const auto open = [&store](const std::string& file, std::string& heldFile, std::int32_t& book) {
+    if (book < 0 || heldFile != file) book = store.OpenBook(file);
+    heldFile = file;
+    return book >= 0;
+  };
+  if (!open(setup.MainFile, p.MainFile, p.MainBook) || !open(setup.AddFile, p.AddFile, p.AddBook))
+    return false;
+  const store::sheets& mainSheets = store.Books[static_cast<std::size_t>(p.MainBook)].SheetList;
+  const std::size_t addSheets = store.Books[static_cast<std::size_t>(p.AddBook)].SheetList.size();
+  if (setup.MainSheet < 0 || static_cast<std::size_t>(setup.MainSheet) >= mainSheets.size() ||
+      setup.AddSheet < 0 || static_cast<std::size_t>(setup.AddSheet) >= addSheets)
+    return false;
+  p.MainSheet = setup.MainSheet;
+  p.AddSheet = setup.AddSheet;
+  p.MainTitleRow = setup.MainTitleRow;
+  p.AddTitleRow = setup.AddTitleRow;
+  p.MainFirstRow = setup.MainFirstRow;
+  p.AddThereColumn = setup.AddThereColumn >= 0
+                         ? setup.AddThereColumn
+                         : mainSheets[static_cast<std::size_t>(p.MainSheet)].ColCount + 2;
+  p.Links.clear();
+  for (const auto& [mainCol, addCol] : setup.Links) p.Links.push_back({mainCol, addCol, false});
+  p.LinkCount = static_cast<std::int32_t>(p.Links.size());
+  p.CaseSensitive = setup.CaseSensitive;
+  return true;
+}
+
+}  // namespace merge

@@ -1,0 +1,90 @@
+// A run's choices as one value: the merge parameters the windows and the batch command fill,
+// in their own names, and how the run goes about its work. The engine takes a copy per run.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace store {
+class clc;
+}
+
+namespace merge {
+
+// A pair of columns (zero-based) whose texts must agree.
+struct TLink {
+  std::int32_t MainCol = -1;
+  std::int32_t AddCol = -1;
+  bool Deleted = false;
+};
+
+// Why a run cannot begin with some parameters, in one sentence.
+struct Unfit {
+  enum class Kind {
+    Incomplete,   // a required parameter is not set
+    NotOpen,      // a table is not open in the store
+    NoSuchSheet,  // a sheet index is not one of its book's
+    BeyondSheet,  // a link column lies right of the sheet's last column
+  };
+  Kind kind;
+  std::string sentence;
+};
+
+struct Parameters {
+  // An index not set is -1, a file not set is empty. Rows and columns are zero-based, but
+  // AddThereColumn, which is one-based. Books index the store's books.
+  std::string MainFile;
+  std::string AddFile;
+  std::int32_t MainBook = -1;
+  std::int32_t AddBook = -1;
+  std::int32_t MainSheet = -1;
+  std::int32_t AddSheet = -1;
+  std::int32_t MainTitleRow = -1;
+  std::int32_t MainFirstRow = -1;
+  std::int32_t AddTitleRow = -1;
+  std::int32_t AddThereColumn = -1;
+  std::vector<TLink> Links;  // compact: no deleted slot between live ones
+  std::int32_t LinkCount = 0;
+  bool CaseSensitive = true;  // keys compare with letter case unless the user says otherwise
+
+  // How the run works. ExactCalls: one office call per key cell and per copied cell, as the
+  // described run does; the default writes the same cells in bulk. ReloadMain: after writing,
+  // the main table is loaded afresh for the next run (the windows); the batch command makes
+  // one run and leaves it closed.
+  bool ExactCalls = false;
+  bool ReloadMain = true;
+
+  bool MainParamsComplete() const;
+  bool AddParamsComplete() const;
+  // The live links, in their order.
+  std::vector<TLink> LiveLinks() const;
+  // A target that names a source file in any spelling, or does once ".ods" is appended.
+  bool IsIllegalTarget(const std::string& target) const;
+  // What keeps a run on the books of `store` from beginning; nothing when all fits.
+  std::optional<Unfit> Check(const store::clc& store) const;
+};
+
+// A run's choices in the user's terms, for code that sets a run up in one step (the batch
+// command, tools, tests); the setup window sets the parameters one by one as the user clicks.
+struct Setup {
+  std::string MainFile{};
+  std::string AddFile{};
+  std::int32_t MainSheet = 0;
+  std::int32_t AddSheet = 0;
+  std::int32_t MainTitleRow = -1;
+  std::int32_t AddTitleRow = -1;
+  std::int32_t MainFirstRow = 0;
+  std::vector<std::pair<std::int32_t, std::int32_t>> Links{};  // (main column, add column)
+  bool CaseSensitive = true;
+  // One-based; -1 leaves one empty column after the main sheet's last used one.
+  std::int32_t AddThereColumn = -1;
+};
+
+// Opens the files of `setup` that `p` does not hold open yet and takes every choice of it;
+// false when a file cannot be opened (its book index then -1) or a sheet is not in it.
+bool SetUp(store::clc& store, const Setup& setup, Parameters& p);
+
+}  // namespace merge
