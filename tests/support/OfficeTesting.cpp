@@ -275,7 +275,7 @@ void NewBook::Store(const std::string& fileName) {
 void MakeWorkbook(const std::string& fileName, const std::vector<SheetSpec>& sheets,
                   std::int32_t activeSheet) {
   std::vector<std::string> names;
-  for (const SheetSpec& spec : sheets) names.push_back(spec.name);
+  for (const SheetSpec& sheet : sheets) names.push_back(sheet.name);
   NewBook book(names);
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     const Variant sheet = book.Sheet(static_cast<std::int32_t>(i));
