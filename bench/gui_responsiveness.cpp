@@ -32,9 +32,9 @@ class TargetOnly : public gui::Dialogs {
   std::optional<QString> OpenFile(QWidget*, const QString&, const QString&) override {
     return std::nullopt;
   }
-  std::optional<QString> SaveFile(QWidget*, const QString&, const QString&, const QString&,
-                                  const QString&) override {
-    return target_;
+  std::optional<gui::SaveChoice> SaveFile(QWidget*, const QString&, const QString&, const QString&,
+                                          const QString&, int) override {
+    return gui::SaveChoice{target_, 0};
   }
   void OpenUrl(const QString&) override {}
 

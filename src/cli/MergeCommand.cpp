@@ -1,6 +1,8 @@
 #include "cli/MergeCommand.hpp"
 
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <ostream>
 #include <stop_token>
@@ -11,11 +13,14 @@
 
 namespace cli {
 
+namespace fs = std::filesystem;
+
 const char* const kMergeUsage =
     "usage: tabloom merge MAIN ADD -o TARGET --link MAINCOL=ADDCOL [--link MAINCOL=ADDCOL ...]\n"
     "              [--main-sheet SHEET] [--add-sheet SHEET]\n"
     "              [--main-title-row N] [--add-title-row N] [--first-row N]\n"
-    "              [--ignore-case] [--office-timeout SECONDS] [--verbose] [--]\n"
+    "              [--ignore-case] [--keep-values] [--copy COLS] [--format ods|xlsx|csv]\n"
+    "              [--unmatched FILE] [--office-timeout SECONDS] [--verbose] [--]\n"
     "\n"
     "Copies to every row of the main table the add row whose link cells agree, and writes the\n"
     "main sheet alone to TARGET (.ods). SHEET is a sheet name or its number (1 = first);\n"
@@ -29,15 +34,27 @@ const char* const kMergeUsage =
     "\n"
     "Text files (.csv, .tsv, .txt) are read as UTF-8 (a byte order mark is skipped), with the\n"
     "separator (comma, semicolon or tab) found in their first lines and \" as the quote.\n"
-    "Copies go up to the office's last column (XFD); numbers are copied in the user's locale.\n"
+    "Copies go up to the office's last column (XFD); numbers are copied as texts in the user's\n"
+    "locale.\n"
+    "\n"
+    "Choices for the result:\n"
+    "  --keep-values   numbers, dates, times, percentages, currencies, booleans and formula\n"
+    "                  results copied as values with their number formats: they show what\n"
+    "                  the add table shows and compute like it\n"
+    "  --copy COLS     only these add columns, in this order (B,D:F); the title row likewise\n"
+    "  --format F      ods (the default: \".ods\" appended to a name without it), xlsx (Excel\n"
+    "                  2007-365, \".xlsx\" appended) or csv (the shown texts, UTF-8, comma,\n"
+    "                  \" where needed, \".csv\" appended)\n"
+    "  --unmatched FILE  every main row that found no add row, with its key, as a csv\n"
     "\n"
     "On success the last two lines on stdout are\n"
-    "  Result: PATH                          the file written (\".ods\" appended if missing)\n"
+    "  Result: PATH                          the file written\n"
     "  Done: M of R main rows matched\n"
     "Errors and warnings go to stderr, a warning as one line \"Warning: ...\": add columns left\n"
     "out at the sheet's last column, a link column empty in its whole sheet, add keys that\n"
-    "occur more than once. Exit status: 0 merged, 1 the merge failed (nothing written),\n"
-    "2 usage, 3 a file or sheet cannot be opened, 4 no office (its cause on the next line).\n";
+    "occur more than once, main rows that found no add row. Exit status: 0 merged, 1 the merge\n"
+    "failed (nothing written), 2 usage, 3 a file or sheet cannot be opened, 4 no office (its\n"
+    "cause on the next line).\n";
 
 std::int32_t ColumnIndex(const std::string& letters) {
   if (letters.empty() || letters.size() > 7) return -1;
@@ -47,6 +64,25 @@ std::int32_t ColumnIndex(const std::string& letters) {
     n = n * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
   }
   return n - 1 > INT32_MAX ? -1 : static_cast<std::int32_t>(n - 1);
+}
+
+std::vector<std::int32_t> ParseColumnList(const std::string& list) {
+  std::vector<std::int32_t> columns;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = std::min(list.find(',', start), list.size());
+    std::string item = list.substr(start, end - start);
+    std::erase(item, ' ');
+    const std::size_t colon = item.find(':');
+    const std::int32_t first = ColumnIndex(item.substr(0, colon));
+    const std::int32_t last =
+        colon == std::string::npos ? first : ColumnIndex(item.substr(colon + 1));
+    if (first < 0 || last < first)
+      throw UsageError("--copy needs add columns as letters, such as B,D:F, not \"" + list + "\".");
+    for (std::int32_t c = first; c <= last; ++c) columns.push_back(c);
+    if (end == list.size()) return columns;
+    start = end + 1;
+  }
 }
 
 namespace {
@@ -126,6 +162,22 @@ MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
       o.verbose = true;
     } else if (a == "--exact-calls") {
       o.exactCalls = true;
+    } else if (a == "--keep-values") {
+      o.keepValues = true;
+    } else if (a == "--copy") {
+      o.copyColumns = ParseColumnList(value());
+    } else if (a == "--format") {
+      const std::string& format = value();
+      if (format == "ods")
+        o.format = merge::ResultFormat::Ods;
+      else if (format == "xlsx")
+        o.format = merge::ResultFormat::Xlsx;
+      else if (format == "csv")
+        o.format = merge::ResultFormat::Csv;
+      else
+        throw UsageError("--format needs ods, xlsx or csv, not \"" + format + "\".");
+    } else if (a == "--unmatched") {
+      o.unmatchedFile = value();
     } else if (a.size() > 1 && a[0] == '-') {
       throw UsageError("Unknown option " + a + ".");
     } else {
@@ -288,6 +340,10 @@ class BatchMerge {
                  p);
     p.ExactCalls = options_.exactCalls;
     p.ReloadMain = false;  // nothing follows the one run
+    p.KeepValues = options_.keepValues;
+    p.CopyColumns = options_.copyColumns;
+    p.Format = options_.format.value_or(merge::ResultFormat::Ods);
+    p.ListUnmatched = !options_.unmatchedFile.empty();
     return std::nullopt;
   }
 
@@ -305,10 +361,60 @@ class BatchMerge {
       err_ << "The merge failed: " << report.Error << "\n";
       return kMergeFailed;
     }
+    if (!options_.unmatchedFile.empty()) {
+      if (const std::string failed = WriteUnmatched(report); !failed.empty()) {
+        err_ << "The merge was written to " << report.ResultPath << ", but " << failed << "\n";
+        return kMergeFailed;
+      }
+    }
     for (const std::string& warning : report.Warnings) err_ << "Warning: " << warning << ".\n";
+    if (const std::string hint = FormatHint(); !hint.empty()) err_ << "Warning: " << hint << ".\n";
     out_ << "Result: " << report.ResultPath << "\n";
     out_ << "Done: " << report.RowsMatched << " of " << report.RowsWalked << " main rows matched\n";
     return kMerged;
+  }
+
+  // A target named like another format, without --format: the result is .ods as described,
+  // and the format that was likely meant is named.
+  std::string FormatHint() const {
+    if (options_.format) return {};
+    std::string extension = fs::path(options_.target).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".xlsx" && extension != ".csv") return {};
+    const std::string format = extension.substr(1);
+    return "The result is an .ods file, as without --format; give --format " + format +
+           (format == "xlsx" ? " for an xlsx file" : " for a csv file");
+  }
+
+  // Every unmatched main row, its number and its link cells' texts, as a csv that takes its
+  // place in one step; what went wrong, else nothing.
+  std::string WriteUnmatched(const merge::RunReport& report) const {
+    const auto quoted = [](const std::string& text) {
+      if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+      std::string out = "\"";
+      for (const char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+      return out + "\"";
+    };
+    const std::string file = options_.unmatchedFile, part = file + ".part";
+    {
+      std::ofstream out(part, std::ios::binary);
+      out << "row";
+      for (const auto& link : options_.links) out << "," << store::clc::ColumnName(link.first);
+      out << "\n";
+      for (const merge::UnmatchedRow& row : report.Unmatched) {
+        out << row.row + 1;
+        for (const std::string& text : row.key) out << "," << quoted(text);
+        out << "\n";
+      }
+      if (!out.flush()) return "the unmatched rows could not be written to " + file + ".";
+    }
+    std::error_code ec;
+    fs::rename(part, file, ec);
+    if (ec) {
+      fs::remove(part, ec);
+      return "the unmatched rows could not be written to " + file + ": " + ec.message() + ".";
+    }
+    return {};
   }
 
   const MergeOptions& options_;

@@ -40,6 +40,10 @@ struct MergeOptions {
   std::optional<std::int32_t> officeTimeout;  // seconds an office call may take
   bool verbose = false;                       // each phase named on stderr
   bool exactCalls = false;                    // hidden: the cell-by-cell reference run
+  bool keepValues = false;                    // numbers and dates copied as values
+  std::vector<std::int32_t> copyColumns;      // zero-based add columns; empty: all
+  std::optional<merge::ResultFormat> format;  // none given: ods, as described
+  std::string unmatchedFile;                  // every unmatched main row listed there
   bool help = false;
 };
 
@@ -51,6 +55,9 @@ struct RunHooks {
 
 // Column letters (any case) to a zero-based index; -1 when they are no column.
 std::int32_t ColumnIndex(const std::string& letters);
+
+// "B,D:F" to the zero-based columns 1, 3, 4, 5, in that order; raises UsageError.
+std::vector<std::int32_t> ParseColumnList(const std::string& list);
 
 // Raises UsageError with one clear sentence.
 MergeOptions ParseMergeArguments(const std::vector<std::string>& args);

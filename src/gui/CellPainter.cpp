@@ -26,6 +26,7 @@ void PaintCell(QPainter& painter, const QRect& rect, int col, int row,
     painter.drawEllipse(QRect(left + 3, top + 3, 6, 6));
   }
   if ((col == 0) != (row == 0)) {  // a header cell, not the corner
+    if (marks & CopyMarked) painter.fillRect(rect, QColor(0xC8, 0xE6, 0xC9));
     QFont bold = painter.font();
     bold.setBold(true);
     painter.setFont(bold);

@@ -17,6 +17,7 @@ enum CellMark : unsigned {
   RowHighlight = 2,     // the row under the mouse while a row is being chosen
   ColumnHighlight = 4,  // the column under the mouse while a link column is being chosen
   UsedAreaEdge = 16,    // the sheet's last used column
+  CopyMarked = 32,      // an add column chosen to be copied
 };
 
 // Paints grid cell (col, row): row 0 and column 0 are the headers. `label` replaces a header's

@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QStringList>
 #include <QUrl>
+#include <algorithm>
 
 namespace gui {
 
@@ -51,17 +52,30 @@ std::optional<QString> QtDialogs::OpenFile(QWidget* parent, const QString& title
   return name;
 }
 
-std::optional<QString> QtDialogs::SaveFile(QWidget* parent, const QString& title,
-                                           const QString& filter, const QString& defaultSuffix,
-                                           const QString& proposed) {
-  QFileDialog dialog(parent, title, proposed, QtFilter(filter));
+std::optional<SaveChoice> QtDialogs::SaveFile(QWidget* parent, const QString& title,
+                                              const QString& filter, const QString& defaultSuffix,
+                                              const QString& proposed, int type) {
+  const QString qtFilter = QtFilter(filter);
+  const QStringList types = qtFilter.split(";;");
+  const QStringList parts = filter.split('|');
+  QFileDialog dialog(parent, title, proposed, qtFilter);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  dialog.setDefaultSuffix(defaultSuffix);
+  // The first type adds the suffix asked for; another type its own extension ("*.xlsx").
+  const auto suffixOf = [&](int index) {
+    return index == 0 ? defaultSuffix : QString(parts.value(2 * index + 1)).remove("*.");
+  };
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& picked) {
+    dialog.setDefaultSuffix(suffixOf(static_cast<int>(types.indexOf(picked))));
+  });
+  if (type > 0 && type < types.size()) dialog.selectNameFilter(types[type]);
+  dialog.setDefaultSuffix(suffixOf(type < types.size() ? type : 0));
   if (!proposed.isEmpty()) dialog.selectFile(proposed);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   RememberFolder(dialog.selectedFiles().constFirst());
-  return dialog.selectedFiles().constFirst();
+  return SaveChoice{
+      dialog.selectedFiles().constFirst(),
+      static_cast<int>(std::max<qsizetype>(0, types.indexOf(dialog.selectedNameFilter())))};
 }
 
 void QtDialogs::OpenUrl(const QString& url) {

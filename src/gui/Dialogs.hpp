@@ -9,6 +9,12 @@ class QWidget;
 
 namespace gui {
 
+// A file chosen to save to, and the type picked for it: the index of its filter.
+struct SaveChoice {
+  QString file;
+  int type = 0;
+};
+
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
@@ -19,10 +25,12 @@ class Dialogs {
   // Filters are written "description|pattern|description|pattern" ("ods|*.ods").
   virtual std::optional<QString> OpenFile(QWidget* parent, const QString& title,
                                           const QString& filter) = 0;
-  // Does not ask before overwriting; `defaultSuffix` is added to a name without one.
-  virtual std::optional<QString> SaveFile(QWidget* parent, const QString& title,
-                                          const QString& filter, const QString& defaultSuffix,
-                                          const QString& proposed) = 0;
+  // Does not ask before overwriting; `defaultSuffix` is added to a name without one while the
+  // first type is picked, another type's own extension while that one is. `type` is picked
+  // first.
+  virtual std::optional<SaveChoice> SaveFile(QWidget* parent, const QString& title,
+                                             const QString& filter, const QString& defaultSuffix,
+                                             const QString& proposed, int type = 0) = 0;
   // Opens a web address in the user's browser; failures are not reported.
   virtual void OpenUrl(const QString& url) = 0;
 };
@@ -34,8 +42,9 @@ class QtDialogs : public Dialogs {
   bool Confirm(QWidget* parent, const QString& text, const QString& caption) override;
   std::optional<QString> OpenFile(QWidget* parent, const QString& title,
                                   const QString& filter) override;
-  std::optional<QString> SaveFile(QWidget* parent, const QString& title, const QString& filter,
-                                  const QString& defaultSuffix, const QString& proposed) override;
+  std::optional<SaveChoice> SaveFile(QWidget* parent, const QString& title, const QString& filter,
+                                     const QString& defaultSuffix, const QString& proposed,
+                                     int type = 0) override;
   void OpenUrl(const QString& url) override;
 };
 

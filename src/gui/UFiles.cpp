@@ -11,8 +11,10 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStringList>
 #include <QTabBar>
 #include <QToolButton>
+#include <algorithm>
 
 #include "gui/CellPainter.hpp"
 #include "gui/Dialogs.hpp"
@@ -26,8 +28,8 @@ namespace {
 
 constexpr int kLeftWidth = 361;
 constexpr int kBaseHeight = 209;
-constexpr int kAddHeight = 161;
-constexpr int kIndexMinHeight = 226;  // the links panel with its list, check box and buttons
+constexpr int kAddHeight = 201;
+constexpr int kIndexMinHeight = 250;  // the links panel with its list, check boxes and buttons
 constexpr int kSheetPanelWidth = 149;
 constexpr int kFileBarHeight = 41;
 constexpr int kTabHeight = 21;
@@ -124,6 +126,11 @@ void TFFiles::BuildWindow() {
   SheetPanel2->resize(kSheetPanelWidth, SheetPanel2->height());
   TitleRowButton2 = Button("Title Row", "Title Row Select", AddFilePanel, {8, 112, 177, 25}, false);
   TitleRowPanel2 = NumberPanel("Title Row Number", AddFilePanel, {200, 112});
+  CopyButton = Button("Copy", "Columns To Copy: Click Their Headers", AddFilePanel,
+                      {8, 152, 177, 25}, false);
+  CopyButton->setCheckable(true);
+  CopyPanel = NumberPanel("Columns To Copy", AddFilePanel, {200, 152});
+  CopyPanel->resize(kSheetPanelWidth, CopyPanel->height());
 
   LinksLabel = new QLabel("Links :", IndexPanel);
   LinksLabel->setFont(Font(true));
@@ -135,6 +142,8 @@ void TFFiles::BuildWindow() {
   indexlb->setGeometry(8, 64, kLeftWidth - 20, 96);
   case_snes_cb = new QCheckBox(IndexPanel);
   case_snes_cb->move(8, 168);
+  values_cb = new QCheckBox(IndexPanel);
+  values_cb->move(8, 192);
   OKButton = Button("Continue", "", IndexPanel, {0, 200, 105, 25});
   HelpButton = new QToolButton(IndexPanel);
   HelpButton->setText("?");
@@ -165,6 +174,8 @@ void TFFiles::BuildWindow() {
   connect(PlusButton, &QPushButton::clicked, this, &TFFiles::PlusButtonClick);
   connect(MinusButton, &QPushButton::clicked, this, &TFFiles::MinusButtonClick);
   connect(case_snes_cb, &QCheckBox::clicked, this, &TFFiles::case_snes_cbClick);
+  connect(values_cb, &QCheckBox::clicked, this, &TFFiles::values_cbClick);
+  connect(CopyButton, &QPushButton::clicked, this, &TFFiles::CopyButtonClick);
   connect(OKButton, &QPushButton::clicked, this, &TFFiles::OKButtonClick);
   connect(HelpButton, &QToolButton::clicked, this, &TFFiles::HelpButtonClick);
   connect(TabSet1, &QTabBar::currentChanged, this, [this](int n) { ChangeTab(TabSet1, n); });
@@ -218,7 +229,8 @@ void TFFiles::resizeEvent(QResizeEvent* event) {
   IndexPanel->setGeometry(0, kBaseHeight + kAddHeight, kLeftWidth, indexHeight);
   OKButton->move((IndexPanel->width() - OKButton->width()) / 2, indexHeight - 33);
   HelpButton->setGeometry(IndexPanel->width() - 31, indexHeight - 33, 23, 25);
-  case_snes_cb->move(8, std::min(168, indexHeight - 60));
+  case_snes_cb->move(8, std::min(168, indexHeight - 84));
+  values_cb->move(8, std::min(192, indexHeight - 60));
   BothF1Panel->setGeometry(leftWidth, 0, w - leftWidth, h);
   const int half = h / 2;
   for (auto [panel, name, grid, tabs, top, height] :
@@ -240,6 +252,9 @@ void TFFiles::FormCreate() {
   setWindowTitle(main_.ProgramTitle);
   case_snes_cb->setText("case sensitive");
   case_snes_cb->setChecked(p.CaseSensitive);
+  values_cb->setText("copy numbers and dates as values");
+  values_cb->adjustSize();
+  values_cb->setChecked(p.KeepValues);
   ClickMode.clear();
   ClearPendingLink();
   RefreshPanels();
@@ -296,6 +311,12 @@ void TFFiles::RefreshPanels() {
   TitleRowPanel1->setText(RowText(p.MainTitleRow, ClickMode == "TitleRow1"));
   FirstRowPanel1->setText(RowText(p.MainFirstRow, ClickMode == "FirstRow1"));
   TitleRowPanel2->setText(RowText(p.AddTitleRow, ClickMode == "TitleRow2"));
+  QStringList marked;
+  for (const std::int32_t column : p.CopyColumns)
+    marked << QString::fromStdString(store::clc::ColumnName(column));
+  CopyPanel->setText(marked.isEmpty() ? "all" : marked.join(", "));
+  CopyPanel->setToolTip(marked.isEmpty() ? "Every add column is copied" : marked.join(", "));
+  CopyButton->setChecked(ClickMode == "Copy");
   auto sheetName = [this](int book, int sheet) {
     if (book < 0 || sheet < 0) return QString();
     const auto& list = main_.Store->Books[static_cast<std::size_t>(book)].SheetList;
@@ -353,6 +374,7 @@ void TFFiles::OpenTable(bool mainTable) {
     p.Links.clear();
   } else {
     p.AddTitleRow = p.AddSheet = -1;
+    p.CopyColumns.clear();  // they were columns of the table that goes
   }
   book = main_.Store->OpenBook(file);
   FillTabs(tabs, -1);
@@ -408,6 +430,7 @@ void TFFiles::SheetButton2Click() {
     return;
   }
   p.AddTitleRow = -1;
+  p.CopyColumns.clear();
   p.LinkCount = 0;
   p.Links.clear();
   Grid1->Repaint();
@@ -547,6 +570,26 @@ void TFFiles::MinusButtonClick() {
   Grid2->Repaint();
 }
 
+void TFFiles::values_cbClick() {
+  main_.Params.KeepValues = values_cb->isChecked();
+}
+
+void TFFiles::CopyButtonClick() {
+  if (ClickMode == "Copy") {
+    ClickMode.clear();
+  } else if (main_.Params.AddFile.empty()) {
+    Note("File not opened");
+  } else {
+    if (LinkPending) {
+      ClearPendingLink();
+      MinusButton->setEnabled(true);
+    }
+    ClickMode = "Copy";
+  }
+  RefreshPanels();
+  Grid2->Repaint();
+}
+
 void TFFiles::case_snes_cbClick() {
   main_.Params.CaseSensitive = case_snes_cb->isChecked();
 }
@@ -633,6 +676,18 @@ void TFFiles::Grid2MouseDown(int x, int y) {
     ClickMode.clear();
     RefreshPanels();
     Grid2->Repaint();
+  } else if (ClickMode == "Copy") {
+    // An add column's header marks it, or unmarks it; the order of marking is the order of
+    // the copies.
+    if (r != 0 || c < 1 || c > ShownColCount(false)) return;
+    std::vector<std::int32_t>& marked = p.CopyColumns;
+    const auto at = std::find(marked.begin(), marked.end(), c - 1);
+    if (at == marked.end())
+      marked.push_back(c - 1);
+    else
+      marked.erase(at);
+    RefreshPanels();
+    Grid2->Repaint();
   } else if (ClickMode == "IdxCol2") {
     if (c - 1 > ShownColCount(false)) return;
     if (c >= 1) {
@@ -662,6 +717,13 @@ TFFiles::Decoration TFFiles::Decorate(bool mainTable, int c, int r) const {
   if (ClickMode == (mainTable ? "IdxCol1" : "IdxCol2") && c == hotCol && hotCol - 1 <= colCount)
     d.marks |= ColumnHighlight;
   if (book >= 0 && c == colCount) d.marks |= UsedAreaEdge;
+  if (!mainTable && c > 0 && r == 0) {
+    const auto at = std::find(p.CopyColumns.begin(), p.CopyColumns.end(), c - 1);
+    if (at != p.CopyColumns.end()) {
+      d.marks |= CopyMarked;
+      d.label = "Copy " + QString::number(at - p.CopyColumns.begin() + 1);
+    }
+  }
   if (c > 0 && r == 0) {
     for (std::size_t i = 0; i < p.Links.size(); ++i) {
       const merge::TLink& link = p.Links[i];

@@ -28,7 +28,7 @@ class TFFiles : public QDialog {
 
   // Window state.
   QString ClickMode;  // "", "Sheet1", "Sheet2", "TitleRow1", "FirstRow1", "TitleRow2",
-                      // "IdxCol1", "IdxCol2"
+                      // "IdxCol1", "IdxCol2", "Copy"
   int PendingMainCol = -1;
   int PendingAddCol = -1;
   bool LinkPending = false;
@@ -44,11 +44,15 @@ class TFFiles : public QDialog {
   QLabel *MainLabel, *AddLabel, *LinksLabel, *FileNamePanel1, *FileNamePanel2;
   QPushButton *FileChoiseButton1, *FileChoiseButton2, *SheetButton1, *SheetButton2;
   QPushButton *TitleRowButton1, *FirstRowButton1, *TitleRowButton2;
+  // Pressed, a click on an add column's header marks or unmarks it for copying.
+  QPushButton* CopyButton;
   QLabel *SheetPanel1, *SheetPanel2, *TitleRowPanel1, *FirstRowPanel1, *TitleRowPanel2;
+  QLabel* CopyPanel;  // the marked columns, or "all"
   QPushButton *PlusButton, *MinusButton, *OKButton;
   QToolButton* HelpButton;
   QListWidget* indexlb;
   QCheckBox* case_snes_cb;
+  QCheckBox* values_cb;
   PreviewGrid *Grid1, *Grid2;
   QTabBar *TabSet1, *TabSet2;
 
@@ -66,6 +70,8 @@ class TFFiles : public QDialog {
   void PlusButtonClick();
   void MinusButtonClick();
   void case_snes_cbClick();
+  void values_cbClick();
+  void CopyButtonClick();
   void HelpButtonClick();
   void OKButtonClick() { accept(); }
   void Grid1MouseDown(int x, int y);

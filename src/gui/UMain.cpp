@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -44,6 +45,9 @@ QFont Font(int pixels, bool bold = false) {
 }
 
 constexpr int kLabelLeft = 264, kLabelTop = 64;  // the status label, right of the buttons
+
+// The result's types in the order of merge::ResultFormat, the office's own first.
+const QString kResultTypes = "ods|*.ods|Excel 2007-365|*.xlsx|Text CSV|*.csv";
 
 // Office texts use "\r\n"; a label breaks on "\n".
 QString LabelText(const QString& text) {
@@ -226,13 +230,15 @@ void TFMain::StartButtonClick() {
     return;
   }
   const QString mainFile = QString::fromStdString(Params.MainFile);
-  // The first proposal is the main table's folder.
-  const std::optional<QString> chosen = dialogs_.SaveFile(
-      this, "Save Result As", "ods|*.ods", QFileInfo(mainFile).suffix(),
-      lastTarget_.isEmpty() ? QFileInfo(mainFile).absolutePath() + "/" : lastTarget_);
+  // The first proposal is the main table's folder; the type picked is the result's format.
+  const std::optional<SaveChoice> chosen = dialogs_.SaveFile(
+      this, "Save Result As", kResultTypes, QFileInfo(mainFile).suffix(),
+      lastTarget_.isEmpty() ? QFileInfo(mainFile).absolutePath() + "/" : lastTarget_,
+      static_cast<int>(Params.Format));
   if (!chosen) return;
-  lastTarget_ = *chosen;
-  const std::string target = chosen->toStdString();
+  lastTarget_ = chosen->file;
+  Params.Format = static_cast<merge::ResultFormat>(std::clamp(chosen->type, 0, 2));
+  const std::string target = chosen->file.toStdString();
   if (Params.IsIllegalTarget(target)) {
     dialogs_.Message(this, IllegalTargetMessage, "Error");
     return;

@@ -32,21 +32,15 @@ class Bulk : public CopyPath {
  public:
   explicit Bulk(const CopyContext& context) : c_(context) {}
 
-  std::vector<std::string> ReadKeys(std::int32_t book, std::int32_t sheet,
-                                    const std::vector<std::int32_t>& columns, std::int32_t first,
-                                    std::int32_t last) override {
+  std::vector<std::vector<std::string>> KeyTexts(std::int32_t book, std::int32_t sheet,
+                                                 const std::vector<std::int32_t>& columns,
+                                                 std::int32_t first, std::int32_t last) override {
     std::vector<std::int32_t> oneBased;
     for (const std::int32_t column : columns) oneBased.push_back(column + 1);
-    const std::vector<std::vector<std::string>> texts =
+    std::vector<std::vector<std::string>> texts =
         c_.store.ColumnsTexts(book, sheet, oneBased, first + 1, last + 1);
-    std::vector<std::string> digests;
-    for (std::size_t r = 0; r < static_cast<std::size_t>(last - first + 1); ++r) {
-      RowKey key(c_.parameters.CaseSensitive);
-      for (const auto& column : texts) key.Add(column[r]);
-      digests.push_back(key.Digest());
-      c_.step();
-    }
-    return digests;
+    for (std::int32_t r = first; r <= last; ++r) c_.step();
+    return texts;
   }
 
   void Begin(const std::string&) override {}
@@ -59,7 +53,7 @@ class Bulk : public CopyPath {
   void CopyRows(const std::vector<RowPair>& pairs) override;
 
   void Store(const std::string& temporary) override {
-    c_.store.SaveBookAs(c_.parameters.MainBook, temporary);
+    c_.store.SaveBookAs(c_.parameters.MainBook, temporary, StoreFormat(c_.parameters.Format));
   }
 
  private:
@@ -68,7 +62,7 @@ class Bulk : public CopyPath {
 
   // An add row as the copies write it; rows past the used area read as empty, as a
   // single-row read of them does.
-  const std::vector<std::string>& AddRowTexts(std::int32_t row);
+  const std::vector<store::CellCopy>& AddRow(std::int32_t row);
   // Whether the target cells of a row hold anything; `known` false when the office cannot
   // tell, and then any row might.
   struct InUse {
@@ -84,33 +78,33 @@ class Bulk : public CopyPath {
   void CopyEach(const std::vector<RowPair>& pairs, std::size_t from, std::size_t to);
 
   CopyContext c_;
-  std::vector<std::vector<std::string>> addTexts_;
+  std::vector<std::vector<store::CellCopy>> addRows_;
   std::vector<bool> addBlocksRead_;
 };
 
-const std::vector<std::string>& Bulk::AddRowTexts(std::int32_t row) {
+const std::vector<store::CellCopy>& Bulk::AddRow(std::int32_t row) {
   const Parameters& p = c_.parameters;
   const std::int32_t rows = c_.store.Books.at(static_cast<std::size_t>(p.AddBook))
                                 .SheetList.at(static_cast<std::size_t>(p.AddSheet))
                                 .RowCount;
-  if (addTexts_.empty()) {
-    addTexts_.resize(static_cast<std::size_t>(rows) + 1);  // the last: an empty row
-    addTexts_.back().resize(static_cast<std::size_t>(c_.addWidth));
+  if (addRows_.empty()) {
+    addRows_.resize(static_cast<std::size_t>(rows) + 1);  // the last: an empty row
+    addRows_.back().assign(c_.columns.size(), {std::string(), -1});
     addBlocksRead_.assign(static_cast<std::size_t>((rows + kReadRows - 1) / kReadRows), false);
   }
-  if (row < 0 || row >= rows) return addTexts_.back();
+  if (row < 0 || row >= rows) return addRows_.back();
   const auto block = static_cast<std::size_t>(row / kReadRows);
   if (!addBlocksRead_[block]) {
     c_.checkStop();
     const std::int32_t top = static_cast<std::int32_t>(block) * kReadRows;
     const std::int32_t bottom = std::min(rows, top + kReadRows) - 1;
-    std::vector<std::vector<std::string>> texts =
-        c_.store.ReadTexts(p.AddBook, p.AddSheet, 0, top, c_.addWidth - 1, bottom);
-    for (std::size_t i = 0; i < texts.size(); ++i)
-      addTexts_[static_cast<std::size_t>(top) + i] = std::move(texts[i]);
+    std::vector<std::vector<store::CellCopy>> read =
+        c_.store.ReadCopies(p.AddBook, p.AddSheet, c_.columns, top, bottom, p.MainBook, c_.as);
+    for (std::size_t i = 0; i < read.size(); ++i)
+      addRows_[static_cast<std::size_t>(top) + i] = std::move(read[i]);
     addBlocksRead_[block] = true;
   }
-  return addTexts_[static_cast<std::size_t>(row)];
+  return addRows_[static_cast<std::size_t>(row)];
 }
 
 bool Bulk::InUse::EmptyBetween(std::int32_t from, std::int32_t to) const {
@@ -122,11 +116,11 @@ bool Bulk::InUse::EmptyBetween(std::int32_t from, std::int32_t to) const {
 
 Bulk::InUse Bulk::TargetsInUse(std::int32_t top, std::int32_t bottom) {
   const std::int32_t left = c_.parameters.AddThereColumn - 1;
+  const auto width = static_cast<std::int32_t>(c_.columns.size());
   InUse inUse;
   inUse.top = top;
   try {
-    inUse.rows =
-        c_.store.RowsInUse(c_.parameters.MainBook, 0, left, top, left + c_.addWidth - 1, bottom);
+    inUse.rows = c_.store.RowsInUse(c_.parameters.MainBook, 0, left, top, left + width - 1, bottom);
     inUse.known = true;
   } catch (const automation::Refused&) {
     // cannot tell: blocks cover runs of matched rows only
@@ -142,12 +136,12 @@ void Bulk::CopyEach(const std::vector<RowPair>& pairs, std::size_t from, std::si
 }
 
 void Bulk::CopyRows(const std::vector<RowPair>& pairs) {
-  if (pairs.empty() || c_.addWidth <= 0) return;
+  if (pairs.empty() || c_.columns.empty()) return;
   // A block write clears its whole area first, notes included. A block may therefore run on
   // over rows without a match only where their target cells are empty, and a matched row whose
   // target cells hold anything is copied cell by cell, as the reference does.
   const InUse inUse = TargetsInUse(pairs.front().first, pairs.back().first);
-  const std::vector<std::string> emptyRow(static_cast<std::size_t>(c_.addWidth));
+  const std::vector<store::CellCopy> emptyRow(c_.columns.size(), {std::string(), -1});
   for (std::size_t first = 0, end = 0; first < pairs.size(); first = end) {
     c_.checkStop();
     const std::int32_t row = pairs[first].first;
@@ -160,16 +154,15 @@ void Bulk::CopyRows(const std::vector<RowPair>& pairs) {
            !inUse.Holds(pairs[end].first) &&
            inUse.EmptyBetween(pairs[end - 1].first + 1, pairs[end].first - 1))
       ++end;
-    std::vector<std::vector<std::string>> block;
+    std::vector<std::vector<store::CellCopy>> block;
     for (std::size_t i = first; i < end; ++i) {
       if (i > first)
         for (std::int32_t r = pairs[i - 1].first + 1; r < pairs[i].first; ++r)
           block.push_back(emptyRow);
-      block.push_back(AddRowTexts(pairs[i].second));
+      block.push_back(AddRow(pairs[i].second));
     }
     try {
-      c_.store.WriteTextBlock(c_.parameters.MainBook, 0, c_.parameters.AddThereColumn - 1, row,
-                              block);
+      c_.store.WriteCopies(c_.parameters.MainBook, 0, c_.parameters.AddThereColumn - 1, row, block);
     } catch (const automation::Refused&) {
       // Protected cells refuse a block write but take single ones, as the reference writes.
       CopyEach(pairs, first, end);
@@ -183,24 +176,22 @@ class CellByCell : public CopyPath {
  public:
   explicit CellByCell(const CopyContext& context) : c_(context) {}
 
-  std::vector<std::string> ReadKeys(std::int32_t book, std::int32_t sheet,
-                                    const std::vector<std::int32_t>& columns, std::int32_t first,
-                                    std::int32_t last) override {
-    std::vector<std::string> digests;
+  std::vector<std::vector<std::string>> KeyTexts(std::int32_t book, std::int32_t sheet,
+                                                 const std::vector<std::int32_t>& columns,
+                                                 std::int32_t first, std::int32_t last) override {
+    std::vector<std::vector<std::string>> texts(columns.size());
     for (std::int32_t r = first; r <= last; ++r) {
-      RowKey key(c_.parameters.CaseSensitive);
-      for (const std::int32_t column : columns)
-        key.Add(c_.store.CellText(book, sheet, column + 1, r + 1));
-      digests.push_back(key.Digest());
+      for (std::size_t k = 0; k < columns.size(); ++k)
+        texts[k].push_back(c_.store.CellText(book, sheet, columns[k] + 1, r + 1));
       c_.step();
     }
-    return digests;
+    return texts;
   }
 
   void Begin(const std::string& temporary) override {
     c_.checkStop();
     c_.enter(Phase::StoringTarget);
-    c_.store.SaveBookAs(c_.parameters.MainBook, temporary);
+    c_.store.SaveBookAs(c_.parameters.MainBook, temporary, StoreFormat(c_.parameters.Format));
   }
 
   void RemoveSheet(std::int32_t sheet) override {
@@ -212,10 +203,11 @@ class CellByCell : public CopyPath {
     for (const auto& [mainRow, addRow] : pairs) {
       c_.checkStop();
       c_.store.CopyRow(p.AddBook, p.MainBook, p.AddSheet, 0, addRow + 1, mainRow + 1,
-                       p.AddThereColumn);
+                       p.AddThereColumn, &c_.columns, c_.as);
     }
   }
 
+  // The book stored as the result already, in the result's format.
   void Store(const std::string&) override { c_.store.SaveBook(c_.parameters.MainBook); }
 
  private:

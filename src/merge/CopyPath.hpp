@@ -40,7 +40,9 @@ using RowPair = std::pair<std::int32_t, std::int32_t>;
 struct CopyContext {
   store::clc& store;
   const Parameters& parameters;
-  std::int32_t addWidth = 0;         // the add columns the main sheet has room for
+  // The add columns copied (zero-based), in their order: those the main sheet has room for.
+  std::vector<std::int32_t> columns;
+  store::CopyAs as = store::CopyAs::Texts;
   std::function<void()> checkStop;   // raises at a safe point once a stop was asked for
   std::function<void()> step;        // one more row's key read; a safe point too
   std::function<void(Phase)> enter;  // a phase of the run begins
@@ -49,11 +51,11 @@ struct CopyContext {
 class CopyPath {
  public:
   virtual ~CopyPath() = default;
-  // The key digests of rows first..last (zero-based) of a sheet from `columns` (zero-based),
-  // one per row; `step` is called once per row.
-  virtual std::vector<std::string> ReadKeys(std::int32_t book, std::int32_t sheet,
-                                            const std::vector<std::int32_t>& columns,
-                                            std::int32_t first, std::int32_t last) = 0;
+  // The texts of rows first..last (zero-based) of a sheet's columns (zero-based), one vector
+  // per column, as the cells show them; `step` is called once per row.
+  virtual std::vector<std::vector<std::string>> KeyTexts(std::int32_t book, std::int32_t sheet,
+                                                         const std::vector<std::int32_t>& columns,
+                                                         std::int32_t first, std::int32_t last) = 0;
   // Before the other sheets of the main book go; `temporary` is the result's file.
   virtual void Begin(const std::string& temporary) = 0;
   virtual void RemoveSheet(std::int32_t sheet) = 0;

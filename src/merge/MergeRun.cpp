@@ -99,9 +99,11 @@ RunReport MergeRun::Run(const Parameters& parameters, const std::string& target,
     const CopyContext context{store_,
                               p_,
                               AddColumnsThatFit(),
+                              p_.KeepValues ? store::CopyAs::Values : store::CopyAs::Texts,
                               [this] { CheckStop(); },
                               [this] { Step(); },
                               [this](Phase phase) { Enter(phase); }};
+    copyWidth_ = static_cast<std::int32_t>(context.columns.size());
     path_ = p_.ExactCalls ? CellByCellCopy(context) : BulkCopy(context);
     maximum_ = std::max(0, RowCount(p_.AddBook, p_.AddSheet) + RowCount(p_.MainBook, p_.MainSheet) -
                                p_.MainFirstRow + 2);
@@ -111,7 +113,7 @@ RunReport MergeRun::Run(const Parameters& parameters, const std::string& target,
   // The main book is untouched until the result is written, but an office that is gone took
   // it along: it is loaded again as after a written result.
   report_.Ok = indexed && Attempt([&] {
-                 ResultFile result(*files_, target);
+                 ResultFile result(*files_, target, StoreFormat(p_.Format));
                  WriteResult(result);
                  result.Commit();
                  report_.ResultPath = result.Path();
@@ -130,7 +132,7 @@ void MergeRun::IndexAddTable() {
   const std::int32_t rows = RowCount(p_.AddBook, p_.AddSheet);
   keyList_ = std::make_unique<TList>(rows);
   const std::vector<std::string> digests =
-      rows > 0 ? path_->ReadKeys(p_.AddBook, p_.AddSheet, LinkColumns(false), 0, rows - 1)
+      rows > 0 ? Digests(path_->KeyTexts(p_.AddBook, p_.AddSheet, LinkColumns(false), 0, rows - 1))
                : std::vector<std::string>();
   for (std::int32_t r = 0; r < rows; ++r)
     keyList_->Items[static_cast<std::size_t>(r)] = {r, digests[static_cast<std::size_t>(r)]};
@@ -160,6 +162,7 @@ void MergeRun::WriteResult(ResultFile& result) {
     path_->CopyRows({{p_.MainTitleRow, p_.AddTitleRow}});
   path_->CopyRows(matches);
   CheckStop();
+  CheckFormatHolds();
   Enter(Phase::StoringResult);
   path_->Store(result.Temporary());
   Enter(Phase::Closing);
@@ -168,19 +171,56 @@ void MergeRun::WriteResult(ResultFile& result) {
   CheckStop();  // the last point at which nothing is written yet
 }
 
+std::vector<std::string> MergeRun::Digests(
+    const std::vector<std::vector<std::string>>& texts) const {
+  std::vector<std::string> digests(texts.empty() ? 0 : texts.front().size());
+  for (std::size_t r = 0; r < digests.size(); ++r) {
+    RowKey key(p_.CaseSensitive);
+    for (const auto& column : texts) key.Add(column[r]);
+    digests[r] = key.Digest();
+  }
+  return digests;
+}
+
 std::vector<RowPair> MergeRun::MatchMainRows() {
+  constexpr std::size_t kExamples = 3;
   const std::int32_t rows = RowCount(p_.MainBook, p_.MainSheet);
   if (p_.MainFirstRow >= rows) return {};
-  const std::vector<std::string> digests =
-      path_->ReadKeys(p_.MainBook, p_.MainSheet, LinkColumns(true), p_.MainFirstRow, rows - 1);
+  const std::vector<std::vector<std::string>> texts =
+      path_->KeyTexts(p_.MainBook, p_.MainSheet, LinkColumns(true), p_.MainFirstRow, rows - 1);
+  const std::vector<std::string> digests = Digests(texts);
   std::vector<RowPair> matches;
   for (std::size_t i = 0; i < digests.size(); ++i) {
     ++report_.RowsWalked;
-    if (!keyList_->Find(digests[i])) continue;
-    matches.emplace_back(p_.MainFirstRow + static_cast<std::int32_t>(i), keyList_->GetFound().Row);
-    ++report_.RowsMatched;
+    const std::int32_t row = p_.MainFirstRow + static_cast<std::int32_t>(i);
+    if (keyList_->Find(digests[i])) {
+      matches.emplace_back(row, keyList_->GetFound().Row);
+      ++report_.RowsMatched;
+    } else if (p_.ListUnmatched || report_.Unmatched.size() < kExamples) {
+      UnmatchedRow& unmatched = report_.Unmatched.emplace_back();
+      unmatched.row = row;
+      for (const auto& column : texts) unmatched.key.push_back(column[i]);
+    }
   }
+  ReportUnmatched();
   return matches;
+}
+
+void MergeRun::ReportUnmatched() {
+  const std::int32_t count = report_.RowsWalked - report_.RowsMatched;
+  if (count == 0) return;
+  std::string examples;
+  for (std::size_t i = 0; i < std::min<std::size_t>(report_.Unmatched.size(), 3); ++i) {
+    const UnmatchedRow& unmatched = report_.Unmatched[i];
+    std::string key;
+    for (std::size_t k = 0; k < unmatched.key.size(); ++k)
+      key += (k == 0 ? "" : " | ") + unmatched.key[k];
+    examples += std::string(examples.empty() ? "" : ", ") + "row " +
+                std::to_string(unmatched.row + 1) + " (\"" + key + "\")";
+  }
+  report_.Warnings.push_back(
+      std::to_string(count) +
+      (count == 1 ? " main row found no add row: " : " main rows found no add row: ") + examples);
 }
 
 void MergeRun::KeepOnlyMainSheet() {
@@ -250,10 +290,15 @@ void MergeRun::ReloadMainTable() {
   }
 }
 
-std::int32_t MergeRun::AddColumnsThatFit() {
-  const std::int32_t width = store_.Books.at(static_cast<std::size_t>(p_.AddBook))
-                                 .SheetList.at(static_cast<std::size_t>(p_.AddSheet))
-                                 .ColCount;
+std::vector<std::int32_t> MergeRun::AddColumnsThatFit() {
+  std::vector<std::int32_t> columns = p_.CopyColumns;
+  if (columns.empty())
+    for (std::int32_t c = 0; c < store_.Books.at(static_cast<std::size_t>(p_.AddBook))
+                                     .SheetList.at(static_cast<std::size_t>(p_.AddSheet))
+                                     .ColCount;
+         ++c)
+      columns.push_back(c);
+  const auto width = static_cast<std::int32_t>(columns.size());
   const std::int32_t limit = store_.Books.at(static_cast<std::size_t>(p_.MainBook))
                                  .SheetList.at(static_cast<std::size_t>(p_.MainSheet))
                                  .ColumnLimit;
@@ -263,11 +308,35 @@ std::int32_t MergeRun::AddColumnsThatFit() {
                              store::clc::ColumnName(p_.AddThereColumn - 1) +
                              ", right of the main sheet's last column " +
                              store::clc::ColumnName(limit - 1));
-  if (width > room)
+  if (width > room) {
     report_.Warnings.push_back(std::to_string(width - room) + " of " + std::to_string(width) +
                                " add columns were left out: the main sheet ends at column " +
                                store::clc::ColumnName(limit - 1));
-  return std::min(width, room);
+    columns.resize(static_cast<std::size_t>(room));
+  }
+  return columns;
+}
+
+void MergeRun::CheckFormatHolds() {
+  if (p_.Format != ResultFormat::Xlsx) return;
+  // Excel's own limits; what is longer would be cut, or the file refused, by the program that
+  // opens it.
+  constexpr std::int32_t kRows = 1048576, kColumns = 16384;
+  constexpr std::size_t kText = 32767;
+  const store::sheet& result =
+      store_.Books.at(static_cast<std::size_t>(p_.MainBook)).SheetList.at(0);
+  const std::int32_t columns = std::max(result.ColCount, p_.AddThereColumn - 1 + copyWidth_);
+  if (result.RowCount > kRows || columns > kColumns)
+    throw std::runtime_error(
+        "An xlsx file holds at most 1,048,576 rows and 16,384 columns; the "
+        "result has " +
+        std::to_string(result.RowCount) + " rows and " + std::to_string(columns) + " columns");
+  const store::LongestText longest = store_.LongestShownText(p_.MainBook, 0);
+  if (longest.length > kText)
+    throw std::runtime_error("An xlsx file holds at most 32,767 characters in a cell; cell " +
+                             store::clc::ColumnName(longest.column) +
+                             std::to_string(longest.row + 1) + " of the result shows " +
+                             std::to_string(longest.length));
 }
 
 void MergeRun::CheckLinkColumns() {

@@ -21,6 +21,13 @@
 
 namespace merge {
 
+// A main row that found no add row: its number (zero-based) and its link cells' texts as the
+// main table shows them, in the links' order.
+struct UnmatchedRow {
+  std::int32_t row = 0;
+  std::vector<std::string> key;
+};
+
 // What a run did.
 struct RunReport {
   bool Ok = false;
@@ -32,6 +39,8 @@ struct RunReport {
   std::string ResultPath;  // the file written
   std::int32_t RowsWalked = 0;
   std::int32_t RowsMatched = 0;
+  // The main rows that found nothing: the first few, or all of them when the parameters ask.
+  std::vector<UnmatchedRow> Unmatched;
   // The main table loaded afresh (ReloadMain), -1 when it was not or could not be.
   std::int32_t MainBook = -1;
 };
@@ -84,8 +93,15 @@ class MergeRun {
   // The main table loaded afresh for the next run, when asked for.
   void ReloadMainTable();
 
+  // The key digests of rows from their link cells' texts, one vector per link.
+  std::vector<std::string> Digests(const std::vector<std::vector<std::string>>& texts) const;
+  // Raises when the result's format cannot hold it whole.
+  void CheckFormatHolds();
+
   // What the run reports beside its counts.
-  std::int32_t AddColumnsThatFit();  // raises when not one fits
+  // The add columns copied, those the main sheet has room for; raises when not one fits.
+  std::vector<std::int32_t> AddColumnsThatFit();
+  void ReportUnmatched();
   void CheckLinkColumns();
   void CountDuplicateKeys();
 
@@ -101,6 +117,7 @@ class MergeRun {
   bool officeLost_ = false;  // the office ended during the run
   std::unique_ptr<TList> keyList_;
   std::unique_ptr<CopyPath> path_;
+  std::int32_t copyWidth_ = 0;  // add columns copied
   std::int32_t position_ = 0;
   std::int32_t maximum_ = 0;
 };

@@ -10,6 +10,18 @@ namespace merge {
 
 namespace fs = std::filesystem;
 
+const char* StoreFormat(ResultFormat format) {
+  switch (format) {
+    case ResultFormat::Xlsx:
+      return "Xlsx";
+    case ResultFormat::Csv:
+      return "Csv";
+    case ResultFormat::Ods:
+      break;
+  }
+  return "Calc";
+}
+
 bool Parameters::MainParamsComplete() const {
   return !MainFile.empty() && MainFirstRow >= 0 && AddThereColumn >= 0 && LinkCount > 0 &&
          MainSheet >= 0;
@@ -43,8 +55,10 @@ bool SameFile(const std::string& candidate, const std::string& source) {
 
 bool Parameters::IsIllegalTarget(const std::string& target) const {
   if (target == MainFile || target == AddFile) return true;
-  // The store appends ".ods" to a name that lacks it: that file is written too.
-  const std::string stored = office::TOOCalc::ChooseStoreTarget(target, "Calc").fileName;
+  // The store appends ".ods" (or the format's own) to a name that lacks it: that file is
+  // written too.
+  const std::string stored =
+      office::TOOCalc::ChooseStoreTarget(target, StoreFormat(Format)).fileName;
   for (const std::string& name : {target, stored})
     if (SameFile(name, MainFile) || SameFile(name, AddFile)) return true;
   return false;
@@ -76,6 +90,12 @@ std::optional<Unfit> Parameters::Check(const store::clc& store) const {
         return Unfit{Kind::BeyondSheet, "The link column " + store::clc::ColumnName(column) +
                                             " is beyond the office's last column " +
                                             store::clc::ColumnName(sheet->ColumnLimit - 1)};
+  const store::sheet& addSheet = *std::get<0>(add);
+  for (const std::int32_t column : CopyColumns)
+    if (column < 0 || column >= addSheet.ColCount)
+      return Unfit{Kind::BeyondSheet, "The add column " + store::clc::ColumnName(column) +
+                                          " is beyond the add table's last used column " +
+                                          store::clc::ColumnName(addSheet.ColCount - 1)};
   return std::nullopt;
 }
 

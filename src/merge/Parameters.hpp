@@ -21,13 +21,21 @@ struct TLink {
   bool Deleted = false;
 };
 
+// The result's file format: the office's own (.ods, as described), Excel 2007-365 (.xlsx), or
+// the result sheet's shown texts (.csv, UTF-8, comma, `"` where needed).
+enum class ResultFormat { Ods, Xlsx, Csv };
+
+// The store's name for a format ("Calc", "Xlsx", "Csv").
+const char* StoreFormat(ResultFormat format);
+
 // Why a run cannot begin with some parameters, in one sentence.
 struct Unfit {
   enum class Kind {
     Incomplete,   // a required parameter is not set
     NotOpen,      // a table is not open in the store
     NoSuchSheet,  // a sheet index is not one of its book's
-    BeyondSheet,  // a link column lies right of the sheet's last column
+    BeyondSheet,  // a link column lies right of the sheet's last column, or a column to
+                  // copy right of the add table's last used one
   };
   Kind kind;
   std::string sentence;
@@ -56,6 +64,15 @@ struct Parameters {
   // one run and leaves it closed.
   bool ExactCalls = false;
   bool ReloadMain = true;
+
+  // Choices for the result, each off by default so that the described run stays the default.
+  // Numbers, dates and formula results copied as values with their number formats.
+  bool KeepValues = false;
+  // The add columns copied (zero-based), in this order; empty: all of them.
+  std::vector<std::int32_t> CopyColumns;
+  ResultFormat Format = ResultFormat::Ods;
+  // Every main row that found no add row in the report, not just the first few.
+  bool ListUnmatched = false;
 
   bool MainParamsComplete() const;
   bool AddParamsComplete() const;

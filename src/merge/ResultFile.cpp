@@ -134,9 +134,9 @@ ResultFiles& DiskFiles() {
   return disk;
 }
 
-ResultFile::ResultFile(ResultFiles& files, const std::string& target)
+ResultFile::ResultFile(ResultFiles& files, const std::string& target, const std::string& format)
     : files_(files),
-      path_(office::TOOCalc::ChooseStoreTarget(target, "Calc").fileName),
+      path_(office::TOOCalc::ChooseStoreTarget(target, format).fileName),
       temporary_(files.CreateTemporary(path_)) {}
 
 ResultFile::~ResultFile() {

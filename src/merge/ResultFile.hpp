@@ -45,9 +45,9 @@ ResultFiles& DiskFiles();
 
 class ResultFile {
  public:
-  // `target` as the user named it; the file written is the store's name for it (".ods"
-  // appended where missing).
-  ResultFile(ResultFiles& files, const std::string& target);
+  // `target` as the user named it; the file written is the store's name for it in the store's
+  // format ("Calc": ".ods" appended where missing).
+  ResultFile(ResultFiles& files, const std::string& target, const std::string& format = "Calc");
   ~ResultFile();  // removes the temporary file unless committed
   ResultFile(const ResultFile&) = delete;
   ResultFile& operator=(const ResultFile&) = delete;

@@ -158,25 +158,40 @@ TOOCalc::~TOOCalc() {
 // Filter and extension: "calc8"/".ods" unless the format is "Excel97" or the name ends in
 // ".xls" ("MS Excel 97"/".xls"); "Calc" or a name ending in ".ods" always wins. The chosen
 // extension is appended unless the name already has it (result.xls as "Calc" is
-// result.xls.ods).
+// result.xls.ods). "Xlsx" and "Csv" are what they say, whatever the name.
 StoreTarget TOOCalc::ChooseStoreTarget(const std::string& fileName, const std::string& format) {
   std::string filter = "calc8";
   std::string extension = ".ods";
+  std::string options;
   const std::string present = UpperAscii(Extension(fileName));
-  if (format == "Excel97" || present == ".XLS") {
-    filter = "MS Excel 97";
-    extension = ".xls";
+  if (format == "Xlsx") {
+    filter = "Calc MS Excel 2007 XML";
+    extension = ".xlsx";
+  } else if (format == "Csv") {
+    // Comma, quote, UTF-8, line 1, no column formats, default language, quote only where
+    // needed, (import only), cells as shown.
+    filter = kTextFilter;
+    extension = ".csv";
+    options = "44,34,76,1,,0,false,false,true,false,false";
+  } else {
+    if (format == "Excel97" || present == ".XLS") {
+      filter = "MS Excel 97";
+      extension = ".xls";
+    }
+    if (format == "Calc" || present == ".ODS") {
+      filter = "calc8";
+      extension = ".ods";
+    }
   }
-  if (format == "Calc" || present == ".ODS") {
-    filter = "calc8";
-    extension = ".ods";
-  }
-  return {present == UpperAscii(extension) ? fileName : fileName + extension, filter};
+  return {present == UpperAscii(extension) ? fileName : fileName + extension, filter, options};
 }
 
 void TOOCalc::StoreDocument(const std::string& fileName, const std::string& format) {
   const StoreTarget target = ChooseStoreTarget(fileName, format);
-  Document.Call("StoreAsURL", FileNameToUrl(target.fileName), StoreArguments(target.filter));
+  VariantArray arguments = StoreArguments(target.filter);
+  if (!target.options.empty())
+    arguments.push_back(MakePropertyValue("FilterOptions", target.options));
+  Document.Call("StoreAsURL", FileNameToUrl(target.fileName), arguments);
 }
 
 TOOCalcSheets& TOOCalc::Sheets() {
@@ -184,12 +199,16 @@ TOOCalcSheets& TOOCalc::Sheets() {
   return *sheets_;
 }
 
-std::string TOOCalc::NumberFormatCode(std::int32_t key) {
+const Variant& TOOCalc::Formats() {
   if (!(formatsDocument_ == Document)) {
     formats_ = Document.Call("getNumberFormats");
     formatsDocument_ = Document;
   }
-  return formats_.Call("getByKey", key).Get("FormatString").AsString();
+  return formats_;
+}
+
+std::string TOOCalc::NumberFormatCode(std::int32_t key) {
+  return Formats().Call("getByKey", key).Get("FormatString").AsString();
 }
 
 std::string TOOCalc::FormatNumber(std::int32_t key, double value) {
@@ -199,6 +218,21 @@ std::string TOOCalc::FormatNumber(std::int32_t key, double value) {
     formatterDocument_ = Document;
   }
   return formatter_.Call("convertNumberToString", key, value).AsString();
+}
+
+NumberFormat TOOCalc::NumberFormatOf(std::int32_t key) {
+  const Variant format = Formats().Call("getByKey", key);
+  return {format.Get("FormatString").AsString(), format.Get("Locale"), format.Get("Type").AsInt()};
+}
+
+std::int32_t TOOCalc::NumberFormatKey(const std::string& code, const Variant& locale) {
+  const std::int32_t key = Formats().Call("queryKey", code, locale, false).AsInt();
+  return key >= 0 ? key : Formats().Call("addNew", code, locale).AsInt();
+}
+
+Day TOOCalc::NullDate() {
+  const Variant date = Document.Get("NullDate");
+  return {date.Get("Year").AsInt(), date.Get("Month").AsInt(), date.Get("Day").AsInt()};
 }
 
 std::int32_t TOOCalc::BlankSheetRowCount() {
@@ -371,6 +405,18 @@ std::int32_t TOOBaseCell::BackColor() {
   return WindowsColor(CellObject.Get("CellBackColor").AsInt());
 }
 
+std::int32_t TOOBaseCell::NumberFormatKey() {
+  return CellObject.Get("NumberFormat").AsInt();
+}
+
+void TOOBaseCell::SetNumberFormat(std::int32_t key) {
+  CellObject.Set("NumberFormat", key);
+}
+
+std::string TOOBaseCell::ErrorText() {
+  return CellObject.Call("getError").AsInt() != 0 ? ReadString() : std::string();
+}
+
 void TOOCalcCellRange::SetDataArray(const VariantArray& rows) {
   CellObject.Call("SetDataArray", rows);
 }
@@ -405,6 +451,13 @@ std::vector<CellRangeAddress> TOOCalcCellRange::FormulaCells(std::int32_t result
 
 std::vector<CellRangeAddress> TOOCalcCellRange::EmptyCells() {
   return Addresses(CellObject.Call("queryEmptyCells"));
+}
+
+std::optional<std::int32_t> TOOCalcCellRange::UniformNumberFormat() {
+  constexpr std::int32_t kAmbiguous = 2;  // com.sun.star.beans.PropertyState AMBIGUOUS_VALUE
+  if (CellObject.Call("getPropertyState", "NumberFormat").AsInt() == kAmbiguous)
+    return std::nullopt;
+  return CellObject.Get("NumberFormat").AsInt();
 }
 
 std::vector<FormatPart> TOOCalcCellRange::FormatParts() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,10 +66,25 @@ struct PivotTable {
 // The office's import and export filter of delimited text files.
 inline constexpr const char* kTextFilter = "Text - txt - csv (StarCalc)";
 
-// Where a store writes and with which filter.
+// Where a store writes, with which filter and that filter's options.
 struct StoreTarget {
   std::string fileName;
   std::string filter;
+  std::string options;
+};
+
+// One of a document's number formats: its code, the locale it belongs to (passed back to the
+// office as it came) and its kind (com.sun.star.util.NumberFormat: DATE 2, TIME 4, ...).
+struct NumberFormat {
+  std::string code;
+  Variant locale;
+  std::int32_t type = 0;
+};
+inline constexpr std::int32_t kDateFormat = 2;  // the DATE bit of NumberFormat::type
+
+// A calendar day, as a document's null date: the day its date numbers count from.
+struct Day {
+  std::int32_t year = 1899, month = 12, day = 30;
 };
 
 // How the office is to read a file: its import filter and that filter's options. Empty: the
@@ -129,7 +145,8 @@ class TOOCalc : public TOpenOffice {
   explicit TOOCalc(automation::ObjectFactory& factory = automation::SystemFactory());
   ~TOOCalc() override;
 
-  // format "Calc" or "Excel97"; the file's extension may override it (see the .cpp).
+  // format "Calc" or "Excel97", where the file's extension may override it (see the .cpp);
+  // "Xlsx" (Excel 2007-365) or "Csv" (the shown texts, UTF-8, comma, `"` where needed).
   void StoreDocument(const std::string& fileName, const std::string& format) override;
   static StoreTarget ChooseStoreTarget(const std::string& fileName, const std::string& format);
   // The one sheet collection, bound to whichever document is current now.
@@ -140,6 +157,13 @@ class TOOCalc : public TOpenOffice {
   // A number as the current document's own number formatter shows it under a format key:
   // the cell's shown text, without asking the cell.
   std::string FormatNumber(std::int32_t key, double value);
+  // One of the current document's number formats, whole.
+  NumberFormat NumberFormatOf(std::int32_t key);
+  // The current document's key for a format code in a locale, made when it has none.
+  std::int32_t NumberFormatKey(const std::string& code, const Variant& locale);
+  // The day the current document's date numbers count from (1899-12-30, or 1904-01-01 for a
+  // book from an old Mac).
+  Day NullDate();
 
   // How many rows a sheet has, asked of a new empty document that goes again at once; it
   // takes no document index and leaves the current document as it was.
@@ -153,6 +177,8 @@ class TOOCalc : public TOpenOffice {
   std::string ExportShownTexts(std::int32_t sheet, const std::string& folder);
 
  private:
+  const Variant& Formats();  // the current document's number formats
+
   std::unique_ptr<TOOCalcSheets> sheets_;
   // Bound to the document they were asked for; made again for another.
   Variant formats_, formatter_, formatsDocument_, formatterDocument_;
@@ -167,6 +193,11 @@ class TOOBaseCell {
   void WriteValue(double value);
   // Windows form 0x00BBGGRR; no fill reads as white.
   std::int32_t BackColor();
+  // The key of the cell's number format (of a range: of all its cells).
+  std::int32_t NumberFormatKey();
+  void SetNumberFormat(std::int32_t key);
+  // The text an error shows ("#DIV/0!"); empty when the cell shows no error.
+  std::string ErrorText();
 
   Variant CellObject;
 };
@@ -195,6 +226,8 @@ class TOOCalcCellRange : public TOOCalcBaseCell {
   std::vector<CellRangeAddress> EmptyCells();
   // The range in parts of one number format and one background each.
   std::vector<FormatPart> FormatParts();
+  // The one number format of all the range's cells; none when they differ.
+  std::optional<std::int32_t> UniformNumberFormat();
   // The parts of the range whose formula cells have a result of the given kinds
   // (FormulaResultFlag).
   std::vector<CellRangeAddress> FormulaCells(std::int32_t resultFlags);

@@ -165,6 +165,7 @@ void clc::Reconnect() {
   Books.clear();
   CurrentBook = -1;
   rowLimit_ = 0;
+  copiedFormats_.clear();
   Office = std::make_unique<office::TOOCalc>(factory_);
   Office->Connect(true);
   Connected = Office->IsConnected();
@@ -262,17 +263,19 @@ sheets clc::ReadSheets(std::int32_t book) {
   return list;
 }
 
-void clc::SaveBookAs(std::int32_t book, const std::string& fileName) {
+void clc::SaveBookAs(std::int32_t book, const std::string& fileName, const std::string& format) {
   Use(book);
-  Office->StoreDocument(fileName, "Calc");
+  Office->StoreDocument(fileName, format);
   clc_file& entry = Books.at(static_cast<std::size_t>(book));
   entry.Path = fileName;
   entry.ShortName = WithoutFolder(fileName);
+  entry.Format = format;
 }
 
 void clc::SaveBook(std::int32_t book) {
   Use(book);
-  Office->StoreDocument(Books.at(static_cast<std::size_t>(book)).Path, "Calc");
+  const clc_file& entry = Books.at(static_cast<std::size_t>(book));
+  Office->StoreDocument(entry.Path, entry.Format);
 }
 
 void clc::CloseBook(std::int32_t book) {
@@ -377,30 +380,175 @@ std::string clc::ValueText(const automation::Variant& value) {
   }
 }
 
+namespace {
+
+// Days from 1970-01-01 to a calendar day (proleptic Gregorian).
+std::int64_t DaysOf(const office::Day& d) {
+  const std::int64_t y = d.year - (d.month <= 2 ? 1 : 0);
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yearOfEra = y - era * 400;
+  const std::int64_t dayOfYear = (153 * (d.month + (d.month > 2 ? -3 : 9)) + 2) / 5 + d.day - 1;
+  const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+// The source columns a row copy writes: the given ones, else all of the sheet's, as far as
+// the target sheet has room from targetColumn (one-based) on.
+std::vector<std::int32_t> ColumnsThatFit(const std::vector<std::int32_t>* columns,
+                                         std::int32_t sourceColumns, std::int32_t room) {
+  std::vector<std::int32_t> fit;
+  if (columns)
+    fit = *columns;
+  else
+    for (std::int32_t c = 0; c < sourceColumns; ++c) fit.push_back(c);
+  if (static_cast<std::int32_t>(fit.size()) > room)
+    fit.resize(static_cast<std::size_t>(std::max(0, room)));
+  return fit;
+}
+
+}  // namespace
+
+const clc::CopiedFormat& clc::CopyFormat(std::int32_t sourceBook, std::int32_t key,
+                                         std::int32_t targetBook) {
+  const auto at = std::tuple(sourceBook, key, targetBook);
+  if (const auto found = copiedFormats_.find(at); found != copiedFormats_.end())
+    return found->second;
+  // A format key belongs to its document: the code goes over, in its locale.
+  Use(sourceBook);
+  const office::NumberFormat format = Office->NumberFormatOf(key);
+  const office::Day sourceNull = Office->NullDate();
+  Use(targetBook);
+  CopiedFormat copied;
+  copied.key = Office->NumberFormatKey(format.code, format.locale);
+  if (format.type & office::kDateFormat)
+    copied.shift = static_cast<double>(DaysOf(sourceNull) - DaysOf(Office->NullDate()));
+  return copiedFormats_[at] = copied;
+}
+
+CellCopy clc::AsCopy(const automation::Variant& value, std::int32_t sourceBook, std::int32_t key,
+                     std::int32_t targetBook, CopyAs as) {
+  if (as == CopyAs::Texts) return {ValueText(value), -1};
+  const CopiedFormat& format = CopyFormat(sourceBook, key, targetBook);
+  if (value.IsNumber()) return {value.AsDouble() + format.shift, format.key};
+  return {value.IsString() ? value : automation::Variant(std::string()), format.key};
+}
+
 void clc::CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t sourceSheet,
                   std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
-                  std::int32_t targetColumn) {
-  std::int32_t n = Books.at(static_cast<std::size_t>(sourceBook))
-                       .SheetList.at(static_cast<std::size_t>(sourceSheet))
-                       .ColCount;
+                  std::int32_t targetColumn, const std::vector<std::int32_t>* columns, CopyAs as) {
+  const std::int32_t width = Books.at(static_cast<std::size_t>(sourceBook))
+                                 .SheetList.at(static_cast<std::size_t>(sourceSheet))
+                                 .ColCount;
   const std::int32_t limit = Books.at(static_cast<std::size_t>(targetBook))
                                  .SheetList.at(static_cast<std::size_t>(targetSheet))
                                  .ColumnLimit;
-  if (targetColumn - 1 + n > limit) n = limit - (targetColumn - 1);
-  if (n <= 0) return;  // nothing fits: ask the office nothing
+  const std::vector<std::int32_t> fit = ColumnsThatFit(columns, width, limit - (targetColumn - 1));
+  if (fit.empty()) return;  // nothing fits: ask the office nothing
 
   Use(sourceBook);
-  const automation::VariantArray rows = Office->Sheets()
-                                            .SheetByIndex(sourceSheet)
-                                            .RangeAt(0, sourceRow - 1, n - 1, sourceRow - 1)
-                                            .DataArray();
+  office::TOOCalcSheet& source = Office->Sheets().SheetByIndex(sourceSheet);
+  const auto [left, right] = std::minmax_element(fit.begin(), fit.end());
+  const automation::VariantArray rows =
+      source.RangeAt(*left, sourceRow - 1, *right, sourceRow - 1).DataArray();
   const automation::VariantArray& values = rows.at(0).AsArray();
+  std::vector<CellCopy> copies;
+  for (const std::int32_t column : fit) {
+    automation::Variant value = values.at(static_cast<std::size_t>(column - *left));
+    std::int32_t key = 0;
+    if (as == CopyAs::Values) {
+      Use(sourceBook);
+      office::TOOCalcCell& cell =
+          Office->Sheets().SheetByIndex(sourceSheet).CellAt(column, sourceRow - 1);
+      key = cell.NumberFormatKey();
+      if (value.IsEmpty()) value = cell.ErrorText();  // an error reads as nothing
+    }
+    copies.push_back(AsCopy(value, sourceBook, key, targetBook, as));
+  }
 
   SelectBook(targetBook);
   office::TOOCalcSheet& target = Office->Sheets().SheetByIndex(targetSheet);
-  for (std::int32_t i = 0; i < n; ++i)
-    target.CellAt(targetColumn - 1 + i, targetRow - 1)
-        .WriteString(ValueText(values.at(static_cast<std::size_t>(i))));
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    office::TOOCalcCell& cell =
+        target.CellAt(targetColumn - 1 + static_cast<std::int32_t>(i), targetRow - 1);
+    if (copies[i].value.IsNumber())
+      cell.WriteValue(copies[i].value.AsDouble());
+    else
+      cell.WriteString(copies[i].value.AsString());
+    if (copies[i].format >= 0) cell.SetNumberFormat(copies[i].format);
+  }
+}
+
+std::vector<std::vector<CellCopy>> clc::ReadCopies(std::int32_t book, std::int32_t sheet,
+                                                   const std::vector<std::int32_t>& columns,
+                                                   std::int32_t top, std::int32_t bottom,
+                                                   std::int32_t targetBook, CopyAs as) {
+  std::vector<std::vector<CellCopy>> rows(static_cast<std::size_t>(bottom - top + 1));
+  if (columns.empty()) return rows;
+  const auto [left, right] = std::minmax_element(columns.begin(), columns.end());
+  Use(book);
+  office::TOOCalcSheet& source = Office->Sheets().SheetByIndex(sheet);
+  const automation::VariantArray values = source.RangeAt(*left, top, *right, bottom).DataArray();
+  // The number format of each copied column: one call where the column has one, its parts
+  // where it has several.
+  std::vector<std::vector<std::int32_t>> keys(columns.size());
+  if (as == CopyAs::Values)
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      office::TOOCalcCellRange& column = source.RangeAt(columns[k], top, columns[k], bottom);
+      if (const std::optional<std::int32_t> key = column.UniformNumberFormat()) {
+        keys[k].assign(rows.size(), *key);
+        continue;
+      }
+      keys[k].assign(rows.size(), 0);
+      for (const office::FormatPart& part : column.FormatParts())
+        for (std::int32_t r = std::max(part.address.StartRow, top);
+             r <= std::min(part.address.EndRow, bottom); ++r)
+          keys[k][static_cast<std::size_t>(r - top)] = part.numberFormat;
+    }
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const automation::VariantArray& row = values.at(r).AsArray();
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      automation::Variant value = row.at(static_cast<std::size_t>(columns[k] - *left));
+      if (as == CopyAs::Values && value.IsEmpty()) {  // an error reads as nothing
+        Use(book);
+        value = Office->Sheets()
+                    .SheetByIndex(sheet)
+                    .CellAt(columns[k], top + static_cast<std::int32_t>(r))
+                    .ErrorText();
+      }
+      rows[r].push_back(AsCopy(value, book, as == CopyAs::Values ? keys[k][r] : 0, targetBook, as));
+    }
+  }
+  return rows;
+}
+
+void clc::WriteCopies(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
+                      const std::vector<std::vector<CellCopy>>& rows) {
+  if (rows.empty() || rows.front().empty()) return;
+  automation::VariantArray values;
+  values.reserve(rows.size());
+  for (const auto& row : rows) {
+    automation::VariantArray cells;
+    cells.reserve(row.size());
+    for (const CellCopy& cell : row) cells.push_back(cell.value);
+    values.emplace_back(std::move(cells));
+  }
+  Use(book);
+  office::TOOCalcSheet& target = Office->Sheets().SheetByIndex(sheet);
+  const auto width = static_cast<std::int32_t>(rows.front().size());
+  const auto height = static_cast<std::int32_t>(rows.size());
+  target.RangeAt(left, top, left + width - 1, top + height - 1).SetDataArray(values);
+  for (std::int32_t c = 0; c < width; ++c)
+    for (std::int32_t first = 0, end = 0; first < height; first = end) {
+      const std::int32_t key =
+          rows[static_cast<std::size_t>(first)][static_cast<std::size_t>(c)].format;
+      for (end = first + 1;
+           end < height &&
+           rows[static_cast<std::size_t>(end)][static_cast<std::size_t>(c)].format == key;
+           ++end) {
+      }
+      if (key >= 0)
+        target.RangeAt(left + c, top + first, left + c, top + end - 1).SetNumberFormat(key);
+    }
 }
 
 namespace {
@@ -642,6 +790,20 @@ void clc::ReadExport(std::int32_t book, std::int32_t sheet, DelimitedReader& rea
   reader.Finish();
 }
 
+LongestText clc::LongestShownText(std::int32_t book, std::int32_t sheet) {
+  LongestText longest;
+  DelimitedReader reader([&](std::int32_t row, std::int32_t column, std::string&& text) {
+    if (text.size() <= longest.length) return;  // bytes: never fewer than characters
+    const auto length =
+        static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+          return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        }));
+    if (length > longest.length) longest = {length, row, column};
+  });
+  ReadExport(book, sheet, reader);
+  return longest;
+}
+
 std::vector<std::vector<std::string>> clc::ExportedTexts(std::int32_t book, std::int32_t sheet) {
   std::vector<std::vector<std::string>> rows;
   DelimitedReader reader([&](std::int32_t row, std::int32_t column, std::string&& text) {
@@ -707,21 +869,6 @@ std::vector<std::string> clc::ColumnTextsInBlocks(std::int32_t book, std::int32_
   return texts;
 }
 
-std::vector<std::vector<std::string>> clc::ReadTexts(std::int32_t book, std::int32_t sheet,
-                                                     std::int32_t left, std::int32_t top,
-                                                     std::int32_t right, std::int32_t bottom) {
-  Use(book);
-  const automation::VariantArray values =
-      Office->Sheets().SheetByIndex(sheet).RangeAt(left, top, right, bottom).DataArray();
-  std::vector<std::vector<std::string>> rows;
-  rows.reserve(values.size());
-  for (const automation::Variant& row : values) {
-    std::vector<std::string>& texts = rows.emplace_back();
-    for (const automation::Variant& value : row.AsArray()) texts.push_back(ValueText(value));
-  }
-  return rows;
-}
-
 std::vector<bool> clc::RowsInUse(std::int32_t book, std::int32_t sheet, std::int32_t left,
                                  std::int32_t top, std::int32_t right, std::int32_t bottom) {
   const Block block{left, top, right, bottom};
@@ -733,24 +880,6 @@ std::vector<bool> clc::RowsInUse(std::int32_t book, std::int32_t sheet, std::int
                  .ContentCells(kAnyContent),
              [&](std::size_t i) { used[i / block.Width()] = true; });
   return used;
-}
-
-void clc::WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
-                         const std::vector<std::vector<std::string>>& rows) {
-  if (rows.empty() || rows.front().empty()) return;
-  automation::VariantArray values;
-  values.reserve(rows.size());
-  for (const auto& row : rows) {
-    automation::VariantArray cells(row.begin(), row.end());
-    values.emplace_back(std::move(cells));
-  }
-  Use(book);
-  const auto width = static_cast<std::int32_t>(rows.front().size());
-  const auto height = static_cast<std::int32_t>(rows.size());
-  Office->Sheets()
-      .SheetByIndex(sheet)
-      .RangeAt(left, top, left + width - 1, top + height - 1)
-      .SetDataArray(values);
 }
 
 bool clc::DeleteSheet(std::int32_t book, std::int32_t sheet, bool save) {

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -84,6 +86,24 @@ class DelimitedReader {
 // All of `text` through a DelimitedReader.
 void ReadDelimited(std::string_view text, const DelimitedReader::Field& field);
 
+// A cell as a copy writes it: a text, a number, or the empty text for an empty cell; and, for
+// copies that keep values, the key of its number format in the target book (-1: the target
+// cell keeps its format).
+struct CellCopy {
+  automation::Variant value;
+  std::int32_t format = -1;
+};
+
+// The longest text a sheet shows, in characters, and where (zero-based).
+struct LongestText {
+  std::size_t length = 0;
+  std::int32_t row = 0, column = 0;
+};
+
+// How cells are copied: numbers and dates as texts (the default), or as values with their
+// number formats.
+enum class CopyAs { Texts, Values };
+
 class clc {
  public:
   // Connects to the office; `Connected` tells whether that worked. Never raises.
@@ -111,9 +131,11 @@ class clc {
   // A fresh sheet list of the book, or an empty one when any step fails.
   sheets ReadSheets(std::int32_t book);
   bool SelectBook(std::int32_t book);
-  // Stores in the office's own format (".ods" appended unless present); Path keeps the name
-  // as given. Office errors pass to the caller.
-  void SaveBookAs(std::int32_t book, const std::string& fileName);
+  // Stores in the office's own format (".ods" appended unless present), or in the given one
+  // ("Xlsx", "Csv"); Path keeps the name as given. Office errors pass to the caller.
+  void SaveBookAs(std::int32_t book, const std::string& fileName,
+                  const std::string& format = "Calc");
+  // Stores under Path, in the format it was last stored in.
   void SaveBook(std::int32_t book);
   void CloseBook(std::int32_t book);
 
@@ -128,10 +150,25 @@ class clc {
   // Zero-based column index to letters: A..Z, AA..ZZ, AAA...
   static std::string ColumnName(std::int32_t column);
   // Copies the values of a source row as text into the target row from targetColumn on,
-  // never past the target sheet's last column.
+  // never past the target sheet's last column. Given `columns` (zero-based, in their order),
+  // those columns only, side by side; as values with their formats when asked. One office
+  // call per cell written, as the copies were described.
   void CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t sourceSheet,
                std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
-               std::int32_t targetColumn);
+               std::int32_t targetColumn, const std::vector<std::int32_t>* columns = nullptr,
+               CopyAs as = CopyAs::Texts);
+  // Rows top..bottom (zero-based) of the given source columns as copies into `targetBook`
+  // write them, one vector per row, in bulk: texts as CopyRow writes them, or values whose
+  // formats are the target book's keys for the same codes; a date moves by the books' null
+  // dates so that it shows the same day; an error gives the text it shows.
+  std::vector<std::vector<CellCopy>> ReadCopies(std::int32_t book, std::int32_t sheet,
+                                                const std::vector<std::int32_t>& columns,
+                                                std::int32_t top, std::int32_t bottom,
+                                                std::int32_t targetBook, CopyAs as);
+  // Writes copies from (left, top), zero-based, one vector per row, all of one width, in one
+  // block write and, where they have formats, one format write per run of rows of a column.
+  void WriteCopies(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
+                   const std::vector<std::vector<CellCopy>>& rows);
   // CellText of rows firstRow..lastRow (one-based) of one column, in a few calls: text cells
   // under a format that shows text as it is, and empty cells, come from one block read; number
   // and date constants from the document's number formatter under their own format, one call
@@ -146,21 +183,10 @@ class clc {
                                                      const std::vector<std::int32_t>& columns,
                                                      std::int32_t firstRow, std::int32_t lastRow);
 
-  // The values of a block of cells (zero-based, edges included) as CopyRow writes them, one
-  // vector per row: texts as they are, numbers in general decimal form, empty cells empty.
-  // Office errors pass.
-  std::vector<std::vector<std::string>> ReadTexts(std::int32_t book, std::int32_t sheet,
-                                                  std::int32_t left, std::int32_t top,
-                                                  std::int32_t right, std::int32_t bottom);
   // Which rows of a block (zero-based, edges included) hold anything inside it: a value, text,
   // formula or note. Indexed from `top`; office errors pass to the caller.
   std::vector<bool> RowsInUse(std::int32_t book, std::int32_t sheet, std::int32_t left,
                               std::int32_t top, std::int32_t right, std::int32_t bottom);
-  // Writes texts as text cells (an empty text empties the cell) from (left, top), zero-based,
-  // one vector per row, all of one width; the same cells as WriteString one by one.
-  void WriteTextBlock(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
-                      const std::vector<std::vector<std::string>>& rows);
-
   // The formula cells of a sheet with their results, before other sheets are removed. Errors
   // are read as shown only where the formula names another sheet or file.
   FormulaSnapshot ReadFormulas(std::int32_t book, std::int32_t sheet);
@@ -169,6 +195,9 @@ class clc {
   // showed, in the cell's own format; formulas of the sheet itself stay. Returns how many.
   std::int32_t FreezeFormulas(std::int32_t book, std::int32_t sheet,
                               const FormulaSnapshot& snapshot);
+
+  // The longest text of the sheet as its cells show them, from one export.
+  LongestText LongestShownText(std::int32_t book, std::int32_t sheet);
 
   // The sheet's pivot tables whose data come from another sheet: (name, that sheet's name).
   std::vector<std::pair<std::string, std::string>> PivotsFromElsewhere(std::int32_t book,
@@ -209,6 +238,18 @@ class clc {
   void ReadExport(std::int32_t book, std::int32_t sheet, DelimitedReader& reader);
   // Refuses a text file with more records than a sheet has rows, saying so in LastOpenError.
   bool FitsASheet(const std::string& fileName, char separator);
+  // A value read from a source book as a copy into targetBook writes it.
+  CellCopy AsCopy(const automation::Variant& value, std::int32_t sourceBook, std::int32_t key,
+                  std::int32_t targetBook, CopyAs as);
+  // How a number format of a source book is copied: the target book's key for its code, and
+  // the days a date moves between the books' null dates. Asked once per format and run.
+  struct CopiedFormat {
+    std::int32_t key = 0;
+    double shift = 0;  // added to a date's number
+  };
+  const CopiedFormat& CopyFormat(std::int32_t sourceBook, std::int32_t key,
+                                 std::int32_t targetBook);
+  std::map<std::tuple<std::int32_t, std::int32_t, std::int32_t>, CopiedFormat> copiedFormats_;
   // The whole sheet's shown texts from one export; rows past the used area absent.
   std::vector<std::vector<std::string>> ExportedTexts(std::int32_t book, std::int32_t sheet);
   void Use(std::int32_t book);  // select the book unless it is current

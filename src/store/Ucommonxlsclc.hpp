@@ -62,8 +62,9 @@ using sheets = std::vector<sheet>;
 
 // One book: one document loaded through the store.
 struct clc_file {
-  std::string Path;       // as opened, or as last stored with SaveBookAs
-  std::string ShortName;  // Path without its folder
+  std::string Path;             // as opened, or as last stored with SaveBookAs
+  std::string ShortName;        // Path without its folder
+  std::string Format = "Calc";  // the store's format it was last stored in
   sheets SheetList;
 };
 

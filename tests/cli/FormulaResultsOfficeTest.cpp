@@ -170,9 +170,12 @@ TEST(FormulaResults, APivotTableDrawingOnARemovedSheetIsWarnedOf) {
                           SharedOffice(), out, err, false),
             cli::kMerged)
       << err.str();
-  EXPECT_EQ(err.str(),
-            "Warning: The pivot table \"Sales\" takes its data from the sheet \"Data\", which is "
-            "not in the result: its figures are kept, but refreshing it would lose them.\n");
+  EXPECT_NE(
+      err.str().find(
+          "\nWarning: The pivot table \"Sales\" takes its data from the sheet \"Data\", which "
+          "is not in the result: its figures are kept, but refreshing it would lose them.\n"),
+      std::string::npos)
+      << err.str();
   office::TOOCalc calc(SharedOffice());
   calc.Connect(true);
   calc.LoadDocument(target, office::loHidden, 0);

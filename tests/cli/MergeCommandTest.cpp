@@ -1,8 +1,13 @@
 // The batch command: its arguments, and its run against the in-memory office.
 #include "cli/MergeCommand.hpp"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "office/uOpenOffice.hpp"
@@ -82,6 +87,27 @@ TEST(MergeArguments, AnythingElseIsAUsageError) {
   EXPECT_TRUE(ParseMergeArguments({"--help"}).help);
 }
 
+TEST(MergeArguments, ColumnListsAndResultChoices) {
+  using Columns = std::vector<std::int32_t>;
+  EXPECT_EQ(cli::ParseColumnList("B,D:F"), (Columns{1, 3, 4, 5}));
+  EXPECT_EQ(cli::ParseColumnList("C,A"), (Columns{2, 0}));
+  EXPECT_EQ(cli::ParseColumnList("b, aa:ac"), (Columns{1, 26, 27, 28}));
+  EXPECT_EQ(cli::ParseColumnList("D:D"), (Columns{3}));
+  for (const char* bad : {"", "B,", ",B", "F:D", "1", "B:", "B-D", "B,,C"})
+    EXPECT_THROW(cli::ParseColumnList(bad), UsageError) << bad;
+
+  const cli::MergeOptions o =
+      ParseMergeArguments({"m", "a", "-o", "r", "--link", "A=A", "--keep-values", "--copy", "C,A",
+                           "--format", "xlsx", "--unmatched", "u.csv"});
+  EXPECT_TRUE(o.keepValues);
+  EXPECT_EQ(o.copyColumns, (Columns{2, 0}));
+  EXPECT_EQ(o.format, merge::ResultFormat::Xlsx);
+  EXPECT_EQ(o.unmatchedFile, "u.csv");
+  EXPECT_FALSE(ParseMergeArguments({"m", "a", "-o", "r", "--link", "A=A"}).format);
+  EXPECT_THROW(ParseMergeArguments({"m", "a", "-o", "r", "--link", "A=A", "--format", "pdf"}),
+               UsageError);
+}
+
 class MergeCommand : public testing::Test {
  protected:
   void SetUp() override {
@@ -124,11 +150,41 @@ TEST_F(MergeCommand, MergesAndSummarises) {
   EXPECT_EQ(result.sheets[0]->Find(3, 0)->text, "Key");
 }
 
+// A target named like another format is still .ods without --format, with a warning that
+// names the option; with it, that format. --unmatched lists every row that found nothing.
+TEST_F(MergeCommand, TheResultsFormatAndTheUnmatchedRows) {
+  const std::vector<std::string> args = {
+      "/data/main.ods", "/data/add.ods", "--link", "A=A", "--main-sheet", "2", "--ignore-case"};
+  std::vector<std::string> xlsx = args;
+  xlsx.insert(xlsx.end(), {"-o", "/out/r.xlsx"});
+  ASSERT_EQ(Run(xlsx), cli::kMerged) << err.str();
+  EXPECT_EQ(out.str().substr(0, out.str().find('\n')), "Result: /out/r.xlsx.ods");
+  EXPECT_NE(err.str().find("Warning: The result is an .ods file, as without --format; give "
+                           "--format xlsx for an xlsx file.\n"),
+            std::string::npos)
+      << err.str();
+
+  const std::string unmatched = (std::filesystem::temp_directory_path() /
+                                 ("tabloom-unmatched-" + std::to_string(::getpid()) + ".csv"))
+                                    .string();
+  xlsx.insert(xlsx.end(), {"--format", "xlsx", "--unmatched", unmatched});
+  ASSERT_EQ(Run(xlsx), cli::kMerged) << err.str();
+  EXPECT_EQ(out.str().substr(0, out.str().find('\n')), "Result: /out/r.xlsx");
+  EXPECT_EQ(err.str().find("--format xlsx"), std::string::npos);
+  std::ifstream in(unmatched);
+  const std::string listed{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_EQ(listed, "row,A\n1,ID\n3,C-99\n");
+  std::filesystem::remove(unmatched);
+}
+
 TEST_F(MergeCommand, DrawsAProgressBarOnlyWhenAsked) {
   const std::vector<std::string> args = {
       "/data/main.ods", "/data/add.ods", "-o", "/out/r.ods", "--link", "A=A", "--main-sheet", "2"};
+  const std::string warning =
+      "Warning: 3 main rows found no add row: row 1 (\"ID\"), row 2 (\"c-17\"), row 3 "
+      "(\"C-99\").\n";
   ASSERT_EQ(Run(args), cli::kMerged);
-  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(err.str(), warning);
   out.str("");
   err.str("");
   ASSERT_EQ(cli::RunMerge(ParseMergeArguments(args), office, out, err, true, {&files, {}}),

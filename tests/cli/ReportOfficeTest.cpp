@@ -108,7 +108,9 @@ TEST_F(Report, LinksThatCannotBeRightAndDuplicateKeysAreReported) {
             cli::kMerged);
   EXPECT_EQ(err.str(),
             "Warning: 2 keys occur in more than one add row (\"k0\", \"k1\"): a main row with "
-            "such a key receives one of them.\n");
+            "such a key receives one of them.\n"
+            "Warning: 5 main rows found no add row: row 1 (\"m0\"), row 2 (\"m1\"), row 3 "
+            "(\"m2\").\n");
   EXPECT_EQ(out.str(), "Result: " + dir / "r.ods" + "\nDone: 0 of 5 main rows matched\n");
 }
 

@@ -29,6 +29,7 @@ class FakeDialogs : public gui::Dialogs {
   };
   struct SaveAsked {
     QString title, filter, defaultSuffix, proposed;
+    int type = 0;
   };
 
   void Message(QWidget*, const QString& text, const QString& caption) override {
@@ -45,10 +46,15 @@ class FakeDialogs : public gui::Dialogs {
     openFilters.push_back(filter);
     return Next(openAnswers);
   }
-  std::optional<QString> SaveFile(QWidget*, const QString& title, const QString& filter,
-                                  const QString& defaultSuffix, const QString& proposed) override {
-    saves.push_back({title, filter, defaultSuffix, proposed});
-    return Next(saveAnswers);
+  std::optional<gui::SaveChoice> SaveFile(QWidget*, const QString& title, const QString& filter,
+                                          const QString& defaultSuffix, const QString& proposed,
+                                          int type) override {
+    saves.push_back({title, filter, defaultSuffix, proposed, type});
+    const std::optional<QString> file = Next(saveAnswers);
+    if (!file) return std::nullopt;
+    const int picked = saveTypes.empty() ? 0 : saveTypes.front();
+    if (!saveTypes.empty()) saveTypes.pop_front();
+    return gui::SaveChoice{*file, picked};
   }
   void OpenUrl(const QString& url) override { urls.push_back(url); }
 
@@ -60,6 +66,7 @@ class FakeDialogs : public gui::Dialogs {
   std::vector<QString> openFilters;
   std::vector<QString> urls;
   std::deque<QString> saveAnswers;  // an empty answer, or none left: cancelled
+  std::deque<int> saveTypes;        // the type picked with each answer; none left: the first
   std::deque<QString> openAnswers;
 
  private:

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "gui/CellPainter.hpp"
 #include "gui/GuiTesting.hpp"
 #include "gui/PreviewGrid.hpp"
 #include "gui/UMain.hpp"
@@ -194,6 +195,39 @@ TEST_F(SetupWindow, ATextFileLongerThanASheetIsRefusedWithTheReason) {
   EXPECT_EQ(P().AddFile, "");
   EXPECT_EQ(office.Count("loadComponentFromURL"), 1u);  // an empty document asked its rows
   fs::remove(csv);
+}
+
+// While "Copy" is pressed, a click on an add column's header marks it or unmarks it; the
+// marks are the copies' order, drawn on the headers; none marked means all. The check box
+// keeps values.
+TEST_F(SetupWindow, AddColumnsAreMarkedForCopyingByTheirHeaders) {
+  Prepared();
+  EXPECT_EQ(files->CopyPanel->text(), "all");
+  Click(files->CopyButton);
+  EXPECT_TRUE(files->CopyButton->isChecked());
+  ClickCell(files->Grid2, 3, 0);  // C
+  ClickCell(files->Grid2, 1, 0);  // A
+  ClickCell(files->Grid2, 2, 0);  // B
+  ClickCell(files->Grid2, 2, 0);  // B again: unmarked
+  ClickCell(files->Grid2, 5, 0);  // past the used columns: nothing
+  ClickCell(files->Grid2, 2, 3);  // not a header: nothing
+  EXPECT_EQ(P().CopyColumns, (std::vector<std::int32_t>{2, 0}));
+  EXPECT_EQ(files->CopyPanel->text(), "C, A");
+  EXPECT_TRUE(files->Decorate(false, 3, 0).marks & gui::CopyMarked);
+  EXPECT_EQ(files->Decorate(false, 3, 0).label, "Copy 1");
+  EXPECT_FALSE(files->Decorate(false, 2, 0).marks & gui::CopyMarked);
+  Click(files->CopyButton);
+  EXPECT_FALSE(files->CopyButton->isChecked());
+  ClickCell(files->Grid2, 2, 0);  // no longer marking
+  EXPECT_EQ(P().CopyColumns.size(), 2u);
+
+  EXPECT_FALSE(P().KeepValues);
+  QTest::mouseClick(files->values_cb, Qt::LeftButton);
+  EXPECT_TRUE(P().KeepValues);
+  EXPECT_EQ(files->values_cb->text(), "copy numbers and dates as values");
+
+  OpenAdd();  // the marks were of the table that goes
+  EXPECT_TRUE(P().CopyColumns.empty());
 }
 
 TEST_F(SetupWindow, SheetsAreConfirmedByTabOrByClickAndThenHeld) {

@@ -32,6 +32,10 @@ std::string Url(const std::string& name) {
   return office::FileNameToUrl("/data/" + name);
 }
 
+// The report of the fixture's merge: C-17 matches, C-99 finds nothing.
+const QString kDone =
+    "Done: 1 of 2 main rows matched\nWarning: 1 main row found no add row: row 3 (\"C-99\").";
+
 bool Named(std::string_view member, const char* name) {
   return QString::fromUtf8(member.data(), static_cast<int>(member.size()))
              .compare(QString(name), Qt::CaseInsensitive) == 0;
@@ -145,12 +149,14 @@ TEST_F(MainWindow, StartMergesIntoTheChosenFile) {
   ASSERT_TRUE(gui_testing::StartAndWait(*window));
   ASSERT_EQ(dialogs.saves.size(), 1u);
   EXPECT_EQ(dialogs.saves[0].title, "Save Result As");
-  EXPECT_EQ(dialogs.saves[0].filter, "ods|*.ods");
+  EXPECT_EQ(dialogs.saves[0].filter, "ods|*.ods|Excel 2007-365|*.xlsx|Text CSV|*.csv");
+  EXPECT_EQ(dialogs.saves[0].type, 0);
   EXPECT_EQ(dialogs.saves[0].defaultSuffix, "ods");
   EXPECT_TRUE(dialogs.messages.empty());
   EXPECT_EQ(window->OKLabel->text(),
             "Done: 1 of 2 main rows matched\nWarning: 1 key occurs in more than one add row "
-            "(\"C-17\"): a main row with such a key receives one of them.");
+            "(\"C-17\"): a main row with such a key receives one of them.\nWarning: 1 main row "
+            "found no add row: row 3 (\"C-99\").");
   EXPECT_EQ(window->pb->value(), 0);
   EXPECT_TRUE(window->StartButton->isEnabled());
   EXPECT_TRUE(window->FilesButton->isEnabled());
@@ -163,6 +169,22 @@ TEST_F(MainWindow, StartMergesIntoTheChosenFile) {
   dialogs.saveAnswers.push_back(QString());
   QTest::mouseClick(window->StartButton, Qt::LeftButton);
   EXPECT_EQ(dialogs.saves[1].proposed, "/out/result.ods");
+}
+
+// The type picked in the save dialog is the result's format, and is offered again.
+TEST_F(MainWindow, TheTypePickedIsTheResultsFormat) {
+  SetUpMerge();
+  for (const auto& [type, written] :
+       {std::pair{1, "/out/result.xlsx"}, std::pair{2, "/out/result.csv"}}) {
+    dialogs.saveAnswers.push_back(QString("/out/result"));
+    dialogs.saveTypes.push_back(type);
+    ASSERT_TRUE(gui_testing::StartAndWait(*window));
+    EXPECT_TRUE(office.files.contains(office::FileNameToUrl(written))) << written;
+  }
+  EXPECT_EQ(window->Params.Format, merge::ResultFormat::Csv);
+  dialogs.saveAnswers.push_back(QString());
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  EXPECT_EQ(dialogs.saves.back().type, 2);
 }
 
 TEST_F(MainWindow, TheSaveDialogOffersTheMainFilesExtension) {
@@ -218,7 +240,7 @@ TEST_F(MainWindow, AnOfficeLostMidRunIsTheRunsErrorAndANewOneTakesOver) {
   EXPECT_FALSE((window->Params.MainBook < 0));
   dialogs.saveAnswers.push_back(QString("/out/result.ods"));
   ASSERT_TRUE(gui_testing::StartAndWait(*window));
-  EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
+  EXPECT_EQ(window->OKLabel->text(), kDone);
   EXPECT_TRUE(window->close());
 }
 
@@ -241,7 +263,7 @@ TEST_F(MainWindow, AnUnexpectedErrorOnTheWorkerIsTheRunsError) {
        [&](std::string_view m) {
          if (Named(m, "loadComponentFromURL") && ++loads == 1) office.Abort();
        },
-       "", "Done: 1 of 2 main rows matched"},
+       "", kDone},
       {"memory running out while the main table is loaded again",
        [&](std::string_view m) {
          if (Named(m, "loadComponentFromURL") && ++loads == 1) throw std::bad_alloc();
@@ -371,7 +393,7 @@ TEST_F(MainWindow, ARunKeepsTheWindowAnsweringWithoutSurprises) {
   ASSERT_EQ(dialogs.questions.size(), 2u);
   EXPECT_FALSE(offered);
   EXPECT_TRUE(offeredAfter);
-  EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
+  EXPECT_EQ(window->OKLabel->text(), kDone);
   EXPECT_EQ(window->StartButton->text(), "Start");
   EXPECT_TRUE(window->AboutButton->isEnabled());
   EXPECT_TRUE(window->close());
@@ -407,7 +429,7 @@ TEST_F(MainWindow, StopLeavesNoFileAndTheWindowAsBeforeStart) {
     office.onAbort = nullptr;
     dialogs.saveAnswers.push_back(QString("/out/result.ods"));
     ASSERT_TRUE(gui_testing::StartAndWait(*window));  // and the next run works
-    EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
+    EXPECT_EQ(window->OKLabel->text(), kDone);
   }
 }
 
@@ -427,12 +449,12 @@ TEST_F(MainWindow, AStopConfirmedAfterTheRunEndedReachesNoOtherRun) {
   ASSERT_TRUE(gui_testing::StartAndWait(*window));
   dialogs.onConfirm = nullptr;
   EXPECT_EQ(dialogs.questions.size(), 1u);
-  EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
+  EXPECT_EQ(window->OKLabel->text(), kDone);
   EXPECT_TRUE(office.files.contains(office::FileNameToUrl("/out/first.ods")));
 
   dialogs.saveAnswers.push_back(QString("/out/second.ods"));
   ASSERT_TRUE(gui_testing::StartAndWait(*window));
-  EXPECT_EQ(window->OKLabel->text(), "Done: 1 of 2 main rows matched");
+  EXPECT_EQ(window->OKLabel->text(), kDone);
   EXPECT_TRUE(office.files.contains(office::FileNameToUrl("/out/second.ods")));
   EXPECT_TRUE(dialogs.messages.empty());
 }

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
+#include <tuple>
 
 #include "support/FakeFiles.hpp"
 #include "support/FakeOffice.hpp"
@@ -82,6 +84,7 @@ class Merge : public testing::Test {
     }
     bool Run(const std::string& target) {
       report = run.Run(p, target);
+      p.MainBook = report.MainBook;
       return report.Ok;
     }
     const fake::Workbook& File(const std::string& name) const {
@@ -290,8 +293,9 @@ TEST_F(Merge, CopiesEndAtTheSheetsLastColumnAndSaySo) {
     EXPECT_EQ(result.Find(255, 1)->text, "Lyon");
     EXPECT_EQ(result.Find(256, 1), nullptr);
     EXPECT_EQ(fresh.report.Warnings,
-              std::vector<std::string>{
-                  "1 of 3 add columns were left out: the main sheet ends at column IV"});
+              (std::vector<std::string>{
+                  "1 of 3 add columns were left out: the main sheet ends at column IV",
+                  "1 main row found no add row: row 4 (\"\")"}));
   }
   Fresh full(office.files, 256);
   full.p.AddThereColumn = 257;
@@ -315,7 +319,8 @@ TEST_F(Merge, DuplicateKeysAndEmptyLinkColumnsAreReported) {
                 "The link column H of the main table is empty: its key part is "
                 "blank in every row",
                 "The link column J of the add table is empty: its key part is blank "
-                "in every row"}));
+                "in every row",
+                "1 main row found no add row: row 4 (\" | \")"}));
 
   Put(office.files[Url("add.ods")][0], {{}, {}, {}, {}, {}, {"abc "}, {"x"}, {"X"}});
   Fresh fresh(office.files);
@@ -323,6 +328,26 @@ TEST_F(Merge, DuplicateKeysAndEmptyLinkColumnsAreReported) {
   EXPECT_EQ(fresh.report.Warnings,
             std::vector<std::string>{"2 keys occur in more than one add row (\"ABC\", \"x\"): a "
                                      "main row with such a key receives one of them"});
+}
+
+// Main rows that found no add row are named: the first three with their keys as the main
+// table shows them, or every one when asked for.
+TEST_F(Merge, RowsThatFoundNothingAreNamed) {
+  Put(office.files[Url("main.ods")][1], {{}, {}, {}, {}, {}, {"C-42"}, {"C-55"}, {" c-71 "}});
+  Fresh fresh(office.files);
+  ASSERT_TRUE(fresh.Run("/out/result.ods"));
+  EXPECT_EQ(fresh.report.RowsWalked - fresh.report.RowsMatched, 4);
+  EXPECT_EQ(
+      fresh.report.Warnings,
+      std::vector<std::string>{"4 main rows found no add row: row 4 (\"\"), row 6 (\"C-42\"), "
+                               "row 7 (\"C-55\")"});
+  ASSERT_EQ(fresh.report.Unmatched.size(), 3u);
+
+  fresh.p.ListUnmatched = true;
+  ASSERT_TRUE(fresh.Run("/out/result.ods"));
+  ASSERT_EQ(fresh.report.Unmatched.size(), 4u);
+  EXPECT_EQ(fresh.report.Unmatched[3].row, 7);
+  EXPECT_EQ(fresh.report.Unmatched[3].key, std::vector<std::string>{" c-71 "});
 }
 
 TEST_F(Merge, ProgressCountsAddRowsAndWalkedMainRows) {
@@ -398,6 +423,72 @@ TEST_F(Merge, BothWaysOfCopyingWriteTheSameCells) {
     }
     EXPECT_EQ(results[0], results[1]);
   }
+}
+
+// Every cell of a result: its text, its number if it has one, its format.
+using Cells = std::map<std::pair<int, int>, std::tuple<std::string, std::optional<double>, int>>;
+Cells AllCells(const fake::Sheet& sheet) {
+  Cells cells;
+  for (const auto& [at, cell] : sheet.cells)
+    if (cell.HasContent()) cells[at] = {cell.text, cell.number, cell.format};
+  return cells;
+}
+
+// Kept values: numbers and dates as values with their formats, texts as texts; a date of a
+// book that counts from 1904 moves so as to show the same day. Both ways of copying alike;
+// without the choice, texts as before.
+TEST_F(Merge, KeptValuesCarryTheirNumberFormats) {
+  fake::Workbook& add = office.files[Url("add.ods")];
+  add.nullYear = 1904;
+  add.nullMonth = add.nullDay = 1;
+  add[0].At(1, 1) = {"", 15713, -1, fake::kDate};  // 8 January 1947, counted from 1904
+  add[0].At(2, 1) = {"", 12.5, -1, fake::kTwoDecimals};
+  add[0].At(2, 2) = {"007", std::nullopt, -1, fake::kText};  // a text that looks like a number
+  Cells results[2];
+  for (const bool exact : {false, true}) {
+    Fresh fresh(office.files);
+    fresh.p.KeepValues = true;
+    fresh.p.ExactCalls = exact;
+    ASSERT_TRUE(fresh.Run("/out/result.ods")) << fresh.report.Error;
+    results[exact] = AllCells(*fresh.File("result.ods").sheets[0]);
+  }
+  EXPECT_EQ(results[0], results[1]);
+  const Cells& kept = results[0];
+  EXPECT_EQ(kept.at({1, 4}), Cells::mapped_type("", 15713 + 1462, fake::kDate));
+  EXPECT_EQ(kept.at({1, 5}), Cells::mapped_type("", 12.5, fake::kTwoDecimals));
+  EXPECT_EQ(kept.at({4, 5}), Cells::mapped_type("007", std::nullopt, fake::kText));
+  EXPECT_EQ(kept.at({1, 3}), Cells::mapped_type("ABC", std::nullopt, fake::kStandard));
+
+  Fresh texts(office.files);
+  ASSERT_TRUE(texts.Run("/out/result.ods"));
+  const Cells plain = AllCells(*texts.File("result.ods").sheets[0]);
+  EXPECT_EQ(plain.at({1, 4}), Cells::mapped_type("15713", std::nullopt, fake::kStandard));
+  EXPECT_EQ(plain.at({1, 5}), Cells::mapped_type("12.5", std::nullopt, fake::kStandard));
+}
+
+// Chosen add columns only, in their order, side by side from the first copy column, the title
+// row likewise; both ways alike. A column past the add table's used area is refused.
+TEST_F(Merge, OnlyTheChosenColumnsAreCopiedInTheirOrder) {
+  Cells results[2];
+  for (const bool exact : {false, true}) {
+    Fresh fresh(office.files);
+    fresh.p.CopyColumns = {2, 0};  // Zip, then Key
+    fresh.p.ExactCalls = exact;
+    ASSERT_TRUE(fresh.Run("/out/result.ods")) << fresh.report.Error;
+    results[exact] = AllCells(*fresh.File("result.ods").sheets[0]);
+  }
+  EXPECT_EQ(results[0], results[1]);
+  const Cells& cells = results[0];
+  EXPECT_EQ(std::get<0>(cells.at({0, 3})), "Zip");
+  EXPECT_EQ(std::get<0>(cells.at({0, 4})), "Key");
+  EXPECT_EQ(std::get<0>(cells.at({1, 3})), "69000");
+  EXPECT_EQ(std::get<0>(cells.at({1, 4})), "ABC");
+  EXPECT_FALSE(cells.contains({1, 5}));
+
+  Fresh beyond(office.files);
+  beyond.p.CopyColumns = {1, 3};
+  EXPECT_FALSE(beyond.Run("/out/result.ods"));
+  EXPECT_EQ(beyond.report.Error, "The add column D is beyond the add table's last used column C");
 }
 
 TEST_F(Merge, CopiesGoOutInBlocksOfConsecutiveRows) {

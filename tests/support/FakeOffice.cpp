@@ -47,10 +47,20 @@ std::pair<std::int32_t, std::int32_t> ParseAddress(const std::string& name) {
 
 namespace {
 
-const std::map<std::int32_t, std::string> kFormatCodes = {
-    {kStandard, "General"}, {kTwoDecimals, "0.00"}, {kText, "@"}, {kUnits, "@\" kg\""}};
+// Code and kind (com.sun.star.util.NumberFormat) of the office's formats; formats a document
+// makes for itself follow from key 100 on.
+struct KnownFormat {
+  std::string code;
+  std::int32_t type;
+};
+const std::map<std::int32_t, KnownFormat> kFormatCodes = {{kStandard, {"General", 16}},
+                                                          {kTwoDecimals, {"0.00", 16}},
+                                                          {kText, {"@", 256}},
+                                                          {kUnits, {"@\" kg\"", 256}},
+                                                          {kDate, {"YYYY-MM-DD", 2}}};
 
 std::string NumberShown(std::int32_t format, double value) {
+  if (format == kDate) return "day " + NumberText(value);
   if (format != kTwoDecimals) return NumberText(value);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.2f", value);
@@ -93,6 +103,9 @@ Workbook Workbook::WithSheets(std::vector<std::string> names) {
 Workbook Workbook::Clone() const {
   Workbook copy;
   copy.activeSheet = activeSheet;
+  copy.nullYear = nullYear;
+  copy.nullMonth = nullMonth;
+  copy.nullDay = nullDay;
   for (const auto& sheet : sheets) copy.sheets.push_back(std::make_shared<Sheet>(*sheet));
   return copy;
 }
@@ -118,6 +131,7 @@ struct FakeOffice::State {
   std::atomic<bool> lost{false};
   std::vector<std::shared_ptr<Doc>> loaded;
   std::shared_ptr<automation::Object> desktop;
+  std::map<std::int32_t, std::pair<std::string, std::int32_t>> formats;  // code and kind by key
 };
 
 namespace {
@@ -263,16 +277,30 @@ class CellObject : public DocBound {
     });
     Method("setString", [this, column, row](const VariantArray& a) -> Variant {
       book();
-      const std::string text = a.at(0).AsString();
-      if (text.empty()) {
-        Cell& cell = sheet_->At(column, row);
-        cell.text.clear();
-        cell.number.reset();
-      } else {
-        sheet_->At(column, row) = Cell{text, std::nullopt, sheet_->At(column, row).backColor};
-      }
+      Cell& cell = sheet_->At(column, row);  // its fill and format stay
+      cell.text = a.at(0).AsString();
+      cell.number.reset();
       return {};
     });
+    Method("setValue", [this, column, row](const VariantArray& a) -> Variant {
+      book();
+      Cell& cell = sheet_->At(column, row);
+      cell.text.clear();
+      cell.number = a.at(0).AsDouble();
+      return {};
+    });
+    Method("getError", [this](const VariantArray&) -> Variant {
+      book();
+      return std::int32_t{0};  // no formulas here, so no errors
+    });
+    Property(
+        "NumberFormat",
+        [this, column, row]() -> Variant {
+          book();
+          const Cell* cell = sheet_->Find(column, row);
+          return cell ? cell->format : std::int32_t{kStandard};
+        },
+        [this, column, row](const Variant& v) { sheet_->At(column, row).format = v.AsInt(); });
     Property(
         "CellBackColor",
         [this, column, row]() -> Variant {
@@ -348,6 +376,34 @@ class RangeObject : public DocBound {
     });
     Property("RangeAddress", [this] {
       return AddressStruct(this->state(), sheetIndex_, left_, top_, right_, bottom_);
+    });
+    // The first cell's format; written to every cell.
+    Property(
+        "NumberFormat",
+        [this]() -> Variant {
+          book();
+          const Cell* cell = sheet_->Find(left_, top_);
+          return cell ? cell->format : std::int32_t{kStandard};
+        },
+        [this](const Variant& v) {
+          book();
+          for (std::int32_t row = top_; row <= bottom_; ++row)
+            for (std::int32_t column = left_; column <= right_; ++column)
+              sheet_->At(column, row).format = v.AsInt();
+        });
+    // DIRECT_VALUE (0) while all cells have one number format, else AMBIGUOUS_VALUE (2).
+    Method("getPropertyState", [this](const VariantArray& a) -> Variant {
+      book();
+      if (a.at(0).AsString() != "NumberFormat") OfficeError("Only NumberFormat is known here");
+      std::optional<std::int32_t> seen;
+      for (std::int32_t row = top_; row <= bottom_; ++row)
+        for (std::int32_t column = left_; column <= right_; ++column) {
+          const Cell* cell = sheet_->Find(column, row);
+          const std::int32_t format = cell ? cell->format : std::int32_t{kStandard};
+          if (seen && *seen != format) return std::int32_t{2};
+          seen = format;
+        }
+      return std::int32_t{0};
     });
     // Numbers answer the value flag (1), texts the string flag (4); one address per cell.
     Method("queryContentCells", [this](const VariantArray& a) -> Variant {
@@ -603,16 +659,39 @@ class DocumentObject : public DocBound {
       book();
       auto formats = std::make_shared<FakeObject>(this->state(), "NumberFormats");
       formats->Method("getByKey", [this](const VariantArray& a) -> Variant {
-        const auto code = kFormatCodes.find(a.at(0).AsInt());
-        if (code == kFormatCodes.end())
+        const auto& known = this->state()->formats;
+        const auto code = known.find(a.at(0).AsInt());
+        if (code == known.end())
           OfficeError("No number format " + a.at(0).Describe() +
                       " (com.sun.star.lang.IllegalArgumentException)");
-        auto format = std::make_shared<FakeStruct>(this->state(), "NumberFormat",
-                                                   std::vector<std::string>{"FormatString"});
-        format->fields["FormatString"] = code->second;
+        auto format = std::make_shared<FakeStruct>(
+            this->state(), "NumberFormat",
+            std::vector<std::string>{"FormatString", "Locale", "Type"});
+        format->fields["FormatString"] = code->second.first;
+        format->fields["Locale"] = ObjectRef(std::make_shared<FakeStruct>(
+            this->state(), "Locale", std::vector<std::string>{"Language", "Country"}));
+        format->fields["Type"] = code->second.second;
         return ObjectRef(format);
       });
+      formats->Method("queryKey", [this](const VariantArray& a) -> Variant {
+        for (const auto& [key, format] : this->state()->formats)
+          if (format.first == a.at(0).AsString()) return key;
+        return std::int32_t{-1};
+      });
+      formats->Method("addNew", [this](const VariantArray& a) -> Variant {
+        auto& known = this->state()->formats;
+        const std::int32_t key = std::max<std::int32_t>(100, known.rbegin()->first + 1);
+        known[key] = {a.at(0).AsString(), 16};
+        return key;
+      });
       return ObjectRef(formats);
+    });
+    Property("NullDate", [this]() -> Variant {
+      const Workbook& wb = book();
+      auto date = std::make_shared<FakeStruct>(this->state(), "Date",
+                                               std::vector<std::string>{"Year", "Month", "Day"});
+      date->fields = {{"Year", wb.nullYear}, {"Month", wb.nullMonth}, {"Day", wb.nullDay}};
+      return ObjectRef(date);
     });
   }
 
@@ -664,13 +743,18 @@ class DocumentObject : public DocBound {
     const std::string url = a.at(0).AsString();
     const auto props = Properties(a.at(1));
     const auto filter = props.find("FilterName");
-    static const std::vector<std::string> known = {"calc8", "MS Excel 97", "calc_pdf_Export"};
-    if (filter != props.end() && filter->second.AsString() == "Text - txt - csv (StarCalc)") {
+    static const std::vector<std::string> known = {"calc8", "MS Excel 97", "calc_pdf_Export",
+                                                   "Calc MS Excel 2007 XML"};
+    // The text filter: one sheet's export when it is named (the 12th option), else the file.
+    const bool text =
+        filter != props.end() && filter->second.AsString() == "Text - txt - csv (StarCalc)";
+    if (text && std::count(props.at("FilterOptions").AsString().begin(),
+                           props.at("FilterOptions").AsString().end(), ',') >= 11) {
       ExportText(wb, url, props.at("FilterOptions").AsString());
       return;
     }
     if (filter == props.end() ||
-        std::find(known.begin(), known.end(), filter->second.AsString()) == known.end())
+        (!text && std::find(known.begin(), known.end(), filter->second.AsString()) == known.end()))
       OfficeError("Unknown filter (com.sun.star.task.ErrorCodeIOException)");
     office().files[url] = wb.Clone();
     if (switchUrl) doc()->url = url;
@@ -746,6 +830,7 @@ class ServiceManagerObject : public FakeObject {
 
 FakeOffice::FakeOffice() : state_(std::make_shared<State>()) {
   state_->office = this;
+  for (const auto& [key, format] : kFormatCodes) state_->formats[key] = {format.code, format.type};
 }
 
 FakeOffice::~FakeOffice() {

@@ -27,6 +27,7 @@ enum Format : std::int32_t {
   kTwoDecimals = 1,  // "0.00"
   kText = 2,         // "@": text as it is
   kUnits = 3,        // "@\" kg\"": text with a literal after it
+  kDate = 4,         // "YYYY-MM-DD": a date (its number counted from the book's null date)
 };
 
 struct Cell {
@@ -53,6 +54,7 @@ struct Sheet {
 struct Workbook {
   std::vector<std::shared_ptr<Sheet>> sheets;
   std::int32_t activeSheet = 0;
+  std::int32_t nullYear = 1899, nullMonth = 12, nullDay = 30;  // what date numbers count from
 
   // A workbook with the given sheet names (default: one "Sheet1").
   static Workbook WithSheets(std::vector<std::string> names = {"Sheet1"});
