@@ -6,6 +6,8 @@
 //   * the floor: an office started, both files loaded, the main stored as the result, ended.
 // Usage: merge_bench [--keys text|numbers|dates|formulas] [--exact-calls] [ROWS...]
 //                    (default: text keys; 1000 10000 50000 rows; --numeric-keys = --keys numbers)
+//        merge_bench [--keys KIND] --keep-values [ROWS...]
+//                    (the run that copies texts beside the one that keeps values, in turns)
 //        merge_bench [--keys KIND] --write-tables DIR ROWS   (only the tables, for profiling)
 // The last columns give the peak resident memory of the batch command and of its office.
 #include <fcntl.h>
@@ -111,9 +113,42 @@ void Phases(const std::string& main, const std::string& add, const std::string& 
 
 }  // namespace
 
+// The text run and the run that keeps values, side by side on the same files: each twice, in
+// turns, the quicker of each counted.
+int CompareKeptValues(const std::vector<int>& sizes) {
+  std::printf("%s keys: texts against values kept\n", KeysName());
+  std::printf("| rows x 10 | texts (default) | values kept | ratio |\n");
+  std::printf("|-----------|-----------------|-------------|-------|\n");
+  for (const int rows : sizes) {
+    office_testing::TempDir dir;
+    const std::string main = dir / "main.ods", add = dir / "add.ods";
+    MakeTables(dir, rows, main, add);
+    office_testing::SharedOffice().Release();
+    double best[2] = {1e9, 1e9};
+    for (int turn = 0; turn < 4; ++turn) {
+      const bool values = turn % 2 == 1;
+      std::vector<std::string> command = {TABLOOM_BINARY,     "merge",  main, add, "-o",
+                                          dir / "result.ods", "--link", "A=A"};
+      if (values) command.push_back("--keep-values");
+      int status = 0;
+      long peakKb = 0, officePeakKb = 0;
+      const double seconds = RunCommand(command, status, peakKb, officePeakKb);
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "tabloom merge failed for %d rows\n", rows);
+        return 1;
+      }
+      best[values] = std::min(best[values], seconds);
+    }
+    std::printf("| %9d | %13.1f s | %9.1f s | %5.2f |\n", rows, best[0], best[1],
+                best[1] / best[0]);
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   std::vector<int> sizes;
-  bool exact = false;
+  bool exact = false, keepValues = false;
   std::string writeTo;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -123,6 +158,8 @@ int main(int argc, char** argv) {
       gKeys = bench::ParseKeys(argv[++i]);
     } else if (a == "--exact-calls") {
       exact = true;
+    } else if (a == "--keep-values") {
+      keepValues = true;
     } else if (a == "--write-tables" && i + 1 < argc) {
       writeTo = argv[++i];
     } else {
@@ -130,6 +167,11 @@ int main(int argc, char** argv) {
     }
   }
   if (sizes.empty()) sizes = {1000, 10000, 50000};
+  if (keepValues) {
+    const int status = CompareKeptValues(sizes);
+    office_testing::SharedOffice().Release();
+    return status;
+  }
 
   if (!writeTo.empty()) {  // only the tables, for a profiler run of the batch command
     office_testing::TempDir scratch;

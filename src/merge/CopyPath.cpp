@@ -37,8 +37,10 @@ class Bulk : public CopyPath {
                                                  std::int32_t first, std::int32_t last) override {
     std::vector<std::int32_t> oneBased;
     for (const std::int32_t column : columns) oneBased.push_back(column + 1);
+    // The main sheet's whole export passes by: its longest text is known with its keys.
     std::vector<std::vector<std::string>> texts =
-        c_.store.ColumnsTexts(book, sheet, oneBased, first + 1, last + 1);
+        c_.store.ColumnsTexts(book, sheet, oneBased, first + 1, last + 1,
+                              book == c_.parameters.MainBook ? &mainLongest_ : nullptr);
     for (std::int32_t r = first; r <= last; ++r) c_.step();
     return texts;
   }
@@ -54,6 +56,11 @@ class Bulk : public CopyPath {
 
   void Store(const std::string& temporary) override {
     c_.store.SaveBookAs(c_.parameters.MainBook, temporary, StoreFormat(c_.parameters.Format));
+  }
+
+  std::optional<std::size_t> LongestText() const override {
+    if (!mainLongest_) return std::nullopt;
+    return std::max(*mainLongest_, copiedLongest_);
   }
 
  private:
@@ -80,6 +87,8 @@ class Bulk : public CopyPath {
   CopyContext c_;
   std::vector<std::vector<store::CellCopy>> addRows_;
   std::vector<bool> addBlocksRead_;
+  std::optional<std::size_t> mainLongest_;  // characters
+  std::size_t copiedLongest_ = 0;
 };
 
 const std::vector<store::CellCopy>& Bulk::AddRow(std::int32_t row) {
@@ -100,8 +109,12 @@ const std::vector<store::CellCopy>& Bulk::AddRow(std::int32_t row) {
     const std::int32_t bottom = std::min(rows, top + kReadRows) - 1;
     std::vector<std::vector<store::CellCopy>> read =
         c_.store.ReadCopies(p.AddBook, p.AddSheet, c_.columns, top, bottom, p.MainBook, c_.as);
-    for (std::size_t i = 0; i < read.size(); ++i)
+    for (std::size_t i = 0; i < read.size(); ++i) {
+      for (const store::CellCopy& cell : read[i])
+        if (cell.value.IsString() && cell.value.AsString().size() > copiedLongest_)
+          copiedLongest_ = std::max(copiedLongest_, store::CharacterCount(cell.value.AsString()));
       addRows_[static_cast<std::size_t>(top) + i] = std::move(read[i]);
+    }
     addBlocksRead_[block] = true;
   }
   return addRows_[static_cast<std::size_t>(row)];
@@ -209,6 +222,9 @@ class CellByCell : public CopyPath {
 
   // The book stored as the result already, in the result's format.
   void Store(const std::string&) override { c_.store.SaveBook(c_.parameters.MainBook); }
+
+  // Nothing read so far tells: the result is asked.
+  std::optional<std::size_t> LongestText() const override { return std::nullopt; }
 
  private:
   CopyContext c_;

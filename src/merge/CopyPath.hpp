@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +64,9 @@ class CopyPath {
   virtual void CopyRows(const std::vector<RowPair>& pairs) = 0;
   // The whole result into the temporary file.
   virtual void Store(const std::string& temporary) = 0;
+  // The length in characters of the longest text of the result, where the work so far tells
+  // it: the main sheet's texts as read with its keys and the texts copied into it.
+  virtual std::optional<std::size_t> LongestText() const = 0;
 };
 
 std::unique_ptr<CopyPath> BulkCopy(const CopyContext& context);

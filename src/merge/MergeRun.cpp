@@ -331,12 +331,12 @@ void MergeRun::CheckFormatHolds() {
         "An xlsx file holds at most 1,048,576 rows and 16,384 columns; the "
         "result has " +
         std::to_string(result.RowCount) + " rows and " + std::to_string(columns) + " columns");
-  const store::LongestText longest = store_.LongestShownText(p_.MainBook, 0);
-  if (longest.length > kText)
-    throw std::runtime_error("An xlsx file holds at most 32,767 characters in a cell; cell " +
-                             store::clc::ColumnName(longest.column) +
-                             std::to_string(longest.row + 1) + " of the result shows " +
-                             std::to_string(longest.length));
+  const std::optional<std::size_t> known = path_->LongestText();
+  const std::size_t longest = known ? *known : store_.LongestShownText(p_.MainBook, 0);
+  if (longest > kText)
+    throw std::runtime_error(
+        "An xlsx file holds at most 32,767 characters in a cell; a cell of the result holds " +
+        std::to_string(longest));
 }
 
 void MergeRun::CheckLinkColumns() {

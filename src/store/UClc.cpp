@@ -537,14 +537,20 @@ void clc::WriteCopies(std::int32_t book, std::int32_t sheet, std::int32_t left, 
   const auto width = static_cast<std::int32_t>(rows.front().size());
   const auto height = static_cast<std::int32_t>(rows.size());
   target.RangeAt(left, top, left + width - 1, top + height - 1).SetDataArray(values);
+  // One format write per run of rows of a column; rows without a format of their own (empty
+  // rows between copied ones, whose cells are empty) join the run around them.
+  const auto format = [&](std::int32_t r, std::int32_t c) {
+    return rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)].format;
+  };
   for (std::int32_t c = 0; c < width; ++c)
     for (std::int32_t first = 0, end = 0; first < height; first = end) {
-      const std::int32_t key =
-          rows[static_cast<std::size_t>(first)][static_cast<std::size_t>(c)].format;
-      for (end = first + 1;
-           end < height &&
-           rows[static_cast<std::size_t>(end)][static_cast<std::size_t>(c)].format == key;
-           ++end) {
+      std::int32_t key = format(first, c);
+      for (end = first + 1; end < height; ++end) {
+        const std::int32_t next = format(end, c);
+        if (key < 0)
+          key = next;
+        else if (next >= 0 && next != key)
+          break;
       }
       if (key >= 0)
         target.RangeAt(left + c, top + first, left + c, top + end - 1).SetNumberFormat(key);
@@ -790,15 +796,17 @@ void clc::ReadExport(std::int32_t book, std::int32_t sheet, DelimitedReader& rea
   reader.Finish();
 }
 
-LongestText clc::LongestShownText(std::int32_t book, std::int32_t sheet) {
-  LongestText longest;
-  DelimitedReader reader([&](std::int32_t row, std::int32_t column, std::string&& text) {
-    if (text.size() <= longest.length) return;  // bytes: never fewer than characters
-    const auto length =
-        static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-          return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-        }));
-    if (length > longest.length) longest = {length, row, column};
+std::size_t CharacterCount(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
+std::size_t clc::LongestShownText(std::int32_t book, std::int32_t sheet) {
+  std::size_t longest = 0;
+  DelimitedReader reader([&](std::int32_t, std::int32_t, std::string&& text) {
+    // Bytes are never fewer than characters: most texts need no count.
+    if (text.size() > longest) longest = std::max(longest, CharacterCount(text));
   });
   ReadExport(book, sheet, reader);
   return longest;
@@ -820,8 +828,8 @@ std::vector<std::vector<std::string>> clc::ExportedTexts(std::int32_t book, std:
 
 std::vector<std::vector<std::string>> clc::ColumnsTexts(std::int32_t book, std::int32_t sheet,
                                                         const std::vector<std::int32_t>& columns,
-                                                        std::int32_t firstRow,
-                                                        std::int32_t lastRow) {
+                                                        std::int32_t firstRow, std::int32_t lastRow,
+                                                        std::optional<std::size_t>* longest) {
   const auto count = static_cast<std::size_t>(std::max(0, lastRow - firstRow + 1));
   std::vector<std::vector<std::string>> texts(columns.size(), std::vector<std::string>(count));
   if (count == 0 || !InBounds(book, sheet, 1, std::max(firstRow, 1))) return texts;
@@ -829,7 +837,10 @@ std::vector<std::vector<std::string>> clc::ColumnsTexts(std::int32_t book, std::
     // Which requested columns each sheet column feeds.
     std::map<std::int32_t, std::vector<std::size_t>> wanted;
     for (std::size_t k = 0; k < columns.size(); ++k) wanted[columns[k] - 1].push_back(k);
+    std::size_t longestSeen = 0;
     DelimitedReader reader([&](std::int32_t row, std::int32_t column, std::string&& text) {
+      if (longest && text.size() > longestSeen)
+        longestSeen = std::max(longestSeen, CharacterCount(text));
       if (row < firstRow - 1 || row > lastRow - 1) return;
       const auto it = wanted.find(column);
       if (it == wanted.end()) return;
@@ -837,6 +848,7 @@ std::vector<std::vector<std::string>> clc::ColumnsTexts(std::int32_t book, std::
         texts[k][static_cast<std::size_t>(row - (firstRow - 1))] = text;
     });
     ReadExport(book, sheet, reader);
+    if (longest) *longest = longestSeen;
     return texts;
   } catch (const automation::Refused&) {
     // Not to be had as one export: column by column.

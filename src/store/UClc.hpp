@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -94,11 +95,8 @@ struct CellCopy {
   std::int32_t format = -1;
 };
 
-// The longest text a sheet shows, in characters, and where (zero-based).
-struct LongestText {
-  std::size_t length = 0;
-  std::int32_t row = 0, column = 0;
-};
+// The characters of a UTF-8 text.
+std::size_t CharacterCount(const std::string& text);
 
 // How cells are copied: numbers and dates as texts (the default), or as values with their
 // number formats.
@@ -166,7 +164,8 @@ class clc {
                                                 std::int32_t top, std::int32_t bottom,
                                                 std::int32_t targetBook, CopyAs as);
   // Writes copies from (left, top), zero-based, one vector per row, all of one width, in one
-  // block write and, where they have formats, one format write per run of rows of a column.
+  // block write and, where they have formats, one format write per run of rows of a column;
+  // a row without formats (an empty row between copied ones) takes its run's format.
   void WriteCopies(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
                    const std::vector<std::vector<CellCopy>>& rows);
   // CellText of rows firstRow..lastRow (one-based) of one column, in a few calls: text cells
@@ -178,10 +177,12 @@ class clc {
   // CellText of rows firstRow..lastRow (one-based) of several columns (one-based), one vector
   // per column: all from one export of the sheet as shown, whatever the cells hold (numbers
   // under any format, dates, formulas, errors). Where the office refuses the export, each
-  // column as ColumnTexts reads it without it.
+  // column as ColumnTexts reads it without it. Given `longest`, the length in characters of
+  // the longest text the whole sheet shows, when it came from the export.
   std::vector<std::vector<std::string>> ColumnsTexts(std::int32_t book, std::int32_t sheet,
                                                      const std::vector<std::int32_t>& columns,
-                                                     std::int32_t firstRow, std::int32_t lastRow);
+                                                     std::int32_t firstRow, std::int32_t lastRow,
+                                                     std::optional<std::size_t>* longest = nullptr);
 
   // Which rows of a block (zero-based, edges included) hold anything inside it: a value, text,
   // formula or note. Indexed from `top`; office errors pass to the caller.
@@ -196,8 +197,8 @@ class clc {
   std::int32_t FreezeFormulas(std::int32_t book, std::int32_t sheet,
                               const FormulaSnapshot& snapshot);
 
-  // The longest text of the sheet as its cells show them, from one export.
-  LongestText LongestShownText(std::int32_t book, std::int32_t sheet);
+  // The length in characters of the longest text the sheet's cells show, from one export.
+  std::size_t LongestShownText(std::int32_t book, std::int32_t sheet);
 
   // The sheet's pivot tables whose data come from another sheet: (name, that sheet's name).
   std::vector<std::pair<std::string, std::string>> PivotsFromElsewhere(std::int32_t book,

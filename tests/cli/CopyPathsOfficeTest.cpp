@@ -334,13 +334,15 @@ struct GeneratedCase {
   unsigned seed;
   std::int32_t mainRows, addRows, keyColumns, addWidth, keyPool;
   bool ignoreCase;
-  bool wideMain;  // a main cell far right: only the first few add columns fit
+  bool wideMain;            // a main cell far right: only the first few add columns fit
+  bool keepValues = false;  // numbers and dates copied as values with their formats
 };
 
 std::ostream& operator<<(std::ostream& out, const GeneratedCase& g) {
   return out << "seed " << g.seed << ", " << g.mainRows << " main rows, " << g.addRows
              << " add rows x " << g.addWidth << ", " << g.keyColumns << " link(s)"
-             << (g.ignoreCase ? ", case-free" : "") << (g.wideMain ? ", wide main" : "");
+             << (g.ignoreCase ? ", case-free" : "") << (g.wideMain ? ", wide main" : "")
+             << (g.keepValues ? ", values kept" : "");
 }
 
 class GeneratedWorkbooks : public testing::TestWithParam<GeneratedCase> {};
@@ -365,6 +367,7 @@ TEST_P(GeneratedWorkbooks, BothPathsGiveTheSameFile) {
     args.insert(args.end(), {"--link", column + "=" + column});
   }
   if (g.ignoreCase) args.push_back("--ignore-case");
+  if (g.keepValues) args.push_back("--keep-values");
   const auto [exact, block] = MergeBothWays(dir, args);
   ASSERT_GT(exact.size(), static_cast<std::size_t>(g.mainRows));
   EXPECT_EQ(exact, block);
@@ -374,6 +377,8 @@ INSTANTIATE_TEST_SUITE_P(Varied, GeneratedWorkbooks,
                          testing::Values(GeneratedCase{1, 150, 120, 1, 12, 40, false, false},
                                          GeneratedCase{2, 150, 120, 1, 12, 40, true, false},
                                          GeneratedCase{3, 120, 150, 2, 40, 6, true, false},
-                                         GeneratedCase{4, 60, 80, 1, 20, 30, false, true}));
+                                         GeneratedCase{4, 60, 80, 1, 20, 30, false, true},
+                                         GeneratedCase{5, 150, 120, 1, 12, 40, false, false, true},
+                                         GeneratedCase{6, 120, 150, 2, 40, 6, true, true, true}));
 
 }  // namespace

@@ -137,26 +137,6 @@ TEST_F(RealStore, FormulasFarApartAreReadAsTheCellsTheyAre) {
   EXPECT_EQ(sheet.CellAt(0, 0).CellObject.Call("getFormula").AsString(), "=1+1");
 }
 
-const std::vector<std::pair<double, std::string>> kFormattedNumbers = {
-    {1234.5, "#,##0.00 [$€-407]"},
-    {0.256, "0%"},
-    {1, "BOOLEAN"},
-    {0, "BOOLEAN"},
-    {12345.678, "0.00E+00"},
-    {-2.5, "0.0;[RED]-0.0"},
-    {0.75, "# ?/?"},
-    {0.5, "HH:MM:SS"},
-    {0, ""},
-    {-7, "0.0;(0.0)"},
-    {42, "@"},
-    {42, "@\" kg\""},
-    {1e20, ""},
-    {1.5e-7, ""},
-    {0.1 + 0.2, ""},
-    {123456789012345678.0, "0"},
-    {45000.25, "NNNN, D. MMMM YYYY"},
-    {-0.0001, "0.00"}};
-
 // Key texts of every kind of cell come from one export of the sheet as shown, equal to what
 // each cell reads: texts with line breaks, quotes, commas and blanks, numbers under formats,
 // dates, formulas, errors, empty cells.
@@ -182,11 +162,9 @@ TEST(RealStoreColumns, ColumnTextsOfEveryKindComeFromOneExport) {
       if (!kFormattedNumbers[i].second.empty())
         cell.Set("NumberFormat", FormatKey(calc, kFormattedNumbers[i].second));
     }
-    const std::vector<std::string> formulas = {
-        "=1/0", "=NA()", "=\"x\"&\"y\"", "=TODAY()>0", "=DATE(2024;2;29)", "=B21*3"};
-    for (std::size_t i = 0; i < formulas.size(); ++i)
+    for (std::size_t i = 0; i < kFormulaKinds.size(); ++i)
       s.Call("getCellByPosition", 1, static_cast<std::int32_t>(50 + i))
-          .Call("setFormula", formulas[i]);
+          .Call("setFormula", std::string(kFormulaKinds[i]));
     calc.StoreDocument(file, "Calc");
     calc.Document.Call("close", true);
   }

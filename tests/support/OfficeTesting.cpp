@@ -233,6 +233,29 @@ std::int32_t FormatKey(office::TOOCalc& calc, const std::string& code) {
   return key >= 0 ? key : formats.Call("addNew", code, locale).AsInt();
 }
 
+const std::vector<std::pair<double, std::string>> kFormattedNumbers = {
+    {1234.5, "#,##0.00 [$€-407]"},
+    {0.256, "0%"},
+    {1, "BOOLEAN"},
+    {0, "BOOLEAN"},
+    {12345.678, "0.00E+00"},
+    {-2.5, "0.0;[RED]-0.0"},
+    {0.75, "# ?/?"},
+    {0.5, "HH:MM:SS"},
+    {0, ""},
+    {-7, "0.0;(0.0)"},
+    {42, "@"},
+    {42, "@\" kg\""},
+    {1e20, ""},
+    {1.5e-7, ""},
+    {0.1 + 0.2, ""},
+    {123456789012345678.0, "0"},
+    {45000.25, "NNNN, D. MMMM YYYY"},
+    {-0.0001, "0.00"}};
+
+const std::vector<const char*> kFormulaKinds = {
+    "=1/0", "=NA()", "=\"x\"&\"y\"", "=TODAY()>0", "=DATE(2024;2;29)", "=B21*3"};
+
 SheetSpec CustomersSheet() {
   return {"Customers",
           {{0, 0, "ID", {}, {}},

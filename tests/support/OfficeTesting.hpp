@@ -79,6 +79,14 @@ struct SheetSpec {
 void WriteFlatOds(const std::string& fileName, const std::vector<SheetSpec>& sheets,
                   std::int32_t activeSheet = 0);
 
+// Numbers under formats of every kind: currency, percent, booleans, scientific, colours,
+// fractions, times, the text formats, dates in a locale's words; (value, format code, "" for
+// the standard format).
+extern const std::vector<std::pair<double, std::string>> kFormattedNumbers;
+// Formulas of every kind of result: errors, a text, a boolean, a date, a number whose format
+// comes from the cell it refers to (B21: kFormattedNumbers' first, placed from row 21 on).
+extern const std::vector<const char*> kFormulaKinds;
+
 // The add table several tests merge: "Customers", ID and Name, C-03 Åsa and C-17 Chloé.
 SheetSpec CustomersSheet();
 
