@@ -60,6 +60,13 @@ int main(int argc, char** argv) {
                     window.Params))
     return 3;
 
+  // Two add columns marked for copying, values kept: the choices show in the setup window.
+  const std::int32_t addColumns =
+      window.Store->Books[static_cast<std::size_t>(window.Params.AddBook)].SheetList[0].ColCount;
+  for (const std::int32_t column : {2, 1})
+    if (column < addColumns) window.Params.CopyColumns.push_back(column);
+  window.Params.KeepValues = true;
+
   bool ok = true;
   window.ShowSetup = [&](gui::TFMain& main) {
     gui::TFFiles files(main);

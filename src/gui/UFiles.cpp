@@ -29,7 +29,7 @@ namespace {
 constexpr int kLeftWidth = 361;
 constexpr int kBaseHeight = 209;
 constexpr int kAddHeight = 201;
-constexpr int kIndexMinHeight = 250;  // the links panel with its list, check boxes and buttons
+constexpr int kIndexMinHeight = 225;  // the links panel with its list, check boxes and buttons
 constexpr int kSheetPanelWidth = 149;
 constexpr int kFileBarHeight = 41;
 constexpr int kTabHeight = 21;
@@ -139,11 +139,11 @@ void TFFiles::BuildWindow() {
   MinusButton = Button("-", "Remove Link", IndexPanel, {48, 32, 33, 25});
   indexlb = new QListWidget(IndexPanel);
   indexlb->setToolTip("List of Links");
-  indexlb->setGeometry(8, 64, kLeftWidth - 20, 96);
+  indexlb->setGeometry(8, 64, kLeftWidth - 20, 72);
   case_snes_cb = new QCheckBox(IndexPanel);
-  case_snes_cb->move(8, 168);
+  case_snes_cb->move(8, 144);
   values_cb = new QCheckBox(IndexPanel);
-  values_cb->move(8, 192);
+  values_cb->move(8, 168);
   OKButton = Button("Continue", "", IndexPanel, {0, 200, 105, 25});
   HelpButton = new QToolButton(IndexPanel);
   HelpButton->setText("?");
@@ -205,10 +205,11 @@ void TFFiles::BuildWindow() {
   Grid1->MouseMove = [this](int x, int y) { Grid1MouseMove(x, y); };
   Grid2->MouseMove = [this](int x, int y) { Grid2MouseMove(x, y); };
 
-  // The design's 1011 x 640 window less its frame, or the screen's room where that is less;
+  // The design's 1011 x 640 window, taller by the copy choices, less its frame, or the
+  // screen's room where that is less;
   // below the minimum nothing overlaps (the left panel scrolls instead).
   setMinimumSize(kLeftWidth + 300, 360);
-  QSize size(1003, 609);
+  QSize size(1003, 651);
   if (const QScreen* shown = screen())
     size = size.boundedTo(shown->availableSize() - QSize(16, 48)).expandedTo(minimumSize());
   resize(size);
@@ -229,8 +230,6 @@ void TFFiles::resizeEvent(QResizeEvent* event) {
   IndexPanel->setGeometry(0, kBaseHeight + kAddHeight, kLeftWidth, indexHeight);
   OKButton->move((IndexPanel->width() - OKButton->width()) / 2, indexHeight - 33);
   HelpButton->setGeometry(IndexPanel->width() - 31, indexHeight - 33, 23, 25);
-  case_snes_cb->move(8, std::min(168, indexHeight - 84));
-  values_cb->move(8, std::min(192, indexHeight - 60));
   BothF1Panel->setGeometry(leftWidth, 0, w - leftWidth, h);
   const int half = h / 2;
   for (auto [panel, name, grid, tabs, top, height] :
