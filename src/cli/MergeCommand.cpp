@@ -21,6 +21,7 @@ const char* const kMergeUsage =
     "              [--main-title-row N] [--add-title-row N] [--first-row N]\n"
     "              [--ignore-case] [--keep-values] [--copy COLS] [--format ods|xlsx|csv]\n"
     "              [--unmatched FILE] [--office-timeout SECONDS] [--verbose] [--]\n"
+    "       tabloom merge --setup FILE [MAIN ADD] [-o TARGET] [any option above]\n"
     "\n"
     "Copies to every row of the main table the add row whose link cells agree, and writes the\n"
     "main sheet alone to TARGET (.ods). SHEET is a sheet name or its number (1 = first);\n"
@@ -31,6 +32,11 @@ const char* const kMergeUsage =
     "TARGET as it was. --office-timeout ends the office and fails the run when one office call\n"
     "gets no answer within SECONDS (default 600). --verbose names each step on stderr.\n"
     "-- ends the options: a file name after it may begin with '-'.\n"
+    "\n"
+    "--setup FILE runs a setup saved by the windows (.tabloom): its files (as chosen, else found\n"
+    "beside FILE by their relative paths), sheets, rows, links and choices; what the command line\n"
+    "gives takes their place (both files, a sheet, a row, all links, -o, a choice for the "
+    "result).\n"
     "\n"
     "Text files (.csv, .tsv, .txt) are read as UTF-8 (a byte order mark is skipped), with the\n"
     "separator (comma, semicolon or tab) found in their first lines and \" as the quote.\n"
@@ -56,16 +62,6 @@ const char* const kMergeUsage =
     "failed (nothing written), 2 usage, 3 a file or sheet cannot be opened, 4 no office (its\n"
     "cause on the next line).\n";
 
-std::int32_t ColumnIndex(const std::string& letters) {
-  if (letters.empty() || letters.size() > 7) return -1;
-  std::int64_t n = 0;
-  for (const char c : letters) {
-    if (!std::isalpha(static_cast<unsigned char>(c))) return -1;
-    n = n * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
-  }
-  return n - 1 > INT32_MAX ? -1 : static_cast<std::int32_t>(n - 1);
-}
-
 std::vector<std::int32_t> ParseColumnList(const std::string& list) {
   std::vector<std::int32_t> columns;
   std::size_t start = 0;
@@ -74,9 +70,9 @@ std::vector<std::int32_t> ParseColumnList(const std::string& list) {
     std::string item = list.substr(start, end - start);
     std::erase(item, ' ');
     const std::size_t colon = item.find(':');
-    const std::int32_t first = ColumnIndex(item.substr(0, colon));
+    const std::int32_t first = store::clc::ColumnIndex(item.substr(0, colon));
     const std::int32_t last =
-        colon == std::string::npos ? first : ColumnIndex(item.substr(colon + 1));
+        colon == std::string::npos ? first : store::clc::ColumnIndex(item.substr(colon + 1));
     if (first < 0 || last < first)
       throw UsageError("--copy needs add columns as letters, such as B,D:F, not \"" + list + "\".");
     for (std::int32_t c = first; c <= last; ++c) columns.push_back(c);
@@ -106,12 +102,45 @@ std::int32_t RowNumber(const std::string& option, const std::string& value) {
   return static_cast<std::int32_t>(*n - 1);
 }
 
+std::pair<std::int32_t, std::int32_t> Link(const std::string& link) {
+  const std::size_t eq = link.find('=');
+  const std::int32_t mainCol =
+      eq == std::string::npos ? -1 : store::clc::ColumnIndex(link.substr(0, eq));
+  const std::int32_t addCol =
+      eq == std::string::npos ? -1 : store::clc::ColumnIndex(link.substr(eq + 1));
+  if (mainCol < 0 || addCol < 0)
+    throw UsageError("--link needs two column letters as MAINCOL=ADDCOL, not \"" + link + "\".");
+  return {mainCol, addCol};
+}
+
+merge::ResultFormat Format(const std::string& format) {
+  if (format == "ods") return merge::ResultFormat::Ods;
+  if (format == "xlsx") return merge::ResultFormat::Xlsx;
+  if (format == "csv") return merge::ResultFormat::Csv;
+  throw UsageError("--format needs ods, xlsx or csv, not \"" + format + "\".");
+}
+
+// The two files, and what a run without a setup must be given.
+void TakeFiles(MergeOptions& o, const std::vector<std::string>& files) {
+  if (files.size() != 2 && !(files.empty() && !o.setupFile.empty()))
+    throw UsageError(o.setupFile.empty()
+                         ? "Give exactly two files: the main table and the add table."
+                         : "Give both files or neither: the setup names them.");
+  if (files.size() == 2) {
+    o.mainFile = files[0];
+    o.addFile = files[1];
+  }
+  if (!o.setupFile.empty()) return;  // the rest may come from the setup
+  if (o.target.empty()) throw UsageError("Give the result file with -o TARGET.");
+  if (o.links.empty()) throw UsageError("Give at least one --link MAINCOL=ADDCOL.");
+  if (!o.firstRowGiven) o.firstRow = o.mainTitleRow >= 0 ? o.mainTitleRow + 1 : 0;
+}
+
 }  // namespace
 
 MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
   MergeOptions o;
   std::vector<std::string> files;
-  bool firstRowGiven = false;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -130,14 +159,7 @@ MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
     } else if (a == "-o" || a == "--output") {
       o.target = value();
     } else if (a == "--link") {
-      const std::string& link = value();
-      const std::size_t eq = link.find('=');
-      const std::int32_t mainCol = eq == std::string::npos ? -1 : ColumnIndex(link.substr(0, eq));
-      const std::int32_t addCol = eq == std::string::npos ? -1 : ColumnIndex(link.substr(eq + 1));
-      if (mainCol < 0 || addCol < 0)
-        throw UsageError("--link needs two column letters as MAINCOL=ADDCOL, not \"" + link +
-                         "\".");
-      o.links.emplace_back(mainCol, addCol);
+      o.links.push_back(Link(value()));
     } else if (a == "--main-sheet") {
       o.mainSheet = value();
     } else if (a == "--add-sheet") {
@@ -148,7 +170,7 @@ MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
       o.addTitleRow = RowNumber(a, value());
     } else if (a == "--first-row") {
       o.firstRow = RowNumber(a, value());
-      firstRowGiven = true;
+      o.firstRowGiven = true;
     } else if (a == "--ignore-case") {
       o.ignoreCase = true;
     } else if (a == "--office-timeout") {
@@ -167,32 +189,39 @@ MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
     } else if (a == "--copy") {
       o.copyColumns = ParseColumnList(value());
     } else if (a == "--format") {
-      const std::string& format = value();
-      if (format == "ods")
-        o.format = merge::ResultFormat::Ods;
-      else if (format == "xlsx")
-        o.format = merge::ResultFormat::Xlsx;
-      else if (format == "csv")
-        o.format = merge::ResultFormat::Csv;
-      else
-        throw UsageError("--format needs ods, xlsx or csv, not \"" + format + "\".");
+      o.format = Format(value());
     } else if (a == "--unmatched") {
       o.unmatchedFile = value();
+    } else if (a == "--setup") {
+      o.setupFile = value();
     } else if (a.size() > 1 && a[0] == '-') {
       throw UsageError("Unknown option " + a + ".");
     } else {
       files.push_back(a);
     }
   }
-  if (o.help) return o;
-  if (files.size() != 2)
-    throw UsageError("Give exactly two files: the main table and the add table.");
-  o.mainFile = files[0];
-  o.addFile = files[1];
-  if (o.target.empty()) throw UsageError("Give the result file with -o TARGET.");
-  if (o.links.empty()) throw UsageError("Give at least one --link MAINCOL=ADDCOL.");
-  if (!firstRowGiven) o.firstRow = o.mainTitleRow >= 0 ? o.mainTitleRow + 1 : 0;
+  if (!o.help) TakeFiles(o, files);
   return o;
+}
+
+merge::SavedSetup Overlay(merge::SavedSetup s, const MergeOptions& o) {
+  if (!o.mainFile.empty()) s.Main = {o.mainFile, {}, s.Main.Sheet, s.Main.TitleRow};
+  if (!o.addFile.empty()) s.Add = {o.addFile, {}, s.Add.Sheet, s.Add.TitleRow};
+  if (!o.mainSheet.empty()) s.Main.Sheet = o.mainSheet;
+  if (!o.addSheet.empty()) s.Add.Sheet = o.addSheet;
+  if (o.mainTitleRow >= 0) s.Main.TitleRow = o.mainTitleRow;
+  if (o.addTitleRow >= 0) s.Add.TitleRow = o.addTitleRow;
+  if (o.firstRowGiven)
+    s.MainFirstRow = o.firstRow;
+  else if (o.mainTitleRow >= 0 || s.MainFirstRow < 0)
+    s.MainFirstRow = s.Main.TitleRow >= 0 ? s.Main.TitleRow + 1 : 0;
+  if (!o.links.empty()) s.Links = o.links;
+  if (o.ignoreCase) s.CaseSensitive = false;
+  if (o.keepValues) s.KeepValues = true;
+  if (!o.copyColumns.empty()) s.CopyColumns = o.copyColumns;
+  if (o.format) s.Format = o.format;
+  if (!o.target.empty()) s.Target = o.target;
+  return s;
 }
 
 namespace {
@@ -200,11 +229,7 @@ namespace {
 // A sheet by name, else by number (1 = first); the first sheet when none is given.
 std::int32_t FindSheet(const store::clc_file& book, const std::string& wanted) {
   if (wanted.empty()) return book.SheetList.empty() ? -1 : 0;
-  for (std::size_t i = 0; i < book.SheetList.size(); ++i)
-    if (book.SheetList[i].Name == wanted) return static_cast<std::int32_t>(i);
-  const std::optional<long> k = WholeNumber(wanted);
-  if (!k || *k < 1 || *k > static_cast<long>(book.SheetList.size())) return -1;
-  return static_cast<std::int32_t>(*k - 1);
+  return merge::FindSheet(book.SheetList, wanted);
 }
 
 class ProgressBar {
@@ -235,9 +260,11 @@ class ProgressBar {
 // One batch merge: its signals, its office, its tables, its run and its report.
 class BatchMerge {
  public:
-  BatchMerge(const MergeOptions& options, automation::ObjectFactory& factory, std::ostream& out,
-             std::ostream& err, const RunHooks& hooks)
+  BatchMerge(const MergeOptions& options, const merge::SavedSetup* setup,
+             automation::ObjectFactory& factory, std::ostream& out, std::ostream& err,
+             const RunHooks& hooks)
       : options_(options),
+        setup_(setup),
         out_(out),
         err_(err),
         interruption_(factory),
@@ -309,8 +336,16 @@ class BatchMerge {
     return std::nullopt;
   }
 
-  // Both tables opened and every choice of the options taken.
+  // Both tables opened and every choice of the options (or the setup) taken.
   std::optional<int> OpenTables(merge::Parameters& p) {
+    if (const std::optional<int> status = setup_ ? RestoreSetup(p) : TakeOptions(p)) return status;
+    p.ExactCalls = options_.exactCalls;
+    p.ReloadMain = false;  // nothing follows the one run
+    p.ListUnmatched = !options_.unmatchedFile.empty();
+    return std::nullopt;
+  }
+
+  std::optional<int> TakeOptions(merge::Parameters& p) {
     p.MainBook = books_.OpenBook(options_.mainFile);
     if (Signalled()) return Interrupted();
     if (p.MainBook < 0) return CannotOpen("main", options_.mainFile);
@@ -322,8 +357,9 @@ class BatchMerge {
     const std::int32_t addSheet =
         FindSheet(books_.Books[static_cast<std::size_t>(p.AddBook)], options_.addSheet);
     if (mainSheet < 0 || addSheet < 0) {
-      err_ << "The sheet \"" << (mainSheet < 0 ? options_.mainSheet : options_.addSheet)
-           << "\" is not in the " << (mainSheet < 0 ? "main" : "add") << " table.\n";
+      err_ << merge::NoSuchSheetSentence(mainSheet < 0 ? "main" : "add",
+                                         mainSheet < 0 ? options_.mainSheet : options_.addSheet)
+           << ".\n";
       return kCannotOpen;
     }
     // Both books are open and both sheets found: the set-up cannot fail here.
@@ -338,21 +374,29 @@ class BatchMerge {
                   .Links = options_.links,
                   .CaseSensitive = !options_.ignoreCase},
                  p);
-    p.ExactCalls = options_.exactCalls;
-    p.ReloadMain = false;  // nothing follows the one run
     p.KeepValues = options_.keepValues;
     p.CopyColumns = options_.copyColumns;
     p.Format = options_.format.value_or(merge::ResultFormat::Ods);
-    p.ListUnmatched = !options_.unmatchedFile.empty();
     return std::nullopt;
   }
 
+  // A saved setup fits its files whole, or the run does not begin: what does not fit is
+  // named as the windows name it.
+  std::optional<int> RestoreSetup(merge::Parameters& p) {
+    const std::vector<merge::SetupNote> notes =
+        merge::Restore(books_, *setup_, fs::absolute(options_.setupFile).parent_path(), p);
+    if (Signalled()) return Interrupted();
+    bool cannotOpen = false;
+    for (const merge::SetupNote& note : notes) {
+      err_ << note.sentence << ".\n";
+      cannotOpen = cannotOpen || note.kind == merge::SetupNote::Kind::CannotOpen;
+    }
+    if (notes.empty()) return std::nullopt;
+    return cannotOpen ? kCannotOpen : kUsage;
+  }
+
   int CannotOpen(const char* which, const std::string& file) {
-    if (books_.LastOpenTooLong)  // a sentence of its own, which names the file
-      err_ << books_.LastOpenError << ".\n";
-    else
-      err_ << "The " << which << " table " << file << " cannot be opened"
-           << (books_.LastOpenError.empty() ? "" : ": " + books_.LastOpenError) << ".\n";
+    err_ << merge::CannotOpenSentence(which, file, books_) << ".\n";
     return kCannotOpen;
   }
 
@@ -418,6 +462,7 @@ class BatchMerge {
   }
 
   const MergeOptions& options_;
+  const merge::SavedSetup* setup_;  // --setup's, with the options in place; else null
   std::ostream& out_;
   std::ostream& err_;
   Interruption interruption_;
@@ -431,7 +476,31 @@ class BatchMerge {
 
 int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, std::ostream& out,
              std::ostream& err, bool progressBar, const RunHooks& hooks) {
-  return BatchMerge(options, factory, out, err, hooks).Execute(progressBar);
+  if (options.setupFile.empty())
+    return BatchMerge(options, nullptr, factory, out, err, hooks).Execute(progressBar);
+  merge::SavedSetup setup;
+  try {
+    setup = Overlay(merge::ReadSetup(options.setupFile), options);
+  } catch (const merge::SetupError& e) {
+    err << e.what() << "\n";
+    return kCannotOpen;
+  }
+  const char* missing = setup.Target.empty()  ? "the result file with -o TARGET"
+                        : setup.Links.empty() ? "at least one --link MAINCOL=ADDCOL"
+                                              : nullptr;
+  if (missing) {
+    err << "Give " << missing << ": the setup names none.\n";
+    return kUsage;
+  }
+  // What the run and its report read from the options, as the setup says it.
+  const fs::path folder = fs::absolute(options.setupFile).parent_path();
+  MergeOptions taken = options;
+  taken.mainFile = merge::Locate(setup.Main, folder);
+  taken.addFile = merge::Locate(setup.Add, folder);
+  taken.target = setup.Target;
+  taken.links = setup.Links;
+  taken.format = setup.Format;
+  return BatchMerge(taken, &setup, factory, out, err, hooks).Execute(progressBar);
 }
 
 }  // namespace cli

@@ -13,6 +13,7 @@
 
 #include "automation/Variant.hpp"
 #include "merge/MergeRun.hpp"
+#include "merge/SetupFile.hpp"
 
 namespace cli {
 
@@ -44,6 +45,8 @@ struct MergeOptions {
   std::vector<std::int32_t> copyColumns;      // zero-based add columns; empty: all
   std::optional<merge::ResultFormat> format;  // none given: ods, as described
   std::string unmatchedFile;                  // every unmatched main row listed there
+  std::string setupFile;                      // a saved setup; the options above win over it
+  bool firstRowGiven = false;
   bool help = false;
 };
 
@@ -53,14 +56,14 @@ struct RunHooks {
   std::function<void(merge::Phase)> onPhase;
 };
 
-// Column letters (any case) to a zero-based index; -1 when they are no column.
-std::int32_t ColumnIndex(const std::string& letters);
-
 // "B,D:F" to the zero-based columns 1, 3, 4, 5, in that order; raises UsageError.
 std::vector<std::int32_t> ParseColumnList(const std::string& list);
 
 // Raises UsageError with one clear sentence.
 MergeOptions ParseMergeArguments(const std::vector<std::string>& args);
+
+// The saved setup with every choice the options give put in its place.
+merge::SavedSetup Overlay(merge::SavedSetup setup, const MergeOptions& options);
 
 extern const char* const kMergeUsage;
 

@@ -14,6 +14,11 @@ QColor WindowsColor(store::Color color) {
                 static_cast<int>((c >> 16) & 0xFF));
 }
 
+QString HeaderText(int col, int row, const QString& label) {
+  if (!label.isEmpty()) return label;
+  return col == 0 ? QString::number(row) : QString::fromStdString(store::clc::ColumnName(col - 1));
+}
+
 void PaintCell(QPainter& painter, const QRect& rect, int col, int row,
                const store::cell_value& cell, unsigned marks, const QString& label) {
   // Right and bottom as exclusive edges, as the cell rectangle gives them.
@@ -30,9 +35,7 @@ void PaintCell(QPainter& painter, const QRect& rect, int col, int row,
     QFont bold = painter.font();
     bold.setBold(true);
     painter.setFont(bold);
-    const QString text = !label.isEmpty() ? label
-                         : col == 0       ? QString::number(row)
-                                          : QString::fromStdString(store::clc::ColumnName(col - 1));
+    const QString text = HeaderText(col, row, label);
     const int width = painter.fontMetrics().horizontalAdvance(text);
     painter.setPen(Qt::black);
     painter.drawText(

@@ -25,6 +25,9 @@ enum CellMark : unsigned {
 void PaintCell(QPainter& painter, const QRect& rect, int col, int row,
                const store::cell_value& cell, unsigned marks, const QString& label);
 
+// What a header cell shows: its label, else its row number or column letters.
+QString HeaderText(int col, int row, const QString& label);
+
 // A colour in Windows form (0x00BBGGRR) as Qt's.
 QColor WindowsColor(store::Color color);
 

@@ -4,6 +4,7 @@
 
 #include <QHelpEvent>
 
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -15,6 +16,7 @@ namespace {
 
 constexpr int kEdgeReach = 3;  // pixels either side of a header edge that grab it
 constexpr int kMinSize = 4;
+constexpr int kTextPadding = 6;  // the painter's 2 pixels left of a text, and 4 right of it
 
 }  // namespace
 
@@ -69,6 +71,32 @@ void PreviewGrid::SetRowHeight(int row, int height) {
   else
     rowHeights_[row] = height;
   UpdateScrollBars();
+  Repaint();
+}
+
+int PreviewGrid::FitWidth(const QString& text, bool header) const {
+  QFont font = viewport()->font();
+  font.setBold(header);
+  return QFontMetrics(font).horizontalAdvance(text) + kTextPadding;
+}
+
+void PreviewGrid::FitColumn(int col) {
+  if (col < 0 || col >= ColCount() || !CellText || Frozen()) return;
+  int width = FitWidth(CellText(col, 0), true);
+  const int top = TopRow(), shown = VisibleScrollingRows(top);
+  for (int r = top; r < top + shown; ++r)
+    width = std::max(width, FitWidth(CellText(col, r), col == 0));
+  SetColWidth(col, width);
+}
+
+void PreviewGrid::ResetColWidths() {
+  std::fill(colWidths_.begin() + 1, colWidths_.end(), kDefaultColWidth);
+  UpdateScrollBars();
+  Repaint();
+}
+
+void PreviewGrid::Freeze(bool frozen) {
+  frozen_ = frozen ? viewport()->grab() : QPixmap();
   Repaint();
 }
 
@@ -154,7 +182,7 @@ std::pair<int, int> PreviewGrid::CellAt(const QPoint& point) const {
 }
 
 bool PreviewGrid::viewportEvent(QEvent* event) {
-  if (event->type() != QEvent::ToolTip || !CellText)
+  if (event->type() != QEvent::ToolTip || !CellText || Frozen())
     return QAbstractScrollArea::viewportEvent(event);
   const auto* help = static_cast<QHelpEvent*>(event);
   const auto [col, row] = CellAt(help->pos());
@@ -175,6 +203,10 @@ void PreviewGrid::paintEvent(QPaintEvent*) {
   const QColor face = palette().color(QPalette::Button);
   const int w = viewport()->width(), h = viewport()->height();
   painter.fillRect(0, 0, w, h, palette().color(QPalette::Base));
+  if (Frozen()) {
+    painter.drawPixmap(0, 0, frozen_);
+    return;
+  }
 
   // Rows and columns on screen: the header and the scrolled part that fits.
   std::vector<int> cols = {0}, rows = {0};
@@ -246,7 +278,8 @@ void PreviewGrid::mousePressEvent(QMouseEvent* event) {
     resizeOrigin_ = p.y();
     resizeStart_ = RowHeight(resizingRow_);
   }
-  if (MouseDown) MouseDown(event->button(), p.x(), p.y());
+  // A press that takes an edge resizes; it is no click on a cell.
+  if (resizingCol_ < 0 && resizingRow_ < 0 && MouseDown) MouseDown(event->button(), p.x(), p.y());
 }
 
 void PreviewGrid::mouseMoveEvent(QMouseEvent* event) {
@@ -268,6 +301,17 @@ void PreviewGrid::mouseMoveEvent(QMouseEvent* event) {
 
 void PreviewGrid::mouseReleaseEvent(QMouseEvent*) {
   resizingCol_ = resizingRow_ = -1;
+}
+
+void PreviewGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+  const QPoint p = event->position().toPoint();
+  const int col = event->button() == Qt::LeftButton ? ColumnEdgeAt(p.x(), p.y()) : -1;
+  if (col < 0) {
+    mousePressEvent(event);  // a second press, as a double click always was
+    return;
+  }
+  resizingCol_ = resizingRow_ = -1;
+  FitColumn(col);
 }
 
 }  // namespace gui

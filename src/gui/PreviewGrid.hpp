@@ -1,10 +1,11 @@
 // An owner-drawn grid in the manner of a spreadsheet: one fixed header row and column, rows
-// and columns the user can resize, scrolling by whole rows and columns, a draw callback per
-// cell and mouse events in pixels. It paints only the visible cells, so 65,536 rows scroll
-// as smoothly as 20.
+// and columns the user can resize (a double click on a column's header edge fits it to its
+// texts), scrolling by whole rows and columns, a draw callback per cell and mouse events in
+// pixels. It paints only the visible cells, so 65,536 rows scroll as smoothly as 20.
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QPixmap>
 #include <functional>
 #include <map>
 #include <utility>
@@ -28,7 +29,8 @@ class PreviewGrid : public QAbstractScrollArea {
   // Any mouse button; positions in pixels of the grid's drawing area.
   std::function<void(Qt::MouseButton button, int x, int y)> MouseDown;
   std::function<void(int x, int y)> MouseMove;
-  // A cell's whole text: shown as a tooltip where the cell cuts it.
+  // A cell's whole text, in row and column 0 the header's: shown as a tooltip where the cell
+  // cuts it, and what a column is fitted to.
   std::function<QString(int col, int row)> CellText;
 
   int ColCount() const { return static_cast<int>(colWidths_.size()); }
@@ -50,6 +52,18 @@ class PreviewGrid : public QAbstractScrollArea {
   std::pair<int, int> CellAt(const QPoint& point) const;
   void Repaint() { viewport()->update(); }
 
+  // The width a cell needs for `text`: in the grid's font, bold in the headers as they are
+  // painted, with room either side.
+  int FitWidth(const QString& text, bool header) const;
+  // Fits a column to the widest text of its header and of the rows shown.
+  void FitColumn(int col);
+  // The scrolling columns back to the default width; the header column keeps its own.
+  void ResetColWidths();
+  // Frozen, the grid shows the picture it had and asks its callbacks nothing: what they read
+  // is busy elsewhere.
+  void Freeze(bool frozen);
+  bool Frozen() const { return !frozen_.isNull(); }
+
  protected:
   bool viewportEvent(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
@@ -57,6 +71,7 @@ class PreviewGrid : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   void UpdateScrollBars();
@@ -72,6 +87,7 @@ class PreviewGrid : public QAbstractScrollArea {
   int rowCount_ = 2;
   int resizingCol_ = -1, resizingRow_ = -1;
   int resizeOrigin_ = 0, resizeStart_ = 0;
+  QPixmap frozen_;
 };
 
 }  // namespace gui

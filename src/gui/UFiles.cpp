@@ -15,6 +15,9 @@
 #include <QTabBar>
 #include <QToolButton>
 #include <algorithm>
+#include <exception>
+#include <initializer_list>
+#include <memory>
 
 #include "gui/CellPainter.hpp"
 #include "gui/Dialogs.hpp"
@@ -34,6 +37,10 @@ constexpr int kSheetPanelWidth = 149;
 constexpr int kFileBarHeight = 41;
 constexpr int kTabHeight = 21;
 constexpr int kInitialGridRows = 65536;
+// The widest row label; the header column fits it from the start.
+const QString kDataBegin = "Data Begin";
+// Rows of a sheet the store keeps read (CachedCell's window): the most an open reads ahead.
+constexpr int kStoreWindowRows = 21;
 
 QFont Font(bool bold = false) {
   QFont font = QApplication::font();
@@ -151,6 +158,20 @@ void TFFiles::BuildWindow() {
   HelpButton->setFont(Font(true));
   HelpButton->setCursor(Qt::PointingHandCursor);
 
+  BuildPreviews();
+  ConnectButtons();
+
+  // The design's 1011 x 640 window, taller by the copy choices, less its frame, or the
+  // screen's room where that is less;
+  // below the minimum nothing overlaps (the left panel scrolls instead).
+  setMinimumSize(kLeftWidth + 300, 360);
+  QSize size(1003, 651);
+  if (const QScreen* shown = screen())
+    size = size.boundedTo(shown->availableSize() - QSize(16, 48)).expandedTo(minimumSize());
+  resize(size);
+}
+
+void TFFiles::BuildPreviews() {
   for (auto [panel, name, grid, tabs] : {std::tuple{F1Panel1, &FileNamePanel1, &Grid1, &TabSet1},
                                          std::tuple{F1Panel2, &FileNamePanel2, &Grid2, &TabSet2}}) {
     *name = new QLabel(panel);
@@ -159,11 +180,29 @@ void TFFiles::BuildWindow() {
     (*name)->setIndent(8);
     *grid = new PreviewGrid(panel);
     (*grid)->SetRowCount(kInitialGridRows);
+    (*grid)->SetColWidth(0, std::max((*grid)->ColWidth(0), (*grid)->FitWidth(kDataBegin, true)));
     *tabs = new QTabBar(panel);
     (*tabs)->setShape(QTabBar::RoundedSouth);
     (*tabs)->setDrawBase(false);
   }
 
+  connect(TabSet1, &QTabBar::currentChanged, this, [this](int n) { ChangeTab(TabSet1, n); });
+  connect(TabSet2, &QTabBar::currentChanged, this, [this](int n) { ChangeTab(TabSet2, n); });
+  Grid1->DrawCell = [this](QPainter& p, const QRect& r, int c, int row) {
+    DrawGridCell(true, p, r, c, row);
+  };
+  Grid2->DrawCell = [this](QPainter& p, const QRect& r, int c, int row) {
+    DrawGridCell(false, p, r, c, row);
+  };
+  Grid1->CellText = [this](int c, int r) { return GridCellText(true, c, r); };
+  Grid2->CellText = [this](int c, int r) { return GridCellText(false, c, r); };
+  Grid1->MouseDown = [this](Qt::MouseButton, int x, int y) { Grid1MouseDown(x, y); };
+  Grid2->MouseDown = [this](Qt::MouseButton, int x, int y) { Grid2MouseDown(x, y); };
+  Grid1->MouseMove = [this](int x, int y) { Grid1MouseMove(x, y); };
+  Grid2->MouseMove = [this](int x, int y) { Grid2MouseMove(x, y); };
+}
+
+void TFFiles::ConnectButtons() {
   connect(FileChoiseButton1, &QPushButton::clicked, this, &TFFiles::FileChoiseButton1Click);
   connect(FileChoiseButton2, &QPushButton::clicked, this, &TFFiles::FileChoiseButton2Click);
   connect(SheetButton1, &QPushButton::clicked, this, &TFFiles::SheetButton1Click);
@@ -178,41 +217,23 @@ void TFFiles::BuildWindow() {
   connect(CopyButton, &QPushButton::clicked, this, &TFFiles::CopyButtonClick);
   connect(OKButton, &QPushButton::clicked, this, &TFFiles::OKButtonClick);
   connect(HelpButton, &QToolButton::clicked, this, &TFFiles::HelpButtonClick);
-  connect(TabSet1, &QTabBar::currentChanged, this, [this](int n) { ChangeTab(TabSet1, n); });
-  connect(TabSet2, &QTabBar::currentChanged, this, [this](int n) { ChangeTab(TabSet2, n); });
-  Grid1->DrawCell = [this](QPainter& p, const QRect& r, int c, int row) {
-    DrawGridCell(true, p, r, c, row);
-  };
-  Grid2->DrawCell = [this](QPainter& p, const QRect& r, int c, int row) {
-    DrawGridCell(false, p, r, c, row);
-  };
-  for (const bool mainTable : {true, false})
-    (mainTable ? Grid1 : Grid2)->CellText = [this, mainTable](int c, int r) {
-      const merge::Parameters& p = main_.Params;
-      const std::int32_t book = mainTable ? p.MainBook : p.AddBook;
-      if (book < 0) return QString();
-      try {
-        return QString::fromStdString(
-            main_.Store->CachedCell(book, mainTable ? ShownSheet1 : ShownSheet2, c, r).Text);
-      } catch (const automation::Refused&) {
-        return QString();
-      } catch (const automation::ConnectionLost&) {
-        return QString();
-      }
-    };
-  Grid1->MouseDown = [this](Qt::MouseButton, int x, int y) { Grid1MouseDown(x, y); };
-  Grid2->MouseDown = [this](Qt::MouseButton, int x, int y) { Grid2MouseDown(x, y); };
-  Grid1->MouseMove = [this](int x, int y) { Grid1MouseMove(x, y); };
-  Grid2->MouseMove = [this](int x, int y) { Grid2MouseMove(x, y); };
+}
 
-  // The design's 1011 x 640 window, taller by the copy choices, less its frame, or the
-  // screen's room where that is less;
-  // below the minimum nothing overlaps (the left panel scrolls instead).
-  setMinimumSize(kLeftWidth + 300, 360);
-  QSize size(1003, 651);
-  if (const QScreen* shown = screen())
-    size = size.boundedTo(shown->availableSize() - QSize(16, 48)).expandedTo(minimumSize());
-  resize(size);
+QString TFFiles::GridCellText(bool mainTable, int c, int r) {
+  if (opening_) return QString();  // the store is busy
+  if (c == 0 && r == 0) return QString();
+  if (c == 0 || r == 0) return HeaderText(c, r, Decorate(mainTable, c, r).label);
+  const merge::Parameters& p = main_.Params;
+  const std::int32_t book = mainTable ? p.MainBook : p.AddBook;
+  if (book < 0) return QString();
+  try {
+    return QString::fromStdString(
+        main_.Store->CachedCell(book, mainTable ? ShownSheet1 : ShownSheet2, c, r).Text);
+  } catch (const automation::Refused&) {
+    return QString();
+  } catch (const automation::ConnectionLost&) {
+    return QString();
+  }
 }
 
 void TFFiles::resizeEvent(QResizeEvent* event) {
@@ -362,11 +383,6 @@ void TFFiles::OpenTable(bool mainTable) {
       this, QString(), "ods|*.ods|Spreadsheets|*.ods *.fods *.xlsx *.xls *.csv *.tsv|All files|*");
   if (!chosen) return;
   merge::Parameters& p = main_.Params;
-  std::string& file = mainTable ? p.MainFile : p.AddFile;
-  std::int32_t& book = mainTable ? p.MainBook : p.AddBook;
-  QTabBar* tabs = mainTable ? TabSet1 : TabSet2;
-  PreviewGrid* grid = mainTable ? Grid1 : Grid2;
-  file = chosen->toStdString();
   if (mainTable) {
     p.MainFirstRow = p.MainTitleRow = p.AddThereColumn = p.MainSheet = -1;
     p.LinkCount = 0;
@@ -375,15 +391,58 @@ void TFFiles::OpenTable(bool mainTable) {
     p.AddTitleRow = p.AddSheet = -1;
     p.CopyColumns.clear();  // they were columns of the table that goes
   }
-  book = main_.Store->OpenBook(file);
-  FillTabs(tabs, -1);
+  // The table that goes is gone at once; the new one is there when it has opened.
+  (mainTable ? p.MainFile : p.AddFile).clear();
+  (mainTable ? p.MainBook : p.AddBook) = -1;
+  FillTabs(mainTable ? TabSet1 : TabSet2, -1);
+  PreviewGrid* grid = mainTable ? Grid1 : Grid2;
+  grid->ResetColWidths();  // they were the widths of its columns
+  grid->SetTopRow(1);
+  grid->SetLeftCol(1);
+  RefreshPanels();
+  HoldForOpen(mainTable, true);
+  (mainTable ? FileNamePanel1 : FileNamePanel2)->setText("Opening " + *chosen + "...");
+
+  // The load and the rows the grid shows first are read off the window's thread.
+  const int pitch = PreviewGrid::kDefaultRowHeight + PreviewGrid::kGridLineWidth;
+  const int rows = std::min(kStoreWindowRows, grid->viewport()->height() / pitch + 1);
+  auto opened = std::make_shared<OpenedTable>();
+  main_.UseStoreOffThread(
+      [store = main_.Store.get(), file = chosen->toStdString(), rows, opened] {
+        try {  // the thread's outermost frame
+          opened->book = store->OpenBook(file);
+          for (int r = 1; opened->book >= 0 && r <= rows; ++r)
+            store->CachedCell(opened->book, 0, 1, r);  // reads the whole row
+        } catch (const automation::Refused&) {
+          // the preview asks again as it paints
+        } catch (const automation::ConnectionLost&) {
+          // the same
+        } catch (const std::exception& e) {
+          opened->failure = e.what();
+        } catch (...) {
+          opened->failure = "an unknown failure";
+        }
+      },
+      // A window closed meanwhile leaves the book in the store, unused.
+      [self = QPointer<TFFiles>(this), mainTable, file = *chosen, opened] {
+        if (self) self->TableOpened(mainTable, file, *opened);
+      });
+}
+
+void TFFiles::TableOpened(bool mainTable, const QString& file, const OpenedTable& opened) {
+  HoldForOpen(mainTable, false);
+  merge::Parameters& p = main_.Params;
+  QTabBar* tabs = mainTable ? TabSet1 : TabSet2;
+  PreviewGrid* grid = mainTable ? Grid1 : Grid2;
+  const int book = opened.failure.empty() ? opened.book : -1;
   if (book < 0 || main_.Store->Books[static_cast<std::size_t>(book)].SheetList.empty()) {
-    file.clear();
-    book = -1;
-    QString reason = QString::fromStdString(main_.Store->LastOpenError);
+    QString reason = QString::fromStdString(opened.failure.empty() ? main_.Store->LastOpenError
+                                                                   : opened.failure);
     if (!reason.isEmpty()) reason = "\n" + reason.left(1).toUpper() + reason.mid(1) + ".";
-    Note("The office cannot open\n" + *chosen + reason);
+    Note("The office cannot open\n" + file + reason);
   } else {
+    (mainTable ? p.MainFile : p.AddFile) = file.toStdString();
+    (mainTable ? p.MainBook : p.AddBook) = book;
     FillTabs(tabs, book);
     SelectTab(tabs, 0);
     const store::sheet& first = main_.Store->Books[static_cast<std::size_t>(book)].SheetList[0];
@@ -392,6 +451,31 @@ void TFFiles::OpenTable(bool mainTable) {
   }
   grid->Repaint();
   RefreshPanels();
+}
+
+void TFFiles::HoldForOpen(bool mainTable, bool hold) {
+  opening_ = hold;
+  if (hold) {
+    // The other grid keeps its picture; its cells are in the store.
+    (mainTable ? Grid2 : Grid1)->Freeze(true);
+    held_.clear();
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             FileChoiseButton1, FileChoiseButton2, SheetButton1, SheetButton2, TitleRowButton1,
+             FirstRowButton1, TitleRowButton2, CopyButton, PlusButton, MinusButton, OKButton, Grid1,
+             Grid2, TabSet1, TabSet2}) {
+      held_.emplace_back(control, control->isEnabled());
+      control->setEnabled(false);
+    }
+    setCursor(Qt::BusyCursor);
+  } else {
+    for (const auto& [control, enabled] : held_)
+      if (control) control->setEnabled(enabled);
+    held_.clear();
+    (mainTable ? Grid2 : Grid1)->Freeze(false);
+    unsetCursor();
+  }
+  for (PreviewGrid* grid : {Grid1, Grid2})
+    grid->viewport()->setCursor(hold ? Qt::BusyCursor : Qt::CrossCursor);
 }
 
 void TFFiles::FileChoiseButton1Click() {
@@ -732,7 +816,7 @@ TFFiles::Decoration TFFiles::Decorate(bool mainTable, int c, int r) const {
     if (LinkPending && c == (mainTable ? PendingMainCol : PendingAddCol) + 1) d.label = "Link ?";
   }
   if (c == 0 && r > 0) {
-    if (mainTable && r == p.MainFirstRow + 1) d.label = "Data Begin";
+    if (mainTable && r == p.MainFirstRow + 1) d.label = kDataBegin;
     if (r == (mainTable ? p.MainTitleRow : p.AddTitleRow) + 1) d.label = "Title";
   }
   return d;
@@ -742,17 +826,16 @@ void TFFiles::DrawGridCell(bool mainTable, QPainter& painter, const QRect& rect,
   const merge::Parameters& p = main_.Params;
   const Decoration d = Decorate(mainTable, c, r);
   if (c == 0 && !d.label.isEmpty()) {
-    // The header column only grows, to fit its widest label.
-    QFont bold = painter.font();
-    bold.setBold(true);
-    const int width = QFontMetrics(bold).horizontalAdvance(d.label);
+    // The header column grows back to its label when it was narrowed below it.
     PreviewGrid* grid = mainTable ? Grid1 : Grid2;
-    if (width > grid->ColWidth(0)) grid->SetColWidth(0, width + 2);
+    const int width = grid->FitWidth(d.label, true);
+    if (width > grid->ColWidth(0)) grid->SetColWidth(0, width);
   }
   store::cell_value cell;
   try {
-    cell = main_.Store->CachedCell(mainTable ? p.MainBook : p.AddBook,
-                                   mainTable ? ShownSheet1 : ShownSheet2, c, r);
+    if (!opening_)  // the store is busy meanwhile; the table that opens has no cells yet
+      cell = main_.Store->CachedCell(mainTable ? p.MainBook : p.AddBook,
+                                     mainTable ? ShownSheet1 : ShownSheet2, c, r);
   } catch (const automation::Refused&) {
     // The office refuses the cell: it paints empty, the window lives.
   } catch (const automation::ConnectionLost&) {

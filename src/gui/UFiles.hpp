@@ -4,7 +4,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QString>
+#include <string>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QFrame;
@@ -93,13 +97,30 @@ class TFFiles : public QDialog {
   // The grid rows for a sheet of `rowCount` used rows.
   static int GridRows(int rowCount) { return rowCount < 2 ? 2 : rowCount + 2; }
 
+  // A table is being opened off the window's thread: the store is busy, and what needs it
+  // waits.
+  bool Opening() const { return opening_; }
+
  protected:
   void resizeEvent(QResizeEvent* event) override;  // FormResize
 
  private:
   void FormCreate();
   void BuildWindow();
+  void BuildPreviews();  // the file bars, grids and sheet tabs
+  void ConnectButtons();
+  // What a grid's cell shows as text, for its tooltip and for fitting its column.
+  QString GridCellText(bool main, int c, int r);
   void OpenTable(bool main);
+  // What an open found, read on the office's side; an empty failure when nothing escaped.
+  struct OpenedTable {
+    int book = -1;
+    std::string failure;
+  };
+  void TableOpened(bool main, const QString& file, const OpenedTable& opened);
+  // While a table opens: the controls that need the store off, the other grid frozen, and
+  // the busy cursor; and back.
+  void HoldForOpen(bool main, bool hold);
   void ConfirmSheet(bool main);
   bool TabSetChange(bool main, int n);  // both tab bars' change handler
   void StartRowChoice(bool main, int& parameter, const QString& mode);
@@ -113,6 +134,8 @@ class TFFiles : public QDialog {
 
   TFMain& main_;
   int previousTab1_ = -1, previousTab2_ = -1;
+  bool opening_ = false;
+  std::vector<std::pair<QPointer<QWidget>, bool>> held_;  // controls held, as they were
 };
 
 }  // namespace gui

@@ -1,6 +1,7 @@
 #include "gui/UMain.hpp"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFrame>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <memory>
 
@@ -21,6 +23,7 @@
 #include "gui/UUpdate.hpp"
 #include "gui/UUpdateCheckThread.hpp"
 #include "merge/RunProgress.hpp"
+#include "merge/SetupFile.hpp"
 #include "update/UpdateCheck.hpp"
 
 #ifndef TABLOOM_WEB_HOST
@@ -48,6 +51,7 @@ constexpr int kLabelLeft = 264, kLabelTop = 64;  // the status label, right of t
 
 // The result's types in the order of merge::ResultFormat, the office's own first.
 const QString kResultTypes = "ods|*.ods|Excel 2007-365|*.xlsx|Text CSV|*.csv";
+const QString kSetupTypes = "Tabloom setup|*.tabloom|All files|*";
 
 // Office texts use "\r\n"; a label breaks on "\n".
 QString LabelText(const QString& text) {
@@ -59,12 +63,15 @@ QString LabelText(const QString& text) {
 TFMain::TFMain(automation::ObjectFactory& factory, Dialogs& dialogs, QWidget* parent)
     : QWidget(parent), factory_(factory), dialogs_(dialogs) {
   FMain = this;
+  const QFileInfo program(QCoreApplication::applicationFilePath());
+  CommandProgram = program.fileName() == "tabloom" ? program.absoluteFilePath() : "tabloom";
   ShowSetup = [](TFMain& main) {
     TFFiles files(main);
     files.exec();
   };
   BuildWindow();
   FormCreate();
+  SetSetupButtons(true);
 }
 
 TFMain::~TFMain() {
@@ -90,8 +97,8 @@ TFMain::~TFMain() {
 void TFMain::BuildWindow() {
   setWindowIcon(ProgramIcon());
   setFont(Font(13));
-  resize(698, 156);
-  setMinimumSize(560, 156);  // the buttons, About and ? apart; the label wraps
+  resize(780, 156);
+  setMinimumSize(760, 156);  // the buttons, About and ? apart; the label wraps
   MainWindowPanel = new QFrame(this);
   MainWindowPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
   MainWindowPanel->setLineWidth(2);
@@ -99,6 +106,21 @@ void TFMain::BuildWindow() {
   FilesButton = new QPushButton("Select Files", MainWindowPanel);
   FilesButton->setGeometry(8, 16, 225, 25);
   FilesButton->setFont(Font(13, true));
+  OpenSetupButton = new QPushButton("Open Setup...", MainWindowPanel);
+  OpenSetupButton->setGeometry(241, 16, 104, 25);
+  OpenSetupButton->setToolTip(
+      "Opens a saved setup: both files, their sheets, rows, links and "
+      "choices");
+  SaveSetupButton = new QPushButton("Save Setup...", MainWindowPanel);
+  SaveSetupButton->setGeometry(351, 16, 104, 25);
+  SaveSetupButton->setToolTip(
+      "Saves this setup to a file, to open it again next time or to "
+      "run it with tabloom merge --setup FILE");
+  CommandButton = new QPushButton("Copy as Command", MainWindowPanel);
+  CommandButton->setGeometry(461, 16, 140, 25);
+  CommandButton->setToolTip(
+      "Copies this merge as a tabloom merge command line, each argument "
+      "quoted for a POSIX shell, to paste into a script");
   StartButton = new QPushButton("Start", MainWindowPanel);
   StartButton->setGeometry(8, 56, 225, 25);
   StartButton->setFont(Font(13, true));
@@ -125,6 +147,9 @@ void TFMain::BuildWindow() {
 
   connect(FilesButton, &QPushButton::clicked, this, &TFMain::FilesButtonClick);
   connect(StartButton, &QPushButton::clicked, this, &TFMain::StartButtonClick);
+  connect(OpenSetupButton, &QPushButton::clicked, this, &TFMain::OpenSetupButtonClick);
+  connect(SaveSetupButton, &QPushButton::clicked, this, &TFMain::SaveSetupButtonClick);
+  connect(CommandButton, &QPushButton::clicked, this, &TFMain::CommandButtonClick);
   connect(AboutButton, &QToolButton::clicked, this, &TFMain::AboutButtonClick);
   connect(HelpButton, &QToolButton::clicked, this, &TFMain::HelpButtonClick);
 }
@@ -208,7 +233,8 @@ void TFMain::CreateStore() {
 
 void TFMain::TestParameters() {
   OKLabel->clear();
-  if (MainParamsComplete() && AddParamsComplete() && Params.MainBook >= 0) {
+  SetSetupButtons(true);
+  if (MainParamsComplete() && AddParamsComplete() && Params.MainBook >= 0 && !setupUnsettled_) {
     StartButton->setEnabled(true);
     OKLabel->setText(LabelText(ReadyMessage));
   } else {
@@ -221,7 +247,103 @@ void TFMain::TestParameters() {
 void TFMain::FilesButtonClick() {
   StartButton->setEnabled(false);
   if (ShowSetup) ShowSetup(*this);
+  setupUnsettled_ = false;  // what a setup could not restore has now been seen
   TestParameters();
+}
+
+void TFMain::SetSetupButtons(bool enabled) {
+  const bool idle = enabled && state_ == RunState::Idle;
+  OpenSetupButton->setEnabled(idle);
+  SaveSetupButton->setEnabled(idle && (!Params.MainFile.empty() || !Params.AddFile.empty()));
+  CommandButton->setEnabled(idle && MainParamsComplete() && AddParamsComplete() &&
+                            Params.MainBook >= 0 && Params.AddBook >= 0);
+}
+
+QString TFMain::CommandTarget() const {
+  if (!lastTarget_.isEmpty()) return lastTarget_;
+  static const char* const extensions[] = {".ods", ".xlsx", ".csv"};
+  return QFileInfo(QString::fromStdString(Params.MainFile)).absolutePath() + "/merged" +
+         extensions[static_cast<int>(Params.Format)];
+}
+
+void TFMain::SaveSetupButtonClick() {
+  const QString proposed =
+      !lastSetup_.isEmpty()
+          ? lastSetup_
+          : QFileInfo(QString::fromStdString(Params.MainFile)).absolutePath() + "/";
+  const std::optional<SaveChoice> chosen =
+      dialogs_.SaveFile(this, "Save Setup As", kSetupTypes, "tabloom", proposed);
+  if (!chosen) return;
+  QString file = chosen->file;
+  if (QFileInfo(file).suffix().isEmpty()) file += ".tabloom";
+  try {
+    merge::WriteSetup(merge::Capture(*Store, Params, lastTarget_.toStdString()),
+                      file.toStdString());
+    lastSetup_ = file;
+  } catch (const merge::SetupError& e) {
+    dialogs_.Message(this, QString::fromStdString(e.what()), "Error");
+  }
+}
+
+void TFMain::CommandButtonClick() {
+  const merge::SavedSetup setup = merge::Capture(*Store, Params, CommandTarget().toStdString());
+  QGuiApplication::clipboard()->setText(
+      QString::fromStdString(merge::CommandLine(CommandProgram.toStdString(), setup)));
+  OKLabel->setText("The merge is on the clipboard as a command line");
+  FitLabel();
+}
+
+void TFMain::OpenSetupButtonClick() {
+  if (Running()) return;
+  const std::optional<QString> chosen = dialogs_.OpenFile(this, "Open Setup", kSetupTypes);
+  if (chosen) OpenSetup(*chosen);
+}
+
+void TFMain::OpenSetup(const QString& file) {
+  merge::SavedSetup setup;
+  try {
+    setup = merge::ReadSetup(file.toStdString());
+  } catch (const merge::SetupError& e) {  // nothing changes
+    dialogs_.Message(this, QString::fromStdString(e.what()), "Error");
+    return;
+  }
+  lastSetup_ = file;
+  StartButton->setEnabled(false);
+  OKLabel->setText("Opening the setup's tables...");
+  FitLabel();
+  struct Restored {
+    merge::Parameters p;
+    std::vector<merge::SetupNote> notes;
+  };
+  auto restored = std::make_shared<Restored>();
+  restored->p.ExactCalls = Params.ExactCalls;  // how the window runs stays as it was
+  restored->p.ReloadMain = Params.ReloadMain;
+  UseStoreOffThread(
+      [this, restored, setup, folder = QFileInfo(file).absolutePath().toStdString(),
+       books = std::array{Params.MainBook, Params.AddBook}] {
+        try {  // the thread's outermost frame
+          for (const std::int32_t book : books)
+            if (book >= 0) Store->CloseBook(book);
+          restored->notes = merge::Restore(*Store, setup, folder, restored->p);
+        } catch (const std::exception& e) {
+          restored->notes.push_back({merge::SetupNote::Kind::CannotOpen, e.what()});
+        } catch (...) {
+          restored->notes.push_back(
+              {merge::SetupNote::Kind::CannotOpen, "An unknown failure stopped the opening"});
+        }
+      },
+      [this, restored, target = QString::fromStdString(setup.Target)] {
+        Params = restored->p;
+        lastTarget_ = target;
+        setupUnsettled_ = !restored->notes.empty();
+        if (setupUnsettled_) {
+          QString text;
+          for (const merge::SetupNote& note : restored->notes)
+            text += QString::fromStdString(note.sentence) + ".\n";
+          dialogs_.Message(this, text + "Please choose these again in Select Files.", "Note");
+        }
+        TestParameters();
+      });
 }
 
 void TFMain::StartButtonClick() {
@@ -252,6 +374,7 @@ void TFMain::RunMerge(const std::string& target) {
   stopAsked_ = false;
   stop_ = std::stop_source();
   FilesButton->setEnabled(false);
+  SetSetupButtons(false);
   AboutButton->setEnabled(false);
   HelpButton->setEnabled(false);
   StartButton->setText("Stop");
@@ -310,6 +433,21 @@ void TFMain::FollowProgress(int run) {
     progress->Rows(position, maximum);
     post();
   });
+  Merge->SetPhaseProgress([progress, post](double fraction) {
+    progress->Within(fraction);
+    post();
+  });
+  // The office works for seconds without a word (an ods store): the bar creeps meanwhile.
+  auto* creep = new QTimer(this);
+  connect(creep, &QTimer::timeout, this, [this, run, creep, progress, post] {
+    if (state_ != RunState::Running || runNumber_ != run) {
+      creep->deleteLater();
+      return;
+    }
+    progress->Creep();
+    post();
+  });
+  creep->start(100);
   onPhase_ = [this, run, progress, post](merge::Phase phase) {
     progress->Enter(phase);
     post();
@@ -343,8 +481,22 @@ void TFMain::OffThread(std::function<void()> work, std::function<void()> done) {
   thread->start();
 }
 
+void TFMain::UseStoreOffThread(std::function<void()> work, std::function<void()> done) {
+  state_ = RunState::Opening;
+  FilesButton->setEnabled(false);
+  SetSetupButtons(false);
+  OffThread(std::move(work), [this, done = std::move(done)] {
+    state_ = RunState::Idle;
+    FilesButton->setEnabled(true);
+    SetSetupButtons(true);
+    done();
+    BackToIdle();
+  });
+}
+
 void TFMain::RunEnded(const merge::RunReport& report, bool officeGone) {
   Merge->SetProgress(nullptr);
+  Merge->SetPhaseProgress(nullptr);
   onPhase_ = nullptr;
   Params.MainBook = report.MainBook;
   if (officeGone)
@@ -385,6 +537,11 @@ void TFMain::FinishRun(const merge::RunReport& report) {
   AboutButton->setEnabled(true);
   HelpButton->setEnabled(true);
   ShowOutcome(report);
+  SetSetupButtons(true);
+  BackToIdle();
+}
+
+void TFMain::BackToIdle() {
   if (closeAfterRun_) {
     close();
     return;
@@ -486,7 +643,7 @@ void TFMain::closeEvent(QCloseEvent* event) {
   // The window goes once the run has stopped.
   event->ignore();
   if (closeAfterRun_) return;
-  if (state_ == RunState::Reopening) {  // the run is over already
+  if (state_ == RunState::Reopening || state_ == RunState::Opening) {  // no run to stop
     closeAfterRun_ = true;
     return;
   }

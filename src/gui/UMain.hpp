@@ -35,6 +35,9 @@ class TFMain : public QWidget {
   // Components, in the window's own names.
   QFrame* MainWindowPanel = nullptr;
   QPushButton* FilesButton = nullptr;
+  QPushButton* OpenSetupButton = nullptr;
+  QPushButton* SaveSetupButton = nullptr;
+  QPushButton* CommandButton = nullptr;  // "Copy as Command"
   QPushButton* StartButton = nullptr;
   QLabel* OKLabel = nullptr;
   QToolButton* AboutButton = nullptr;
@@ -64,8 +67,21 @@ class TFMain : public QWidget {
 
   // Shows the setup window (TFFiles); a test puts its own set-up here.
   std::function<void(TFMain&)> ShowSetup;
+  // The program named by "Copy as Command".
+  QString CommandProgram;
 
   void FilesButtonClick();
+  // A saved setup: its files opened off the window's thread and its choices restored; what
+  // no longer fits is named in one note, and Start waits until the setup window was seen.
+  void OpenSetupButtonClick();
+  void SaveSetupButtonClick();
+  // The same merge as a `tabloom merge` line on the clipboard.
+  void CommandButtonClick();
+  void OpenSetup(const QString& file);
+  // The setup window's work on the store (a table it opens) off the window's thread, then
+  // `done` on it. Meanwhile, as while a setup opens, Select Files and the setup buttons wait,
+  // a close waits for the end, and at exit the office is ended under it.
+  void UseStoreOffThread(std::function<void()> work, std::function<void()> done);
   // Starts a run, or, during one (the button then reads "Stop"), asks whether to stop it.
   void StartButtonClick();
   void AboutButtonClick();
@@ -89,7 +105,8 @@ class TFMain : public QWidget {
   void FitLabel();
   // Running: the merge on a worker thread. Reopening: the office that a stop ended is
   // started again and the tables opened, also off the window's thread.
-  enum class RunState { Idle, Running, Reopening };
+  // Opening: a saved setup's tables are opened, off the window's thread.
+  enum class RunState { Idle, Running, Reopening, Opening };
 
   // The run on a worker thread, the office used by it alone; the window hears of its end.
   void RunMerge(const std::string& target);
@@ -102,6 +119,11 @@ class TFMain : public QWidget {
   // A new office, with the files of the run opened again (a stop ended the old one).
   void ReopenTables(const merge::RunReport& report);
   void FinishRun(const merge::RunReport& report);
+  // Idle again: an update offer that waited is made, a close that waited is done.
+  void BackToIdle();
+  void SetSetupButtons(bool enabled);
+  // The target a command or a saved setup names: the last one chosen, else one proposed.
+  QString CommandTarget() const;
   void AskToStop(bool asked = false);
   void ShowOutcome(const merge::RunReport& report);
   // "File is locked..." first, then the run's own cause.
@@ -123,6 +145,8 @@ class TFMain : public QWidget {
   std::function<void(merge::Phase)> onPhase_;
   std::shared_ptr<std::atomic<bool>> updateCancel_ = std::make_shared<std::atomic<bool>>(false);
   QString lastTarget_;
+  QString lastSetup_;
+  bool setupUnsettled_ = false;  // a setup restored with notes: Start waits for the window
 };
 
 // The main window's one instance, through which the other windows reach its fields.

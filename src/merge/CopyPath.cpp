@@ -161,6 +161,7 @@ void Bulk::CopyRows(const std::vector<RowPair>& pairs) {
     end = first + 1;
     if (inUse.Holds(row)) {
       CopyEach(pairs, first, end);
+      c_.copied(1);
       continue;
     }
     while (end < pairs.size() && pairs[end].first - row < kWriteRows &&
@@ -180,6 +181,7 @@ void Bulk::CopyRows(const std::vector<RowPair>& pairs) {
       // Protected cells refuse a block write but take single ones, as the reference writes.
       CopyEach(pairs, first, end);
     }
+    c_.copied(static_cast<std::int32_t>(end - first));
   }
 }
 
@@ -217,6 +219,7 @@ class CellByCell : public CopyPath {
       c_.checkStop();
       c_.store.CopyRow(p.AddBook, p.MainBook, p.AddSheet, 0, addRow + 1, mainRow + 1,
                        p.AddThereColumn, &c_.columns, c_.as);
+      c_.copied(1);
     }
   }
 

@@ -44,9 +44,10 @@ struct CopyContext {
   // The add columns copied (zero-based), in their order: those the main sheet has room for.
   std::vector<std::int32_t> columns;
   store::CopyAs as = store::CopyAs::Texts;
-  std::function<void()> checkStop;   // raises at a safe point once a stop was asked for
-  std::function<void()> step;        // one more row's key read; a safe point too
-  std::function<void(Phase)> enter;  // a phase of the run begins
+  std::function<void()> checkStop;           // raises at a safe point once a stop was asked for
+  std::function<void()> step;                // one more row's key read; a safe point too
+  std::function<void(Phase)> enter;          // a phase of the run begins
+  std::function<void(std::int32_t)> copied;  // so many more rows copied
 };
 
 class CopyPath {

@@ -64,7 +64,24 @@ void MergeRun::Step() {
 }
 
 void MergeRun::Enter(Phase phase) {
+  phase_ = phase;
   for (const PhaseListener& listener : phaseListeners_) listener(phase);
+}
+
+void MergeRun::Within(double fraction) const {
+  if (phaseProgress_) phaseProgress_(fraction);
+}
+
+void MergeRun::OfficeProgress(double fraction) const {
+  const Phase phase = phase_.load();
+  if (phase == Phase::StoringTarget || phase == Phase::StoringResult ||
+      phase == Phase::ReloadingMain)
+    Within(fraction);
+}
+
+void MergeRun::Copied(std::int32_t rows) {
+  copied_ += rows;
+  if (toCopy_ > 0) Within(static_cast<double>(copied_) / toCopy_);
 }
 
 void MergeRun::CheckStop() const {
@@ -92,6 +109,14 @@ RunReport MergeRun::Run(const Parameters& parameters, const std::string& target,
   officeLost_ = false;
   position_ = 0;
   maximum_ = 0;
+  // For as long as the run lasts, when someone listens: the office's loads and stores tell how
+  // far they have come.
+  struct OfficeReports {
+    office::TOOCalc& office;
+    ~OfficeReports() { office.Progress = nullptr; }
+  } reports{*store_.Office};
+  if (phaseProgress_)
+    store_.Office->Progress = [this](double fraction) { OfficeProgress(fraction); };
   const bool indexed = Attempt([&] {
     if (const std::optional<Unfit> unfit = p_.Check(store_))
       throw std::runtime_error(unfit->sentence);
@@ -102,7 +127,8 @@ RunReport MergeRun::Run(const Parameters& parameters, const std::string& target,
                               p_.KeepValues ? store::CopyAs::Values : store::CopyAs::Texts,
                               [this] { CheckStop(); },
                               [this] { Step(); },
-                              [this](Phase phase) { Enter(phase); }};
+                              [this](Phase phase) { Enter(phase); },
+                              [this](std::int32_t rows) { Copied(rows); }};
     copyWidth_ = static_cast<std::int32_t>(context.columns.size());
     path_ = p_.ExactCalls ? CellByCellCopy(context) : BulkCopy(context);
     maximum_ = std::max(0, RowCount(p_.AddBook, p_.AddSheet) + RowCount(p_.MainBook, p_.MainSheet) -
@@ -158,8 +184,10 @@ void MergeRun::WriteResult(ResultFile& result) {
   KeepOnlyMainSheet();
   CheckStop();
   Enter(Phase::Copying);
-  if (p_.MainTitleRow >= 0 && p_.AddTitleRow >= 0)
-    path_->CopyRows({{p_.MainTitleRow, p_.AddTitleRow}});
+  const bool title = p_.MainTitleRow >= 0 && p_.AddTitleRow >= 0;
+  toCopy_ = static_cast<std::int32_t>(matches.size()) + (title ? 1 : 0);
+  copied_ = 0;
+  if (title) path_->CopyRows({{p_.MainTitleRow, p_.AddTitleRow}});
   path_->CopyRows(matches);
   CheckStop();
   CheckFormatHolds();

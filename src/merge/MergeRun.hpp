@@ -3,6 +3,7 @@
 // into each main row that has one. The main window and the batch command drive it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,6 +52,10 @@ class MergeRun {
   // and per main row whose key was read.
   using Progress = std::function<void(std::int32_t position, std::int32_t maximum)>;
   using PhaseListener = std::function<void(Phase)>;
+  // How far the current phase has come, 0..1, where it can tell: the rows copied of those to
+  // copy, the office's own progress of a store or of the main table's load. The office's
+  // reports come on its threads, while the run waits for its answer.
+  using PhaseProgress = std::function<void(double fraction)>;
 
   explicit MergeRun(store::clc& store, ResultFiles& files = DiskFiles());
   ~MergeRun();
@@ -58,6 +63,7 @@ class MergeRun {
   MergeRun& operator=(const MergeRun&) = delete;
 
   void SetProgress(Progress progress) { progress_ = std::move(progress); }
+  void SetPhaseProgress(PhaseProgress progress) { phaseProgress_ = std::move(progress); }
   // Told as each phase begins, in the order listeners were added.
   void AddPhaseListener(PhaseListener listener) { phaseListeners_.push_back(std::move(listener)); }
   void SetResultFiles(ResultFiles& files) { files_ = &files; }
@@ -76,6 +82,11 @@ class MergeRun {
   bool Attempt(F&& work);
   void Step();
   void Enter(Phase phase);
+  void Within(double fraction) const;
+  // The office's report of a load or a store; other calls (a key export, the reference's
+  // stores between removals) are not the phase's measure.
+  void OfficeProgress(double fraction) const;
+  void Copied(std::int32_t rows);
   // Raises at the run's safe points once a stop was asked for.
   void CheckStop() const;
   std::int32_t RowCount(std::int32_t book, std::int32_t sheet) const;
@@ -109,6 +120,7 @@ class MergeRun {
   ResultFiles* files_;
   std::vector<PhaseListener> phaseListeners_;
   Progress progress_;
+  PhaseProgress phaseProgress_;
 
   // One run's own state.
   Parameters p_;
@@ -120,6 +132,9 @@ class MergeRun {
   std::int32_t copyWidth_ = 0;  // add columns copied
   std::int32_t position_ = 0;
   std::int32_t maximum_ = 0;
+  std::atomic<Phase> phase_{Phase::ReadingAddKeys};
+  std::int32_t toCopy_ = 0;  // rows, the title row among them
+  std::int32_t copied_ = 0;
 };
 
 }  // namespace merge

@@ -1,6 +1,7 @@
 #include "merge/RunProgress.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 
 namespace merge {
@@ -25,8 +26,8 @@ int Index(Phase phase) {
 
 }  // namespace
 
-RunProgress::RunProgress(std::int32_t addRows, bool reload, bool exact)
-    : addRows_(std::max(addRows, 0)) {
+RunProgress::RunProgress(std::int32_t addRows, bool reload, bool exact, Clock::time_point start)
+    : start_(start), addRows_(std::max(addRows, 0)), reportedAt_(start) {
   int total = 0;
   for (const Share& s : kShares) {
     const bool taken =
@@ -37,30 +38,70 @@ RunProgress::RunProgress(std::int32_t addRows, bool reload, bool exact)
   int at = 0;
   for (const Share& s : kShares) {
     const int share = share_[Index(s.phase)] * kScale / total;
-    start_[Index(s.phase)] = at;
+    begin_[Index(s.phase)] = at;
     share_[Index(s.phase)] = share;
     at += share;
   }
 }
 
-void RunProgress::Enter(Phase phase) {
+void RunProgress::Enter(Phase phase, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
   phase_ = phase;
-  Show(phase, 0);
+  // The time the bar took per unit so far, spent on this phase's share.
+  const int begin = begin_[Index(phase)];
+  expected_ = begin > 0 ? (now - start_) * share_[Index(phase)] / begin : Clock::duration::zero();
+  reportedAt_ = now;
+  reported_ = 0;
+  Show(0);
 }
 
-void RunProgress::Rows(std::int32_t position, std::int32_t maximum) {
+void RunProgress::Rows(std::int32_t position, std::int32_t maximum, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
   if (phase_ == Phase::ReadingAddKeys && addRows_ > 0) {
-    Show(phase_, static_cast<double>(position) / addRows_);
+    Report(static_cast<double>(position) / addRows_, now);
   } else if (phase_ == Phase::ReadingMainKeys) {
     const std::int32_t mainRows = maximum - addRows_;
-    if (mainRows > 0) Show(phase_, static_cast<double>(position - addRows_) / mainRows);
+    if (mainRows > 0) Report(static_cast<double>(position - addRows_) / mainRows, now);
   }
 }
 
-void RunProgress::Show(Phase phase, double fraction) {
+void RunProgress::Within(double fraction, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  Report(fraction, now);
+}
+
+int RunProgress::Creep(Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  if (expected_ <= Clock::duration::zero() || now <= reportedAt_) return Value();
+  // What is left of the phase after its last report, as though it took the time the pace
+  // gives for it; approached, never reached.
+  const double left = 1 - reported_;
+  if (left <= 0) return Value();
+  const double expected = std::chrono::duration<double>(expected_).count() * left;
+  const double gone = std::chrono::duration<double>(now - reportedAt_).count();
+  // Never the phase's end itself: only the phase tells that it is done.
+  Show(std::min(1 - left * std::exp(-gone / expected), 0.999));
+  return Value();
+}
+
+void RunProgress::Report(double fraction, Clock::time_point now) {
   fraction = std::clamp(fraction, 0.0, 1.0);
-  value_ =
-      std::max(value_, start_[Index(phase)] + static_cast<int>(share_[Index(phase)] * fraction));
+  // A report behind the bar leaves the creep as it goes: started again from behind, it would
+  // hold the bar still until it caught up.
+  const int before = Value();
+  Show(fraction);
+  if (Value() > before) {
+    reported_ = fraction;
+    reportedAt_ = now;
+  }
+}
+
+void RunProgress::Show(double fraction) {
+  fraction = std::clamp(fraction, 0.0, 1.0);
+  const int value = begin_[Index(phase_)] + static_cast<int>(share_[Index(phase_)] * fraction);
+  int shown = value_.load();
+  while (shown < value && !value_.compare_exchange_weak(shown, value)) {
+  }
 }
 
 }  // namespace merge

@@ -1,7 +1,10 @@
 #include "office/uOpenOffice.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <filesystem>
+#include <mutex>
 
 #include "automation/FileUrl.hpp"
 
@@ -22,6 +25,52 @@ std::string Extension(const std::string& fileName) {
   if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return {};
   return fileName.substr(dot);
 }
+
+// The office's progress of one load or store, for TOpenOffice::Progress: the members of a
+// com.sun.star.task.XStatusIndicator by name. The office keeps the indicator with the
+// document and may call it again later; once closed, it tells nothing more.
+class ProgressSink : public automation::Object {
+ public:
+  explicit ProgressSink(std::function<void(double)> told) : told_(std::move(told)) {}
+
+  Variant Call(std::string_view name, const VariantArray& args) override {
+    try {
+      Take(UpperAscii(std::string(name)), args);
+    } catch (...) {
+      // ours alone: the office's work goes on
+    }
+    return {};
+  }
+  Variant Get(std::string_view name) override {
+    throw automation::UnknownMemberError(std::string(name) + " is no property of an indicator");
+  }
+  void Set(std::string_view name, const Variant&) override {
+    throw automation::UnknownMemberError(std::string(name) + " is no property of an indicator");
+  }
+
+  // No report is under way once this returns, and none comes after.
+  void Close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
+
+ private:
+  void Take(const std::string& member, const VariantArray& args) {
+    if (member == "START") range_ = args.at(1).AsInt();
+    if (member != "SETVALUE") return;
+    const std::int32_t range = range_.load();
+    if (range <= 0) return;
+    const double fraction = std::clamp(static_cast<double>(args.at(0).AsInt()) / range, 0.0, 1.0);
+    // Never waited for: a report that meets another under way is left out.
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (lock && !closed_) told_(fraction);
+  }
+
+  const std::function<void(double)> told_;
+  std::atomic<std::int32_t> range_{0};
+  std::mutex mutex_;
+  bool closed_ = false;
+};
 
 bool IsWindowsDrivePath(const std::string& name) {
   return name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':' &&
@@ -99,6 +148,21 @@ VariantArray TOpenOffice::StoreArguments(const std::string& filter) {
   return {MakePropertyValue("FilterName", filter), MakePropertyValue("Overwrite", true)};
 }
 
+std::shared_ptr<void> TOpenOffice::WatchProgress(VariantArray& arguments) {
+  if (!Progress) return nullptr;
+  auto sink = std::make_shared<ProgressSink>(Progress);
+  arguments.push_back(MakePropertyValue(
+      "StatusIndicator",
+      ServiceManager.Call("Bridge_StatusIndicator", automation::ObjectRef(sink))));
+  struct Closing {
+    explicit Closing(std::shared_ptr<ProgressSink> s) : sink(std::move(s)) {}
+    Closing(const Closing&) = delete;
+    ~Closing() { sink->Close(); }
+    std::shared_ptr<ProgressSink> sink;
+  };
+  return std::make_shared<Closing>(std::move(sink));
+}
+
 void TOpenOffice::LoadDocument(const std::string& fileName, LoadOptions options,
                                std::uint8_t macroMode, const ImportFilter& filter) {
   const std::string url = fileName.empty() ? FactoryUrl : FileNameToUrl(fileName);
@@ -109,6 +173,7 @@ void TOpenOffice::LoadDocument(const std::string& fileName, LoadOptions options,
   args.push_back(MakePropertyValue("MacroExecutionMode", macroMode));
   if (!filter.name.empty()) args.push_back(MakePropertyValue("FilterName", filter.name));
   if (!filter.options.empty()) args.push_back(MakePropertyValue("FilterOptions", filter.options));
+  const std::shared_ptr<void> watch = WatchProgress(args);
 
   Variant loaded = Desktop.Call("LoadComponentFromURL", url, "_blank", std::int32_t{0}, args);
   // The office answers a file it cannot read (random bytes, a broken zip) with no document
@@ -191,6 +256,9 @@ void TOOCalc::StoreDocument(const std::string& fileName, const std::string& form
   VariantArray arguments = StoreArguments(target.filter);
   if (!target.options.empty())
     arguments.push_back(MakePropertyValue("FilterOptions", target.options));
+  // An ods store tells nearly its whole range before its work begins, and nothing more until
+  // it is done: no report at all says more.
+  const std::shared_ptr<void> watch = target.filter == "calc8" ? nullptr : WatchProgress(arguments);
   Document.Call("StoreAsURL", FileNameToUrl(target.fileName), arguments);
 }
 

@@ -301,6 +301,16 @@ std::string clc::ColumnName(std::int32_t column) {
   return name;
 }
 
+std::int32_t clc::ColumnIndex(const std::string& letters) {
+  if (letters.empty() || letters.size() > 7) return -1;
+  std::int64_t n = 0;
+  for (const char c : letters) {
+    if (!std::isalpha(static_cast<unsigned char>(c))) return -1;
+    n = n * 26 + (std::toupper(static_cast<unsigned char>(c)) - 'A' + 1);
+  }
+  return n - 1 > INT32_MAX ? -1 : static_cast<std::int32_t>(n - 1);
+}
+
 std::string clc::CellTextByAddress(std::int32_t sheet, const std::string& address) {
   try {
     return Office->Sheets().SheetByIndex(sheet).CellNamed(address).ReadString();

@@ -147,6 +147,8 @@ class clc {
                         std::int32_t row);
   // Zero-based column index to letters: A..Z, AA..ZZ, AAA...
   static std::string ColumnName(std::int32_t column);
+  // Letters in any case to a zero-based index; -1 when they are no column.
+  static std::int32_t ColumnIndex(const std::string& letters);
   // Copies the values of a source row as text into the target row from targetColumn on,
   // never past the target sheet's last column. Given `columns` (zero-based, in their order),
   // those columns only, side by side; as values with their formats when asked. One office

@@ -19,17 +19,6 @@ namespace {
 using cli::ParseMergeArguments;
 using cli::UsageError;
 
-TEST(ColumnIndex, LettersInAnyCase) {
-  EXPECT_EQ(cli::ColumnIndex("A"), 0);
-  EXPECT_EQ(cli::ColumnIndex("b"), 1);
-  EXPECT_EQ(cli::ColumnIndex("AA"), 26);
-  EXPECT_EQ(cli::ColumnIndex("zz"), 701);
-  EXPECT_EQ(cli::ColumnIndex("AAA"), 702);
-  EXPECT_EQ(cli::ColumnIndex(""), -1);
-  EXPECT_EQ(cli::ColumnIndex("A1"), -1);
-  EXPECT_EQ(cli::ColumnIndex("Ä"), -1);
-}
-
 TEST(MergeArguments, RowsAreOneBasedAndTheFirstRowFollowsTheTitle) {
   auto o = ParseMergeArguments({"m.ods", "a.ods", "-o", "r.ods", "--link", "b=a", "--link", "C=D",
                                 "--main-title-row", "2", "--add-title-row", "1", "--ignore-case",
@@ -230,6 +219,58 @@ TEST_F(MergeCommand, ExitStatusesOfEachFailure) {
   // The fixed sentence, then the cause.
   EXPECT_EQ(err.str().substr(err.str().find('\n') + 1),
             "Invalid class string (no office installed)\n");
+}
+
+// A saved setup runs as it was saved; what the command line gives takes its place; what no
+// longer fits its files is named, with the exit status of the same fault given as options.
+TEST_F(MergeCommand, ASavedSetupRunsWithTheCommandLineWinning) {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() /
+      ("tabloom-cli-setup-" + std::to_string(::getpid()) + ".tabloom");
+  merge::SavedSetup saved;
+  saved.Main = {"/data/main.ods", {}, "Data", 0};
+  saved.Add = {"/data/add.ods", {}, "Add", 0};
+  saved.MainFirstRow = 1;
+  saved.Links = {{0, 0}};
+  saved.Target = "/out/s";
+  merge::WriteSetup(saved, file);
+  EXPECT_EQ(Run({"--setup", file.string()}), cli::kMerged) << err.str();
+  EXPECT_EQ(out.str(), "Result: /out/s.ods\nDone: 0 of 2 main rows matched\n");
+  EXPECT_EQ(Run({"--setup", file.string(), "--ignore-case", "-o", "/out/t"}), cli::kMerged);
+  EXPECT_EQ(out.str(), "Result: /out/t.ods\nDone: 1 of 2 main rows matched\n");
+
+  saved.Main.Sheet = "Renamed";
+  saved.Links = {{5, 0}};
+  merge::WriteSetup(saved, file);
+  EXPECT_EQ(Run({"--setup", file.string()}), cli::kCannotOpen);
+  EXPECT_EQ(err.str(), "The sheet \"Renamed\" is not in the main table.\n");
+  EXPECT_EQ(Run({"--setup", file.string(), "--main-sheet", "2"}), cli::kUsage);
+  EXPECT_EQ(err.str(), "The link column F is beyond the main table's last used column B.\n");
+
+  std::ofstream(file, std::ios::trunc) << "{ damaged";
+  EXPECT_EQ(Run({"--setup", file.string()}), cli::kCannotOpen);
+  EXPECT_EQ(err.str(), file.string() + " is not a Tabloom setup file.\n");
+  std::filesystem::remove(file);
+  EXPECT_THROW(ParseMergeArguments({"--setup", "s.tabloom", "/data/main.ods"}), UsageError);
+}
+
+// The command the windows copy is read back by the parser as the same setup.
+TEST(MergeArguments, TheCopiedCommandIsTheSetupItCameFrom) {
+  merge::SavedSetup s;
+  s.Main = {"-m a'b.ods", {}, "2", 0};
+  s.Add = {"add.csv", {}, "Sheet 1", 2};
+  s.MainFirstRow = 3;
+  s.Links = {{0, 1}, {27, 2}};
+  s.CaseSensitive = false;
+  s.KeepValues = true;
+  s.CopyColumns = {4, 1};
+  s.Target = "out";
+  s.Format = merge::ResultFormat::Csv;
+  std::vector<std::string> args = merge::CommandArguments(s);
+  ASSERT_EQ(args.front(), "merge");
+  args.erase(args.begin());
+  const cli::MergeOptions o = ParseMergeArguments(args);
+  EXPECT_EQ(cli::Overlay({}, o), s);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // and the result file read back.
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDialog>
 #include <QLabel>
 #include <QProgressBar>
@@ -20,6 +21,7 @@
 #include "gui/PreviewGrid.hpp"
 #include "gui/UFiles.hpp"
 #include "gui/UMain.hpp"
+#include "merge/SetupFile.hpp"
 #include "support/FaultFactory.hpp"
 #include "support/LoopbackHttpServer.hpp"
 #include "support/OfficeTesting.hpp"
@@ -50,8 +52,13 @@ TEST(MergeThroughWindows, ClickedSetupAndStartWriteTheResult) {
   dialogs.openAnswers = {QString::fromStdString(main), QString::fromStdString(add)};
   gui_testing::WhenModal([](QWidget* modal) {
     auto* files = static_cast<gui::TFFiles*>(modal);
+    const auto opened = [files] {
+      return QTest::qWaitFor([files] { return !files->Opening(); }, 60000);
+    };
     files->FileChoiseButton1->click();
+    ASSERT_TRUE(opened());
     files->FileChoiseButton2->click();
+    ASSERT_TRUE(opened());
     files->SheetButton1->click();
     ClickCell(files->Grid1, 1, 1);
     files->SheetButton2->click();
@@ -128,6 +135,74 @@ TEST(MergeThroughWindows, TheWindowsAndTheBatchCommandCopyNumbersAlikeUnderADeci
   }
   EXPECT_EQ(texts[0], (std::vector<std::string>{"k", "2019,5", "1E20"}));
   EXPECT_EQ(texts[1], texts[0]);
+}
+
+// The cells of a result's first sheet, row by row.
+std::vector<std::vector<std::string>> ResultTexts(const std::string& file) {
+  office::TOOCalc calc(SharedOffice());
+  calc.Connect(true);
+  calc.LoadDocument(file, office::loHidden, 0);
+  office::TOOCalcSheet& sheet = calc.Sheets().SheetByIndex(0);
+  std::vector<std::vector<std::string>> rows(3);
+  for (std::int32_t r = 0; r < 3; ++r)
+    for (std::int32_t c = 0; c < 5; ++c)
+      rows[static_cast<std::size_t>(r)].push_back(sheet.CellAt(c, r).ReadString());
+  calc.Document.Call("close", true);
+  return rows;
+}
+
+// The setup the window saved, run by the batch command, and the command line it copied, run by
+// a shell, write what the window wrote, whatever the names hold.
+TEST(MergeThroughWindows, TheSavedSetupAndTheCopiedCommandWriteWhatTheWindowWrote) {
+  TempDir dir;
+  const std::string folder = dir / "it's a \"month\"";
+  fs::create_directories(folder);
+  const std::string main = folder + "/-orders $May.fods", add = folder + "/customers 'new'.fods";
+  WriteFlatOds(main, {{"Orders 1",
+                       {{0, 0, "Order", {}, {}},
+                        {1, 0, "Customer", {}, {}},
+                        {0, 1, "", 1001.0, {}},
+                        {1, 1, "C-17", {}, {}},
+                        {0, 2, "", 1002.0, {}},
+                        {1, 2, "c-03 ", {}, {}}}}});
+  WriteFlatOds(add, {CustomersSheet()});
+
+  gui_testing::FakeDialogs dialogs;
+  auto window = std::make_unique<gui::TFMain>(SharedOffice(), dialogs);
+  window->CommandProgram = TABLOOM_BINARY;
+  ASSERT_TRUE(merge::SetUp(*window->Store,
+                           {.MainFile = main,
+                            .AddFile = add,
+                            .MainTitleRow = 0,
+                            .AddTitleRow = 0,
+                            .MainFirstRow = 1,
+                            .Links = {{1, 0}},
+                            .CaseSensitive = false},
+                           window->Params));
+  window->ShowSetup = nullptr;
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  const std::string windowResult = folder + "/-window result.ods";
+  dialogs.saveAnswers = {QString::fromStdString(windowResult)};
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
+  const std::string setup = folder + "/month.tabloom";
+  dialogs.saveAnswers = {QString::fromStdString(setup)};
+  QTest::mouseClick(window->SaveSetupButton, Qt::LeftButton);
+  QTest::mouseClick(window->CommandButton, Qt::LeftButton);
+  const std::string copied = QGuiApplication::clipboard()->text().toStdString();
+  window.reset();
+
+  const auto written = ResultTexts(windowResult);
+  EXPECT_EQ(written[1][3], "C-17");
+  EXPECT_EQ(written[2][4], "Åsa");
+  const std::string byCommand = folder + "/by setup.ods";
+  const std::string run = merge::ShellQuote(TABLOOM_BINARY) + " merge --setup " +
+                          merge::ShellQuote(setup) + " -o " + merge::ShellQuote(byCommand) +
+                          " >/dev/null";
+  ASSERT_EQ(std::system(run.c_str()), 0) << run;
+  EXPECT_EQ(ResultTexts(byCommand), written);
+  fs::remove(windowResult);
+  ASSERT_EQ(std::system((copied + " >/dev/null").c_str()), 0) << copied;
+  EXPECT_EQ(ResultTexts(windowResult), written);
 }
 
 // Without a desktop the windows say so in one sentence, instead of Qt's abort.

@@ -13,8 +13,12 @@
 #include <QTabBar>
 #include <QTest>
 #include <QToolTip>
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "gui/CellPainter.hpp"
 #include "gui/GuiTesting.hpp"
@@ -25,10 +29,63 @@
 
 namespace {
 
+using gui::PreviewGrid;
 using gui::TFFiles;
 
 std::string Url(const std::string& name) {
   return office::FileNameToUrl("/data/" + name);
+}
+
+// Watches the office: holds its first call of `held` (any letter case) until released or
+// ended, and counts the calls made on the window's thread.
+class OfficeWatch {
+ public:
+  OfficeWatch(fake::FakeOffice& office, const std::string& held) : office_(office) {
+    office.beforeCall = [this, held, window = std::this_thread::get_id()](std::string_view name) {
+      if (std::this_thread::get_id() == window) ++onWindowThread;
+      if (QLatin1String(name.data(), static_cast<qsizetype>(name.size()))
+              .compare(QLatin1String(held.c_str()), Qt::CaseInsensitive) != 0)
+        return;
+      std::unique_lock lock(mutex_);
+      if (held_) return;
+      held_ = true;
+      released_.wait(lock, [this] { return free_; });
+    };
+    office.onAbort = [this] { Release(); };
+  }
+  // Only once the call it held has ended.
+  ~OfficeWatch() {
+    office_.beforeCall = nullptr;
+    office_.onAbort = nullptr;
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    free_ = true;
+    released_.notify_all();
+  }
+  // Until the call is held (bounded).
+  bool WaitHeld() {
+    return QTest::qWaitFor(
+        [this] {
+          std::lock_guard lock(mutex_);
+          return held_;
+        },
+        10000);
+  }
+  std::atomic<int> onWindowThread{0};
+
+ private:
+  fake::FakeOffice& office_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool held_ = false, free_ = false;
+};
+
+// The width a text needs in a grid's font, without any room around it.
+int Advance(const gui::PreviewGrid& grid, const QString& text, bool bold) {
+  QFont font = grid.viewport()->font();
+  font.setBold(bold);
+  return QFontMetrics(font).horizontalAdvance(text);
 }
 
 class SetupWindow : public testing::Test {
@@ -66,13 +123,19 @@ class SetupWindow : public testing::Test {
     ASSERT_FALSE(cell.isEmpty()) << col << "," << row;
     QTest::mouseClick(grid->viewport(), button, {}, cell.center());
   }
+  // Until the table being opened, if any, is open (bounded).
+  void WaitForOpen() {
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !files->Opening(); }, 10000));
+  }
   void OpenMain() {
     dialogs.openAnswers.push_back("/data/main.ods");
     Click(files->FileChoiseButton1);
+    WaitForOpen();
   }
   void OpenAdd() {
     dialogs.openAnswers.push_back("/data/add.ods");
     Click(files->FileChoiseButton2);
+    WaitForOpen();
   }
   // Both tables open with their first sheets confirmed.
   void Prepared() {
@@ -155,9 +218,54 @@ TEST_F(SetupWindow, ACutCellShowsItsWholeTextAsATooltip) {
   EXPECT_EQ(tip(2, 3), QString::fromStdString(whole));
 }
 
+// A column's header edge is dragged to any width, or double-clicked to fit the texts of the
+// header and the rows shown; the widths stay through sheet changes, a new file resets them.
+// The row header fits "Data Begin" from the start.
+TEST_F(SetupWindow, PreviewColumnsAreDraggedAndFittedAtTheirHeaderEdges) {
+  gui::PreviewGrid* grid = files->Grid1;
+  EXPECT_GE(grid->ColWidth(0), Advance(*grid, "Data Begin", true) + 2);
+  const QString whole = "a customer name far too long for one preview column";
+  fake::Sheet& orders = office.files[Url("main.ods")][0];
+  orders.At(1, 2).text = whole.toStdString();  // B3
+  orders.At(2, 0).text = whole.toStdString();  // C1, scrolled away below
+  orders.At(0, 59).text = "last";              // rows enough to scroll
+  OpenMain();
+  QWidget* area = grid->viewport();
+  const auto edge = [grid](int col) {
+    const QRect header = grid->CellRect(col, 0);
+    return QPoint(header.left() + header.width(), header.center().y());
+  };
+
+  Click(files->SheetButton1);
+  const int before = grid->ColWidth(1);
+  QTest::mousePress(area, Qt::LeftButton, {}, edge(1));
+  QTest::mouseMove(area, edge(1) + QPoint(40, 0));
+  QTest::mouseRelease(area, Qt::LeftButton, {}, edge(1));
+  EXPECT_EQ(grid->ColWidth(1), before + 40);
+  EXPECT_EQ(files->ClickMode, "Sheet1");  // taking an edge is no click on a cell
+  files->TabSet1->setCurrentIndex(1);     // another sheet: the widths stay
+  EXPECT_EQ(grid->ColWidth(1), before + 40);
+  Click(files->SheetButton1);
+  files->TabSet1->setCurrentIndex(0);
+
+  QTest::mouseDClick(area, Qt::LeftButton, {}, edge(2));  // B: the long text of row 3
+  EXPECT_GE(grid->ColWidth(2), Advance(*grid, whole, false) + 2);
+  EXPECT_LE(grid->ColWidth(2), Advance(*grid, whole, false) + 12);
+  grid->SetTopRow(2);
+  QTest::mouseDClick(area, Qt::LeftButton, {}, edge(3));  // C: "m1" and so on, row 1 not shown
+  EXPECT_LT(grid->ColWidth(3), PreviewGrid::kDefaultColWidth);
+  EXPECT_GE(grid->ColWidth(3), Advance(*grid, "m6", false) + 2);
+  QTest::mouseDClick(area, Qt::LeftButton, {}, edge(7));  // G: empty, its header's width
+  EXPECT_GE(grid->ColWidth(7), Advance(*grid, "G", true) + 2);
+
+  OpenMain();
+  EXPECT_EQ(grid->ColWidth(1), PreviewGrid::kDefaultColWidth);
+}
+
 TEST_F(SetupWindow, AFileThatCannotBeOpenedLeavesTheTableEmpty) {
   dialogs.openAnswers.push_back("/data/missing.ods");
   Click(files->FileChoiseButton1);
+  WaitForOpen();
   EXPECT_EQ(P().MainFile, "");
   EXPECT_EQ(P().MainBook, -1);
   EXPECT_EQ(files->TabSet1->count(), 0);
@@ -167,6 +275,87 @@ TEST_F(SetupWindow, AFileThatCannotBeOpenedLeavesTheTableEmpty) {
   Click(files->FileChoiseButton1);  // cancelled: nothing happens
   EXPECT_EQ(P().MainFile, "");
   EXPECT_EQ(dialogs.messages.size(), 1u);
+}
+
+// While a table opens, off the window's thread, the window answers and says so; what needs
+// the store waits, the other grid keeps its picture. Once open, the window's thread has
+// asked the office nothing, the first rows shown included.
+TEST_F(SetupWindow, WhileATableOpensTheWindowAnswersAndWhatNeedsTheStoreWaits) {
+  OpenAdd();
+  files->Grid2->viewport()->repaint();  // its rows are read now, not counted below
+  files->MinusButton->setEnabled(false);
+  OfficeWatch watch(office, "loadComponentFromURL");
+  dialogs.openAnswers.push_back("/data/main.ods");
+  Click(files->FileChoiseButton1);
+  ASSERT_TRUE(watch.WaitHeld());
+  EXPECT_EQ(files->FileNamePanel1->text(), "Opening /data/main.ods...");
+  EXPECT_EQ(files->cursor().shape(), Qt::BusyCursor);
+  const std::vector<QWidget*> waiting = {files->FileChoiseButton1,
+                                         files->FileChoiseButton2,
+                                         files->SheetButton1,
+                                         files->SheetButton2,
+                                         files->TitleRowButton2,
+                                         files->CopyButton,
+                                         files->PlusButton,
+                                         files->OKButton,
+                                         files->Grid1,
+                                         files->Grid2,
+                                         files->TabSet1,
+                                         files->TabSet2};
+  for (QWidget* control : waiting)
+    EXPECT_FALSE(control->isEnabled()) << control->metaObject()->className();
+  EXPECT_TRUE(files->Grid2->Frozen());
+  EXPECT_FALSE(main.FilesButton->isEnabled());
+
+  watch.Release();
+  WaitForOpen();
+  files->Grid1->viewport()->repaint();
+  EXPECT_EQ(watch.onWindowThread.load(), 0);
+  EXPECT_EQ(files->FileNamePanel1->text(), "/data/main.ods");
+  EXPECT_EQ(files->TabSet1->count(), 3);
+  for (QWidget* control : waiting)
+    EXPECT_TRUE(control->isEnabled()) << control->metaObject()->className();
+  EXPECT_FALSE(files->MinusButton->isEnabled());  // as it was
+  EXPECT_NE(files->cursor().shape(), Qt::BusyCursor);
+  EXPECT_FALSE(files->Grid2->Frozen());
+}
+
+// Closed while a table opens, the window goes at once; the open ends into the store unused,
+// and Select Files waits for it.
+TEST_F(SetupWindow, ClosedWhileATableOpensTheWindowGoesAndTheOpenEndsUnused) {
+  {
+    OfficeWatch watch(office, "loadComponentFromURL");
+    dialogs.openAnswers.push_back("/data/main.ods");
+    Click(files->FileChoiseButton1);
+    ASSERT_TRUE(watch.WaitHeld());
+    EXPECT_TRUE(files->close());
+    owned.reset();  // as the main window's own setup window goes
+    EXPECT_FALSE(main.FilesButton->isEnabled());
+    watch.Release();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return main.FilesButton->isEnabled(); }, 10000));
+  }
+  EXPECT_EQ(P().MainFile, "");
+  EXPECT_EQ(P().MainBook, -1);
+  EXPECT_TRUE(dialogs.messages.empty());
+  Open();
+  OpenMain();
+  EXPECT_EQ(files->TabSet1->count(), 3);
+}
+
+// At the end of the windows an open under way ends with the office, and its thread with it.
+TEST(SetupWindowEnd, AnOpenUnderWayEndsWithTheOffice) {
+  fake::FakeOffice office;
+  office.files[Url("main.ods")] = fake::Workbook::WithSheets({"Orders"});
+  gui_testing::FakeDialogs dialogs;
+  OfficeWatch watch(office, "loadComponentFromURL");
+  {
+    gui::TFMain main(office, dialogs);
+    TFFiles files(main);
+    dialogs.openAnswers.push_back("/data/main.ods");
+    files.FileChoiseButton1->click();
+    ASSERT_TRUE(watch.WaitHeld());
+  }
+  EXPECT_EQ(office.aborts, 1u);
 }
 
 // A text file with more rows than a sheet holds would load cut: it is refused, as either
@@ -188,6 +377,7 @@ TEST_F(SetupWindow, ATextFileLongerThanASheetIsRefusedWithTheReason) {
     dialogs.messages.clear();
     dialogs.openAnswers.push_back(QString::fromStdString(csv.string()));
     Click(table);
+    WaitForOpen();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, note);
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QFrame>
 #include <QLabel>
@@ -14,11 +15,15 @@
 #include <QToolButton>
 
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <new>
+#include <set>
 
 #include "gui/GuiTesting.hpp"
+#include "merge/SetupFile.hpp"
 #include "office/uOpenOffice.hpp"
 #include "support/FakeFiles.hpp"
 #include "support/FakeOffice.hpp"
@@ -399,6 +404,24 @@ TEST_F(MainWindow, ARunKeepsTheWindowAnsweringWithoutSurprises) {
   EXPECT_TRUE(window->close());
 }
 
+// The bar follows the office's own report while the main table loads again (from the
+// office's thread), and never goes back.
+TEST_F(MainWindow, TheBarMovesWhileTheMainTableLoadsAgainAndNeverGoesBack) {
+  SetUpMerge();
+  dialogs.saveAnswers.push_back(QString("/out/result.ods"));
+  std::vector<int> values;
+  std::set<int> loading;
+  QObject::connect(window->pb, &QProgressBar::valueChanged, [&](int value) {
+    if (value == 0) return;  // the run's end
+    values.push_back(value);
+    if (window->OKLabel->text() == "Loading the main table again...") loading.insert(value);
+  });
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
+  EXPECT_EQ(window->OKLabel->text(), kDone);
+  EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+  EXPECT_GE(loading.size(), 3u);  // the office's three reports
+}
+
 // Stop, once confirmed, ends the run at its next safe point: no file, and the window as it
 // was before Start. An office that does not reach one is ended and a fresh one opens the
 // tables again.
@@ -497,6 +520,93 @@ TEST_F(MainWindow, ResizingKeepsTheMarginsAndAnchors) {
   EXPECT_EQ(window->HelpButton->x(), 892 - 34);
   EXPECT_EQ(window->pb->geometry(), QRect(8, 292 - 30, 892 - 28, 21));
   EXPECT_EQ(window->FilesButton->geometry(), QRect(8, 16, 225, 25));
+}
+
+// A setup saved, the window closed, and opened again in a new one: every choice as it was.
+TEST_F(MainWindow, ASavedSetupOpensAgainWhole) {
+  const QString file = QString::fromStdString(
+      (std::filesystem::temp_directory_path() / ("tabloom-window-" + std::to_string(::getpid())))
+          .string());
+  SetUpMerge();
+  window->Params.KeepValues = true;
+  window->Params.CaseSensitive = false;
+  window->Params.CopyColumns = {1, 0};
+  dialogs.saveAnswers = {"/out/r.xlsx"};
+  dialogs.saveTypes = {1};
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
+  ASSERT_TRUE(window->CommandButton->isEnabled());
+  QTest::mouseClick(window->CommandButton, Qt::LeftButton);
+  const QString command = QGuiApplication::clipboard()->text();
+  EXPECT_TRUE(command.startsWith("tabloom merge --main-sheet Orders --add-sheet Customers "))
+      << command.toStdString();
+  EXPECT_TRUE(
+      command.endsWith(" --copy B,A --format xlsx -o /out/r.xlsx -- "
+                       "/data/main.ods /data/add.ods"))
+      << command.toStdString();
+  dialogs.saveAnswers = {file};
+  QTest::mouseClick(window->SaveSetupButton, Qt::LeftButton);
+  ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
+  const merge::Parameters before = window->Params;
+
+  window = std::make_unique<TFMain>(office, dialogs);
+  EXPECT_FALSE(window->SaveSetupButton->isEnabled());  // nothing to save yet
+  dialogs.openAnswers = {file + ".tabloom"};
+  QTest::mouseClick(window->OpenSetupButton, Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(window->OpenSetupButton->isEnabled(), 10000);
+  const merge::Parameters& p = window->Params;
+  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
+  EXPECT_EQ(std::tie(p.MainFile, p.AddFile, p.MainSheet, p.AddSheet, p.MainTitleRow, p.MainFirstRow,
+                     p.AddTitleRow, p.AddThereColumn, p.LinkCount, p.CaseSensitive, p.KeepValues,
+                     p.CopyColumns, p.Format),
+            std::tie(before.MainFile, before.AddFile, before.MainSheet, before.AddSheet,
+                     before.MainTitleRow, before.MainFirstRow, before.AddTitleRow,
+                     before.AddThereColumn, before.LinkCount, before.CaseSensitive,
+                     before.KeepValues, before.CopyColumns, before.Format));
+  EXPECT_EQ(std::pair(p.Links[0].MainCol, p.Links[0].AddCol), std::pair(0, 0));
+  EXPECT_TRUE(window->StartButton->isEnabled());
+  // The target saved with it is the one proposed next.
+  QTest::mouseClick(window->StartButton, Qt::LeftButton);
+  ASSERT_FALSE(dialogs.saves.empty());
+  EXPECT_EQ(dialogs.saves.back().proposed, "/out/r.xlsx");
+  EXPECT_EQ(dialogs.saves.back().type, 1);
+  std::filesystem::remove(file.toStdString() + ".tabloom");
+}
+
+// What no longer fits is named in one note and Start stays off; a damaged file changes nothing.
+TEST_F(MainWindow, ASetupThatNoLongerFitsIsNamedAndStartStaysOff) {
+  const std::string file =
+      (std::filesystem::temp_directory_path() / ("tabloom-unfit-" + std::to_string(::getpid())))
+          .string();
+  SetUpMerge();
+  dialogs.saveAnswers = {QString::fromStdString(file + ".tabloom")};
+  QTest::mouseClick(window->SaveSetupButton, Qt::LeftButton);
+  office.files.erase(Url("add.ods"));
+  office.files[Url("main.ods")][0].name = "Orders 2026";
+
+  window = std::make_unique<TFMain>(office, dialogs);
+  dialogs.openAnswers = {QString::fromStdString(file + ".tabloom")};
+  QTest::mouseClick(window->OpenSetupButton, Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(window->OpenSetupButton->isEnabled(), 10000);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].caption, "Note");
+  EXPECT_EQ(dialogs.messages[0].text,
+            "The sheet \"Orders\" is not in the main table.\n"
+            "The add table /data/add.ods cannot be opened: there is no such file.\n"
+            "Please choose these again in Select Files.");
+  EXPECT_FALSE(window->StartButton->isEnabled());
+  EXPECT_EQ(window->Params.MainFile, "/data/main.ods");  // what fits is kept
+  EXPECT_EQ(window->Params.MainSheet, -1);
+
+  std::ofstream(file + ".tabloom", std::ios::trunc) << "{\"tabloom\": 1, \"main\": [";
+  const merge::Parameters before = window->Params;
+  dialogs.openAnswers = {QString::fromStdString(file + ".tabloom")};
+  QTest::mouseClick(window->OpenSetupButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_EQ(dialogs.messages[1].text.toStdString(), file + ".tabloom is not a Tabloom setup file.");
+  EXPECT_EQ(
+      std::tuple(window->Params.MainFile, window->Params.MainBook, window->Params.Links.size()),
+      std::tuple(before.MainFile, before.MainBook, before.Links.size()));
+  std::filesystem::remove(file + ".tabloom");
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <tuple>
 
+#include "merge/RunProgress.hpp"
 #include "support/FakeFiles.hpp"
 #include "support/FakeOffice.hpp"
 
@@ -613,6 +615,55 @@ TEST_F(Merge, PhasesAreToldInOrder) {
   EXPECT_EQ(phases, (std::vector<P>{P::ReadingAddKeys, P::ReadingMainKeys, P::StoringTarget,
                                     P::RemovingSheets, P::Copying, P::StoringResult, P::Closing,
                                     P::ReloadingMain}));
+}
+
+// The bar as the window follows a run: it moves within the copies, the stores of an xlsx
+// result and the main table's load again (the office's reports coming from a thread of its
+// own), never within the reference's stores between removals, and never back; a load after
+// the run tells it nothing.
+TEST_F(Merge, TheBarMovesWithinTheLongStepsAndNeverBack) {
+  Prepared().Format = merge::ResultFormat::Xlsx;  // an ods store tells nothing
+  for (const bool exact : {false, true}) {
+    SCOPED_TRACE(exact);
+    p.ExactCalls = exact;
+    MergeRun own(store, files);
+    merge::RunProgress bar(3, true, exact);
+    std::map<merge::Phase, std::set<int>> values;  // by phase, as reported in it
+    std::vector<int> seen;
+    merge::Phase now = merge::Phase::ReadingAddKeys;
+    const auto note = [&] {
+      values[now].insert(bar.Value());
+      seen.push_back(bar.Value());
+    };
+    own.AddPhaseListener([&](merge::Phase phase) {
+      bar.Enter(phase);
+      now = phase;
+      note();
+    });
+    own.SetProgress([&](std::int32_t position, std::int32_t maximum) {
+      bar.Rows(position, maximum);
+      note();
+    });
+    own.SetPhaseProgress([&](double fraction) {
+      bar.Within(fraction);
+      note();
+    });
+    report = own.Run(p, "/out/result.xlsx");
+    p.MainBook = report.MainBook;
+    ASSERT_TRUE(report.Ok) << report.Error;
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    // Entered, then the title and the matches: in one block, or one by one.
+    EXPECT_EQ(values[merge::Phase::Copying].size(), exact ? 5u : 3u);
+    EXPECT_EQ(values[merge::Phase::StoringTarget].size(), exact ? 4u : 0u);
+    EXPECT_EQ(values[merge::Phase::RemovingSheets].size(), 1u);
+    EXPECT_EQ(values[merge::Phase::StoringResult].size(), 4u);
+    EXPECT_EQ(values[merge::Phase::ReloadingMain].size(), 4u);
+    if (!exact) continue;
+    bool told = false;
+    own.SetPhaseProgress([&](double) { told = true; });
+    EXPECT_GE(store.OpenBook("/data/add.ods"), 0);
+    EXPECT_FALSE(told);
+  }
 }
 
 // A stop asked for in any phase: the run ends at its next safe point, writes nothing and

@@ -338,6 +338,57 @@ TEST_F(RealOffice, StaleLockFilesNeitherBlockNorAppear) {
   EXPECT_TRUE(LockFiles(dir.path()).empty());
 }
 
+// An indicator object of ours that fails at every report.
+class Raising : public automation::Object {
+ public:
+  Variant Call(std::string_view, const VariantArray&) override { throw automation::Error("ours"); }
+  Variant Get(std::string_view) override { throw automation::Error("ours"); }
+  void Set(std::string_view, const Variant&) override { throw automation::Error("ours"); }
+};
+
+struct Described : office::TOOCalc {
+  using TOOCalc::MakePropertyValue;
+  using TOOCalc::TOOCalc;
+};
+
+// The office tells our indicator, over the bridge while the call waits, how a load comes on
+// all along and an xlsx store in steps; an indicator object of ours that raises at every
+// report fails nothing of the office's work.
+TEST_F(RealOffice, TheOfficeTellsHowALoadAndAStoreComeOn) {
+  SheetSpec data{"Data", {}};
+  for (int r = 0; r < 20000; ++r) {
+    data.cells.push_back({0, r, "K" + std::to_string(r), {}, {}});
+    data.cells.push_back({1, r, "", r * 1.5, {}});
+  }
+  WriteFlatOds(dir / "big.fods", {data});
+  calc->LoadDocument(dir / "big.fods", office::loHidden, 0);
+  const std::string file = dir / "big.ods";  // a flat file's load tells less
+  calc->StoreDocument(file, "Calc");
+  std::vector<double> told;
+  calc->Progress = [&](double fraction) { told.push_back(fraction); };
+  calc->LoadDocument(file, office::loHidden, 0);
+  EXPECT_GE(told.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+  EXPECT_GT(told.back(), 0.9);
+  told.clear();
+  calc->StoreDocument(dir / "big.xlsx", "Xlsx");
+  ASSERT_FALSE(told.empty());
+  EXPECT_GT(told.front(), 0.0);
+
+  Described raw(SharedOffice());
+  raw.Connect(true);
+  const Variant indicator = raw.ServiceManager.Call(
+      "Bridge_StatusIndicator", automation::ObjectRef(std::make_shared<Raising>()));
+  const Variant loaded = raw.Desktop.Call(
+      "LoadComponentFromURL", office::FileNameToUrl(file), "_blank", std::int32_t{0},
+      VariantArray{raw.MakePropertyValue("Hidden", true),
+                   raw.MakePropertyValue("MacroExecutionMode", std::uint8_t{0}),
+                   raw.MakePropertyValue("StatusIndicator", indicator)});
+  ASSERT_TRUE(loaded.IsObject());
+  EXPECT_EQ(loaded.Call("getSheets").Call("getCount").AsInt(), 1);
+  loaded.Call("close", true);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

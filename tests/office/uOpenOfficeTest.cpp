@@ -120,6 +120,32 @@ TEST_F(OfficeLayer, LoadOptionsAppearInTheirOrderBeforeTheMacroMode) {
   EXPECT_EQ(props[3], std::make_pair(std::string("MacroExecutionMode"), Variant(std::uint8_t{4})));
 }
 
+// The office's progress of a load or a store reaches Progress while the call is under way,
+// from the office's thread; an ods store, whose reports mislead, is not asked for any. Nothing
+// comes after the call, though the office keeps the indicator; and what Progress raises never
+// fails the office's work.
+TEST_F(OfficeLayer, LoadsAndStoresTellTheirProgressWhileUnderWayOnly) {
+  std::vector<double> told;
+  calc.Progress = [&](double fraction) { told.push_back(fraction); };
+  calc.LoadDocument("/data/book.ods", office::loHidden, 0);
+  EXPECT_EQ(told, (std::vector<double>{0.25, 0.5, 0.75}));
+  EXPECT_EQ(PropertiesOfLast("LoadComponentFromURL", 3).back().first, "StatusIndicator");
+
+  told.clear();
+  office.progressValues = {10, 40};
+  calc.StoreDocument("/out/x.xlsx", "Xlsx");
+  EXPECT_EQ(told, (std::vector<double>{0.1, 0.4}));
+  told.clear();
+  office.lastIndicator.Call("setValue", std::int32_t{50});
+  calc.StoreDocument("/out/x.ods", "Calc");
+  EXPECT_TRUE(told.empty());
+  EXPECT_EQ(PropertiesOfLast("StoreAsURL", 1).back().first, "Overwrite");
+
+  calc.Progress = [](double) { throw std::runtime_error("ours"); };
+  EXPECT_NO_THROW(calc.StoreDocument("/out/y.xlsx", "Xlsx"));
+  EXPECT_TRUE(office.files.contains(FileNameToUrl("/out/y.xlsx")));
+}
+
 TEST_F(OfficeLayer, EmptyFileNameOpensANewSpreadsheet) {
   calc.LoadDocument("", office::loHidden, 0);
   EXPECT_EQ(Last("LoadComponentFromURL").args[0], Variant("private:factory/scalc"));

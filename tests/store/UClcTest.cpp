@@ -425,11 +425,17 @@ TEST(TextImport, TheSeparatorIsTheOneThatSplitsTheFirstLinesAlike) {
   EXPECT_EQ(store::TextImportFilter("/nonexistent/list.TSV").options, "9,34,76,1");
 }
 
-TEST(ColumnName, LettersAsSpreadsheetsWriteThem) {
+TEST(ColumnName, LettersAsSpreadsheetsWriteThemAndBack) {
   const std::vector<std::pair<std::int32_t, std::string>> names = {
       {0, "A"},    {25, "Z"},   {26, "AA"},   {27, "AB"},   {51, "AZ"},    {52, "BA"},
       {255, "IV"}, {701, "ZZ"}, {702, "AAA"}, {703, "AAB"}, {16383, "XFD"}};
-  for (const auto& [column, name] : names) EXPECT_EQ(clc::ColumnName(column), name) << column;
+  for (const auto& [column, name] : names) {
+    EXPECT_EQ(clc::ColumnName(column), name) << column;
+    EXPECT_EQ(clc::ColumnIndex(name), column) << name;
+  }
+  EXPECT_EQ(clc::ColumnIndex("zz"), 701);  // any case
+  for (const char* no : {"", "A1", "\xC3\x84", "ABCDEFGH"})
+    EXPECT_EQ(clc::ColumnIndex(no), -1) << no;
 }
 
 TEST_F(Store, CellTextWorksPastColumnZZ) {

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <exception>
 #include <fstream>
+#include <thread>
 
 namespace fake {
 
@@ -630,6 +632,27 @@ std::map<std::string, Variant> Properties(const Variant& list) {
   return out;
 }
 
+// As the office tells the StatusIndicator handed in with a load or a store how far it has
+// come: from a thread of its own while the caller waits.
+void TellProgress(FakeOffice& office, const std::map<std::string, Variant>& properties) {
+  const auto indicator = properties.find("StatusIndicator");
+  if (indicator == properties.end()) return;
+  office.lastIndicator = indicator->second;
+  std::exception_ptr failed;
+  std::thread teller([&] {
+    try {
+      const Variant& told = indicator->second;
+      told.Call("start", "", FakeOffice::kProgressRange);
+      for (const std::int32_t value : office.progressValues) told.Call("setValue", value);
+      told.Call("end");
+    } catch (...) {
+      failed = std::current_exception();
+    }
+  });
+  teller.join();
+  if (failed) OfficeError("The status indicator raised (com.sun.star.uno.RuntimeException)");
+}
+
 class DocumentObject : public DocBound {
  public:
   DocumentObject(StateRef state, std::shared_ptr<Doc> doc)
@@ -756,6 +779,7 @@ class DocumentObject : public DocBound {
     if (filter == props.end() ||
         (!text && std::find(known.begin(), known.end(), filter->second.AsString()) == known.end()))
       OfficeError("Unknown filter (com.sun.star.task.ErrorCodeIOException)");
+    TellProgress(office(), props);
     office().files[url] = wb.Clone();
     if (switchUrl) doc()->url = url;
   }
@@ -781,6 +805,7 @@ class DesktopObject : public FakeObject {
                       ">: \"type detection failed\" (com.sun.star.lang.IllegalArgumentException)");
         doc->book = std::make_shared<Workbook>(file->second.Clone());
       }
+      if (a.size() > 3) TellProgress(o, Properties(a.at(3)));
       this->state()->loaded.push_back(doc);
       return Make<DocumentObject>(this->state(), doc);
     });
@@ -814,6 +839,11 @@ class ServiceManagerObject : public FakeObject {
       if (!this->state()->desktop)
         this->state()->desktop = std::make_shared<DesktopObject>(this->state());
       return this->state()->desktop;
+    });
+    // The office's own indicator would pass each report on to the object; here it is that.
+    Method("Bridge_StatusIndicator", [](const VariantArray& a) -> Variant {
+      if (!a.at(0).IsObject()) OfficeError("Bridge_StatusIndicator takes the object it tells");
+      return a.at(0);
     });
     Method("Bridge_GetStruct", [this](const VariantArray& a) -> Variant {
       if (a.at(0).AsString() != "com.sun.star.beans.PropertyValue")

@@ -101,6 +101,12 @@ class FakeOffice : public automation::ObjectFactory {
   std::function<void(std::string_view member)> beforeCall;
   // Called with the file each text export wrote: a test can spoil it as a failing disk would.
   std::function<void(const std::string& file)> afterExport;
+  // What a load or a store tells a StatusIndicator handed in with it, on a thread of its own:
+  // start with a range of kProgressRange, setValue with each of these, end. An indicator that
+  // raises fails the work. The last indicator handed in is kept, as the office keeps it.
+  static constexpr std::int32_t kProgressRange = 100;
+  std::vector<std::int32_t> progressValues = {25, 50, 75};
+  Variant lastIndicator;
   // As the office's end: every later call raises ConnectionLost, until a new connection;
   // `onAbort` lets a held call go.
   void Abort() override;
