@@ -34,16 +34,21 @@ void ClickCell(gui::PreviewGrid* grid, int col, int row) {
   QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(col, row).center());
 }
 
+// Two orders, by customers C-17 and "c-03 ", under a title row.
+SheetSpec OrdersSheet(const std::string& name) {
+  return {name,
+          {{0, 0, "Order", {}, {}},
+           {1, 0, "Customer", {}, {}},
+           {0, 1, "", 1001.0, {}},
+           {1, 1, "C-17", {}, {}},
+           {0, 2, "", 1002.0, {}},
+           {1, 2, "c-03 ", {}, {}}}};
+}
+
 TEST(MergeThroughWindows, ClickedSetupAndStartWriteTheResult) {
   TempDir dir;
   const std::string main = dir / "orders.ods", add = dir / "customers.ods";
-  MakeWorkbook(main, {{"Orders",
-                       {{0, 0, "Order", {}, {}},
-                        {1, 0, "Customer", {}, {}},
-                        {0, 1, "", 1001.0, {}},
-                        {1, 1, "C-17", {}, {}},
-                        {0, 2, "", 1002.0, {}},
-                        {1, 2, "c-03 ", {}, {}}}}});
+  MakeWorkbook(main, {OrdersSheet("Orders")});
   MakeWorkbook(add, {CustomersSheet()});
 
   gui_testing::FakeDialogs dialogs;
@@ -158,13 +163,7 @@ TEST(MergeThroughWindows, TheSavedSetupAndTheCopiedCommandWriteWhatTheWindowWrot
   const std::string folder = dir / "it's a \"month\"";
   fs::create_directories(folder);
   const std::string main = folder + "/-orders $May.fods", add = folder + "/customers 'new'.fods";
-  WriteFlatOds(main, {{"Orders 1",
-                       {{0, 0, "Order", {}, {}},
-                        {1, 0, "Customer", {}, {}},
-                        {0, 1, "", 1001.0, {}},
-                        {1, 1, "C-17", {}, {}},
-                        {0, 2, "", 1002.0, {}},
-                        {1, 2, "c-03 ", {}, {}}}}});
+  WriteFlatOds(main, {OrdersSheet("Orders 1")});
   WriteFlatOds(add, {CustomersSheet()});
 
   gui_testing::FakeDialogs dialogs;
