@@ -114,9 +114,7 @@ std::pair<std::int32_t, std::int32_t> Link(const std::string& link) {
 }
 
 merge::ResultFormat Format(const std::string& format) {
-  if (format == "ods") return merge::ResultFormat::Ods;
-  if (format == "xlsx") return merge::ResultFormat::Xlsx;
-  if (format == "csv") return merge::ResultFormat::Csv;
+  if (const std::optional<merge::ResultFormat> named = merge::FormatNamed(format)) return *named;
   throw UsageError("--format needs ods, xlsx or csv, not \"" + format + "\".");
 }
 

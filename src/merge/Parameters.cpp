@@ -22,6 +22,24 @@ const char* StoreFormat(ResultFormat format) {
   return "Calc";
 }
 
+const char* FormatName(ResultFormat format) {
+  switch (format) {
+    case ResultFormat::Xlsx:
+      return "xlsx";
+    case ResultFormat::Csv:
+      return "csv";
+    case ResultFormat::Ods:
+      break;
+  }
+  return "ods";
+}
+
+std::optional<ResultFormat> FormatNamed(const std::string& name) {
+  for (const ResultFormat format : {ResultFormat::Ods, ResultFormat::Xlsx, ResultFormat::Csv})
+    if (name == FormatName(format)) return format;
+  return std::nullopt;
+}
+
 bool Parameters::MainParamsComplete() const {
   return !MainFile.empty() && MainFirstRow >= 0 && AddThereColumn >= 0 && LinkCount > 0 &&
          MainSheet >= 0;

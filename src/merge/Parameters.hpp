@@ -27,6 +27,10 @@ enum class ResultFormat { Ods, Xlsx, Csv };
 
 // The store's name for a format ("Calc", "Xlsx", "Csv").
 const char* StoreFormat(ResultFormat format);
+// The user's name for a format ("ods", "xlsx", "csv"), as the batch command and saved setups
+// write it; and back, nothing for another name.
+const char* FormatName(ResultFormat format);
+std::optional<ResultFormat> FormatNamed(const std::string& name);
 
 // Why a run cannot begin with some parameters, in one sentence.
 struct Unfit {

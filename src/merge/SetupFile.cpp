@@ -13,18 +13,6 @@ using nlohmann::json;
 
 namespace {
 
-const char* FormatName(ResultFormat format) {
-  switch (format) {
-    case ResultFormat::Xlsx:
-      return "xlsx";
-    case ResultFormat::Csv:
-      return "csv";
-    case ResultFormat::Ods:
-      break;
-  }
-  return "ods";
-}
-
 // Rows as the office shows them (1 = first), null when not chosen.
 json Row(std::int32_t row) {
   return row < 0 ? json(nullptr) : json(row + 1);
@@ -102,14 +90,8 @@ SavedSetup FromJson(const json& j) {
   s.Target = result.value("target", std::string());
   if (result.contains("format") && !result.at("format").is_null()) {
     const std::string format = result.at("format").get<std::string>();
-    if (format == "ods")
-      s.Format = ResultFormat::Ods;
-    else if (format == "xlsx")
-      s.Format = ResultFormat::Xlsx;
-    else if (format == "csv")
-      s.Format = ResultFormat::Csv;
-    else
-      throw Damage("\"" + format + "\" is no result format");
+    s.Format = FormatNamed(format);
+    if (!s.Format) throw Damage("\"" + format + "\" is no result format");
   }
   return s;
 }
