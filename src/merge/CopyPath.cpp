@@ -37,10 +37,12 @@ class Bulk : public CopyPath {
                                                  std::int32_t first, std::int32_t last) override {
     std::vector<std::int32_t> oneBased;
     for (const std::int32_t column : columns) oneBased.push_back(column + 1);
-    // The main sheet's whole export passes by: its longest text is known with its keys.
-    std::vector<std::vector<std::string>> texts =
-        c_.store.ColumnsTexts(book, sheet, oneBased, first + 1, last + 1,
-                              book == c_.parameters.MainBook ? &mainLongest_ : nullptr);
+    // For an xlsx result the main sheet's whole export passes by: its longest text is known
+    // with its keys.
+    const bool longest =
+        book == c_.parameters.MainBook && c_.parameters.Format == ResultFormat::Xlsx;
+    std::vector<std::vector<std::string>> texts = c_.store.ColumnsTexts(
+        book, sheet, oneBased, first + 1, last + 1, longest ? &mainLongest_ : nullptr);
     for (std::int32_t r = first; r <= last; ++r) c_.step();
     return texts;
   }

@@ -528,6 +528,16 @@ std::optional<std::int32_t> TOOCalcCellRange::UniformNumberFormat() {
   return CellObject.Get("NumberFormat").AsInt();
 }
 
+std::optional<std::vector<std::int32_t>> TOOCalcCellRange::NumberFormatsUsed(std::int32_t most) {
+  const Variant formats = CellObject.Call("getUniqueCellFormatRanges");
+  const std::int32_t n = formats.Call("getCount").AsInt();
+  if (n > most) return std::nullopt;
+  std::vector<std::int32_t> keys;
+  for (std::int32_t i = 0; i < n; ++i)
+    keys.push_back(formats.Call("getByIndex", i).Get("NumberFormat").AsInt());
+  return keys;
+}
+
 std::vector<FormatPart> TOOCalcCellRange::FormatParts() {
   const Variant parts = CellObject.Call("getCellFormatRanges");
   std::vector<FormatPart> out;

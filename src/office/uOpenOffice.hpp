@@ -239,6 +239,9 @@ class TOOCalcCellRange : public TOOCalcBaseCell {
   std::vector<FormatPart> FormatParts();
   // The one number format of all the range's cells; none when they differ.
   std::optional<std::int32_t> UniformNumberFormat();
+  // The number formats of the range's cells, one call per distinct cell format; none when
+  // there are more than `most` distinct cell formats.
+  std::optional<std::vector<std::int32_t>> NumberFormatsUsed(std::int32_t most);
   // The parts of the range whose formula cells have a result of the given kinds
   // (FormulaResultFlag).
   std::vector<CellRangeAddress> FormulaCells(std::int32_t resultFlags);

@@ -843,6 +843,8 @@ std::vector<std::vector<std::string>> clc::ColumnsTexts(std::int32_t book, std::
   const auto count = static_cast<std::size_t>(std::max(0, lastRow - firstRow + 1));
   std::vector<std::vector<std::string>> texts(columns.size(), std::vector<std::string>(count));
   if (count == 0 || !InBounds(book, sheet, 1, std::max(firstRow, 1))) return texts;
+  // The export formats every cell of the sheet; columns of texts alone need none of that.
+  if (!longest && PlainTextColumns(book, sheet, columns, firstRow, texts)) return texts;
   try {
     // Which requested columns each sheet column feeds.
     std::map<std::int32_t, std::vector<std::size_t>> wanted;
@@ -866,6 +868,43 @@ std::vector<std::vector<std::string>> clc::ColumnsTexts(std::int32_t book, std::
   for (std::size_t k = 0; k < columns.size(); ++k)
     texts[k] = ColumnTextsInBlocks(book, sheet, columns[k], firstRow, lastRow);
   return texts;
+}
+
+bool clc::PlainTextColumns(std::int32_t book, std::int32_t sheet,
+                           const std::vector<std::int32_t>& columns, std::int32_t firstRow,
+                           std::vector<std::vector<std::string>>& texts) {
+  constexpr std::int32_t kNotText = office::cfValue | office::cfDateTime | office::cfFormula;
+  constexpr std::int32_t kFormats = 8;  // distinct cell formats asked before the export wins
+  const std::int32_t top = std::max(firstRow, 1) - 1;
+  const auto bottom = std::min(firstRow - 1 + static_cast<std::int32_t>(texts.front().size()),
+                               Books[static_cast<std::size_t>(book)]
+                                   .SheetList[static_cast<std::size_t>(sheet)]
+                                   .RowCount) -
+                      1;
+  std::vector<std::vector<std::string>> read(texts.size(), texts.front());
+  try {
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      if (!InBounds(book, sheet, columns[k], top + 1) || bottom < top) continue;
+      Use(book);
+      office::TOOCalcCellRange& range =
+          Office->Sheets().SheetByIndex(sheet).RangeAt(columns[k] - 1, top, columns[k] - 1, bottom);
+      if (!range.ContentCells(kNotText).empty()) return false;
+      // Text shows as it is under the standard format and "@" (the office gives a text that
+      // looks like a number "@"); other formats may add to it.
+      const std::optional<std::vector<std::int32_t>> formats = range.NumberFormatsUsed(kFormats);
+      if (!formats) return false;
+      for (const std::int32_t format : *formats)
+        if (format != 0 && Office->NumberFormatCode(format) != "@") return false;
+      const automation::VariantArray values = range.DataArray();
+      for (std::size_t i = 0; i < values.size(); ++i)
+        if (const automation::Variant& value = values[i].AsArray().at(0); value.IsString())
+          read[k][static_cast<std::size_t>(top - (firstRow - 1)) + i] = value.AsString();
+    }
+  } catch (const automation::Refused&) {
+    return false;
+  }
+  texts = std::move(read);
+  return true;
 }
 
 std::vector<std::string> clc::ColumnTextsInBlocks(std::int32_t book, std::int32_t sheet,

@@ -181,6 +181,8 @@ class clc {
   // under any format, dates, formulas, errors). Where the office refuses the export, each
   // column as ColumnTexts reads it without it. Given `longest`, the length in characters of
   // the longest text the whole sheet shows, when it came from the export.
+  // Columns of texts alone (no numbers, dates or formulas) under the standard format or "@" are
+  // read in one call each instead: their texts are their contents.
   std::vector<std::vector<std::string>> ColumnsTexts(std::int32_t book, std::int32_t sheet,
                                                      const std::vector<std::int32_t>& columns,
                                                      std::int32_t firstRow, std::int32_t lastRow,
@@ -224,6 +226,12 @@ class clc {
  private:
   automation::ObjectFactory& factory_;
   std::int32_t rowLimit_ = 0;  // 0: not asked yet
+  // Fills `texts` (one vector per column, rows from firstRow, one-based) when every column
+  // holds texts alone under a format that shows them as they are; false, `texts` untouched,
+  // when one does not or the office refuses.
+  bool PlainTextColumns(std::int32_t book, std::int32_t sheet,
+                        const std::vector<std::int32_t>& columns, std::int32_t firstRow,
+                        std::vector<std::vector<std::string>>& texts);
   // ColumnTexts without the export: a block read, the document's formatter, single reads.
   std::vector<std::string> ColumnTextsInBlocks(std::int32_t book, std::int32_t sheet,
                                                std::int32_t column, std::int32_t firstRow,

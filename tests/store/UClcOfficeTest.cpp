@@ -187,6 +187,52 @@ TEST(RealStoreColumns, ColumnTextsOfEveryKindComeFromOneExport) {
   books.Office->Document.Call("close", true);
 }
 
+// Columns of texts alone are read without the export, as each cell reads; one with a text
+// format that adds to its texts, or with a number, takes the export.
+TEST(RealStoreColumns, ColumnsOfTextsAloneNeedNoExport) {
+  TempDir dir;
+  const std::string file = dir / "texts.ods";
+  const std::vector<std::string> texts = {"plain", " lead ", "say \"hi\"", "two\nlines",
+                                          "=1+1",  "",       "K\u00f6ln",  "0042"};
+  SheetSpec sheet{"S", {}};
+  for (std::size_t i = 0; i < texts.size(); ++i)
+    for (std::int32_t c = 0; c < 4; ++c)
+      if (!texts[i].empty())
+        sheet.cells.push_back({c, static_cast<std::int32_t>(i), texts[i], {}, {}});
+  sheet.cells.push_back({3, 9, "", 7.5, {}});
+  MakeWorkbook(file, {sheet});
+  {
+    office::TOOCalc calc(SharedOffice());
+    calc.Connect(true);
+    calc.LoadDocument(file, office::loHidden, 0);
+    const Variant s = calc.Sheets().SheetByIndex(0).SheetObject;
+    s.Call("getCellRangeByName", "B1:B10").Set("NumberFormat", FormatKey(calc, "@"));
+    s.Call("getCellRangeByName", "C1:C10").Set("NumberFormat", FormatKey(calc, "@\" kg\""));
+    calc.StoreDocument(file, "Calc");
+    calc.Document.Call("close", true);
+  }
+  RecordingFactory recording(SharedOffice());
+  store::clc books(recording);
+  ASSERT_EQ(books.OpenBook(file), 0);
+  const auto expectAsEachCellReads = [&](const std::vector<std::vector<std::string>>& read,
+                                         const std::vector<std::int32_t>& columns) {
+    ASSERT_EQ(read.size(), columns.size());
+    for (std::size_t k = 0; k < columns.size(); ++k)
+      for (std::int32_t r = 1; r <= 12; ++r)
+        EXPECT_EQ(read[k][static_cast<std::size_t>(r - 1)], books.CellText(0, 0, columns[k], r))
+            << columns[k] << ":" << r;
+  };
+  const std::vector<std::vector<std::string>> plain = books.ColumnsTexts(0, 0, {2, 1}, 1, 12);
+  EXPECT_EQ(recording.Count("StoreToURL"), 0u);
+  expectAsEachCellReads(plain, {2, 1});
+  EXPECT_EQ(plain[1][3], "two\nlines");
+  expectAsEachCellReads(books.ColumnsTexts(0, 0, {1, 3}, 1, 12), {1, 3});
+  EXPECT_EQ(recording.Count("StoreToURL"), 1u);
+  expectAsEachCellReads(books.ColumnsTexts(0, 0, {1, 4}, 1, 12), {1, 4});
+  EXPECT_EQ(recording.Count("StoreToURL"), 2u);
+  books.Office->Document.Call("close", true);
+}
+
 TEST(RealStoreColumns, ARowReadInBulkIsTheSameAsCellByCell) {
   TempDir dir;
   const std::string file = dir / "row.ods";

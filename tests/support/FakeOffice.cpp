@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <set>
 #include <thread>
 
 namespace fake {
@@ -454,6 +455,30 @@ class RangeObject : public DocBound {
       });
       list->Method("getByIndex", [parts](const VariantArray& a) -> Variant {
         return parts.at(static_cast<std::size_t>(a.at(0).AsInt()));
+      });
+      return ObjectRef(list);
+    });
+    // One entry per distinct number format and background, each telling its number format.
+    Method("getUniqueCellFormatRanges", [this](const VariantArray&) -> Variant {
+      book();
+      std::set<std::pair<std::int32_t, std::int32_t>> seen;
+      std::vector<Variant> formats;
+      for (std::int32_t row = top_; row <= bottom_; ++row)
+        for (std::int32_t column = left_; column <= right_; ++column) {
+          const Cell* cell = sheet_->Find(column, row);
+          const std::int32_t format = cell ? cell->format : kStandard;
+          if (!seen.insert({format, cell ? cell->backColor : -1}).second) continue;
+          auto entry = std::make_shared<FakeStruct>(this->state(), "UniqueFormat",
+                                                    std::vector<std::string>{"NumberFormat"});
+          entry->fields = {{"NumberFormat", format}};
+          formats.push_back(ObjectRef(entry));
+        }
+      auto list = std::make_shared<FakeObject>(this->state(), "UniqueFormatRanges");
+      list->Method("getCount", [formats](const VariantArray&) -> Variant {
+        return static_cast<std::int32_t>(formats.size());
+      });
+      list->Method("getByIndex", [formats](const VariantArray& a) -> Variant {
+        return formats.at(static_cast<std::size_t>(a.at(0).AsInt()));
       });
       return ObjectRef(list);
     });
