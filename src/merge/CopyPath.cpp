@@ -172,12 +172,13 @@ void Bulk::CopyRows(const std::vector<RowPair>& pairs) {
            !inUse.Holds(pairs[end].first) &&
            inUse.EmptyBetween(pairs[end - 1].first + 1, pairs[end].first - 1))
       ++end;
-    std::vector<std::vector<store::CellCopy>> block;
+    // The rows as they are kept: a block of 20,000 rows is not copied on its way out.
+    std::vector<const std::vector<store::CellCopy>*> block;
     for (std::size_t i = first; i < end; ++i) {
       if (i > first)
         for (std::int32_t r = pairs[i - 1].first + 1; r < pairs[i].first; ++r)
-          block.push_back(emptyRow);
-      block.push_back(AddRow(pairs[i].second));
+          block.push_back(&emptyRow);
+      block.push_back(&AddRow(pairs[i].second));
     }
     try {
       c_.store.WriteCopies(c_.parameters.MainBook, 0, c_.parameters.AddThereColumn - 1, row, block);

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -169,7 +170,7 @@ class clc {
   // block write and, where they have formats, one format write per run of rows of a column;
   // a row without formats (an empty row between copied ones) takes its run's format.
   void WriteCopies(std::int32_t book, std::int32_t sheet, std::int32_t left, std::int32_t top,
-                   const std::vector<std::vector<CellCopy>>& rows);
+                   std::span<const std::vector<CellCopy>* const> rows);
   // CellText of rows firstRow..lastRow (one-based) of one column, in a few calls: text cells
   // under a format that shows text as it is, and empty cells, come from one block read; number
   // and date constants from the document's number formatter under their own format, one call
