@@ -8,6 +8,7 @@ its first call to its last; the last line checks that the text import wrote what
 setDataArray writes. Needs python3-uno (Debian) and starts an office of its own on a private
 profile, ended at the end.
 """
+import contextlib
 import os
 import random
 import shutil
@@ -104,10 +105,12 @@ def sorted_in_office(desktop, doc, sheet, data):
     return seconds
 
 
-def main():
-    rows = int(sys.argv[1]) if len(sys.argv) > 1 else 100000
-    folder = tempfile.mkdtemp(prefix="copy-paths-")
-    pipe = "copy_paths_%d" % os.getpid()
+@contextlib.contextmanager
+def own_office(name):
+    """An office of our own on a private profile: (its desktop, a scratch folder); ended by
+    its id and the folder removed afterwards."""
+    folder = tempfile.mkdtemp(prefix=name + "-")
+    pipe = "%s_%d" % (name.replace("-", "_"), os.getpid())
     office = subprocess.Popen(
         ["/usr/lib/libreoffice/program/soffice", "--headless", "--invisible", "--norestore",
          "--nologo", "--nodefault", "--nolockcheck",
@@ -119,6 +122,24 @@ def main():
         context = connect(pipe)
         desktop = context.ServiceManager.createInstanceWithContext(
             "com.sun.star.frame.Desktop", context)
+        yield desktop, folder
+    finally:
+        if desktop is not None:
+            try:
+                desktop.terminate()
+            except Exception:  # the bridge goes with the office
+                pass
+        try:
+            office.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            office.kill()
+            office.wait()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def main():
+    rows = int(sys.argv[1]) if len(sys.argv) > 1 else 100000
+    with own_office("copy-paths") as (desktop, folder):
         rnd = random.Random(1)
         data = tuple(tuple("v%d-%d-%d" % (r, c, rnd.randint(0, 999)) if r % 10 else ""
                            for c in range(COLUMNS)) for r in range(rows))
@@ -156,17 +177,6 @@ def main():
               lambda doc, sheet: import_and_copy(doc, sheet, data, folder))
         timed("sheet copied in, sorted, copyRange, removed",
               lambda doc, sheet: sorted_in_office(desktop, doc, sheet, data))
-    finally:
-        if desktop is not None:
-            try:
-                desktop.terminate()
-            except Exception:  # the bridge goes with the office
-                pass
-        try:
-            office.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            office.kill()
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 if __name__ == "__main__":

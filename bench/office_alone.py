@@ -12,15 +12,12 @@ both books. Nothing is matched: the keys are left out, and so is everything the 
 for safety. Needs python3-uno.
 """
 import os
-import shutil
-import subprocess
 import sys
-import tempfile
 import time
 
 import uno
 
-from copy_paths import connect, prop
+from copy_paths import own_office, prop
 
 BLOCK = 20000
 LEFT = 12  # column M: beside the main table's ten columns, as the merge writes
@@ -30,8 +27,6 @@ def main():
     if len(sys.argv) != 2:
         raise SystemExit(__doc__)
     tables = os.path.abspath(sys.argv[1])
-    folder = tempfile.mkdtemp(prefix="office-alone-")
-    pipe = "office_alone_%d" % os.getpid()
     steps = []
     last = [time.time()]
 
@@ -40,22 +35,11 @@ def main():
         steps.append((name, now - last[0]))
         last[0] = now
 
-    office = subprocess.Popen(
-        ["/usr/lib/libreoffice/program/soffice", "--headless", "--invisible", "--norestore",
-         "--nologo", "--nodefault", "--nolockcheck",
-         "-env:UserInstallation=" + uno.systemPathToFileUrl(os.path.join(folder, "profile")),
-         "--accept=pipe,name=%s;urp;StarOffice.ComponentContext" % pipe],
-        stderr=subprocess.DEVNULL)
-    desktop = None
-    try:
-        context = connect(pipe)
-        desktop = context.ServiceManager.createInstanceWithContext(
-            "com.sun.star.frame.Desktop", context)
+    def url(name):
+        return uno.systemPathToFileUrl(os.path.join(tables, name))
+
+    with own_office("office-alone") as (desktop, _):
         step("start the office")
-
-        def url(name):
-            return uno.systemPathToFileUrl(os.path.join(tables, name))
-
         hidden = (prop("Hidden", True),)
         add = desktop.loadComponentFromURL(url("add.ods"), "_blank", 0, hidden)
         step("load the add table")
@@ -83,18 +67,7 @@ def main():
         main_book.close(True)
         add.close(True)
         step("close both")
-    finally:
-        if desktop is not None:
-            try:
-                desktop.terminate()
-            except Exception:  # the bridge goes with the office
-                pass
-        try:
-            office.wait(timeout=60)
-        except subprocess.TimeoutExpired:
-            office.kill()
-        step("end the office")
-        shutil.rmtree(folder, ignore_errors=True)
+    step("end the office")
     for name in ("office-floor.ods", "office-result.ods"):
         try:
             os.remove(os.path.join(tables, name))
