@@ -325,6 +325,18 @@ class CellObject : public DocBound {
 class RangeObject : public DocBound {
  public:
   // A SheetCellRanges object of the given addresses.
+  // A list read by count and index.
+  Variant IndexList(std::string kind, std::vector<Variant> items) {
+    auto list = std::make_shared<FakeObject>(this->state(), std::move(kind));
+    list->Method("getCount", [items](const VariantArray&) -> Variant {
+      return static_cast<std::int32_t>(items.size());
+    });
+    list->Method("getByIndex", [items](const VariantArray& a) -> Variant {
+      return items.at(static_cast<std::size_t>(a.at(0).AsInt()));
+    });
+    return ObjectRef(list);
+  }
+
   Variant Ranges(const VariantArray& addresses) {
     auto ranges = std::make_shared<FakeObject>(this->state(), "SheetCellRanges");
     ranges->Method("getRangeAddresses",
@@ -449,14 +461,7 @@ class RangeObject : public DocBound {
               {"CellBackColor", cell ? cell->backColor : -1}};
           parts.push_back(ObjectRef(part));
         }
-      auto list = std::make_shared<FakeObject>(this->state(), "FormatRanges");
-      list->Method("getCount", [parts](const VariantArray&) -> Variant {
-        return static_cast<std::int32_t>(parts.size());
-      });
-      list->Method("getByIndex", [parts](const VariantArray& a) -> Variant {
-        return parts.at(static_cast<std::size_t>(a.at(0).AsInt()));
-      });
-      return ObjectRef(list);
+      return IndexList("FormatRanges", std::move(parts));
     });
     // One entry per distinct number format and background, each telling its number format.
     Method("getUniqueCellFormatRanges", [this](const VariantArray&) -> Variant {
@@ -473,14 +478,7 @@ class RangeObject : public DocBound {
           entry->fields = {{"NumberFormat", format}};
           formats.push_back(ObjectRef(entry));
         }
-      auto list = std::make_shared<FakeObject>(this->state(), "UniqueFormatRanges");
-      list->Method("getCount", [formats](const VariantArray&) -> Variant {
-        return static_cast<std::int32_t>(formats.size());
-      });
-      list->Method("getByIndex", [formats](const VariantArray& a) -> Variant {
-        return formats.at(static_cast<std::size_t>(a.at(0).AsInt()));
-      });
-      return ObjectRef(list);
+      return IndexList("UniqueFormatRanges", std::move(formats));
     });
     Method("gotoEndOfUsedArea", [this](const VariantArray& a) -> Variant {
       book();
