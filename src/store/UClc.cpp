@@ -886,10 +886,11 @@ bool clc::PlainTextColumns(std::int32_t book, std::int32_t sheet,
                                    .SheetList[static_cast<std::size_t>(sheet)]
                                    .RowCount) -
                       1;
+  if (bottom < top) return true;  // every row past the used area: all empty, as they are
   std::vector<std::vector<std::string>> read(texts.size(), texts.front());
   try {
     for (std::size_t k = 0; k < columns.size(); ++k) {
-      if (!InBounds(book, sheet, columns[k], top + 1) || bottom < top) continue;
+      if (!InBounds(book, sheet, columns[k], top + 1)) continue;
       Use(book);
       office::TOOCalcCellRange& range =
           Office->Sheets().SheetByIndex(sheet).RangeAt(columns[k] - 1, top, columns[k] - 1, bottom);
