@@ -485,8 +485,8 @@ std::string TOOBaseCell::ErrorText() {
   return CellObject.Call("getError").AsInt() != 0 ? ReadString() : std::string();
 }
 
-void TOOCalcCellRange::SetDataArray(const VariantArray& rows) {
-  CellObject.Call("SetDataArray", rows);
+void TOOCalcCellRange::SetDataArray(VariantArray rows) {
+  CellObject.Call("SetDataArray", std::move(rows));
 }
 
 VariantArray TOOCalcCellRange::DataArray() {

@@ -228,7 +228,8 @@ class TOOCalcCellRange : public TOOCalcBaseCell {
   VariantArray DataArray();
   // Writes one array per range row; strings give text cells ("" an empty cell), numbers
   // number cells. Cells keep their formats.
-  void SetDataArray(const VariantArray& rows);
+  // Taken by value: a block of copies is moved into the call, not copied again.
+  void SetDataArray(VariantArray rows);
   // One array per range row of each cell's formula ("=A1+1"), text, or number as text; empty
   // cells give "". References to other sheets name them ("=$Other.A1").
   VariantArray FormulaArray();

@@ -499,6 +499,8 @@ std::vector<std::vector<CellCopy>> clc::ReadCopies(std::int32_t book, std::int32
                                                    std::int32_t targetBook, CopyAs as) {
   std::vector<std::vector<CellCopy>> rows(static_cast<std::size_t>(bottom - top + 1));
   if (columns.empty()) return rows;
+  // Kept until the run ends: a row takes no more room than its cells.
+  for (std::vector<CellCopy>& row : rows) row.reserve(columns.size());
   const auto [left, right] = std::minmax_element(columns.begin(), columns.end());
   Use(book);
   office::TOOCalcSheet& source = Office->Sheets().SheetByIndex(sheet);
@@ -551,7 +553,7 @@ void clc::WriteCopies(std::int32_t book, std::int32_t sheet, std::int32_t left, 
   office::TOOCalcSheet& target = Office->Sheets().SheetByIndex(sheet);
   const auto width = static_cast<std::int32_t>(rows.front()->size());
   const auto height = static_cast<std::int32_t>(rows.size());
-  target.RangeAt(left, top, left + width - 1, top + height - 1).SetDataArray(values);
+  target.RangeAt(left, top, left + width - 1, top + height - 1).SetDataArray(std::move(values));
   // One format write per run of rows of a column; rows without a format of their own (empty
   // rows between copied ones, whose cells are empty) join the run around them.
   const auto format = [&](std::int32_t r, std::int32_t c) {
@@ -1135,7 +1137,7 @@ class Freezer {
       rows.emplace_back(std::move(values));
     }
     target_.RangeAt(array.StartColumn, array.StartRow, array.EndColumn, array.EndRow)
-        .SetDataArray(rows);
+        .SetDataArray(std::move(rows));
     count_ += static_cast<std::int32_t>(Area(array));
   }
 
