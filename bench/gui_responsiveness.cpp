@@ -40,7 +40,7 @@ class Answers : public gui::Dialogs {
     return open_;
   }
   std::optional<gui::SaveChoice> SaveFile(QWidget*, const QString&, const QString&, const QString&,
-                                          const QString&, int) override {
+                                          const QString&, int, bool) override {
     return gui::SaveChoice{target_, 0};
   }
   void OpenUrl(const QString&) override {}

@@ -105,7 +105,8 @@ void Phases(const std::string& main, const std::string& add, const std::string& 
   run.AddPhaseListener([&](merge::Phase phase) {
     if (phase == merge::Phase::ReadingMainKeys) index = Seconds(start);
   });
-  const merge::RunReport report = run.Run(p, result);
+  p.Target = result;
+  const merge::RunReport report = run.Run(p);
   const double write = Seconds(start) - index;
   std::printf("| %9d | %8.1f s | %12.1f s | %16.1f s | %s |\n", rows, open, index, write,
               report.Ok ? "ok" : report.Error.c_str());

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <ostream>
 #include <stop_token>
@@ -62,6 +61,13 @@ const char* const kMergeUsage =
     "failed (nothing written), 2 usage, 3 a file or sheet cannot be opened, 4 no office (its\n"
     "cause on the next line).\n";
 
+namespace {
+
+// A sheet's last column in any office this program knows (XFD).
+constexpr std::int32_t kLastColumn = 16383;
+
+}  // namespace
+
 std::vector<std::int32_t> ParseColumnList(const std::string& list) {
   std::vector<std::int32_t> columns;
   std::size_t start = 0;
@@ -75,6 +81,10 @@ std::vector<std::int32_t> ParseColumnList(const std::string& list) {
         colon == std::string::npos ? first : store::clc::ColumnIndex(item.substr(colon + 1));
     if (first < 0 || last < first)
       throw UsageError("--copy needs add columns as letters, such as B,D:F, not \"" + list + "\".");
+    // Before anything is made of the range: no sheet has a column past XFD.
+    if (last > kLastColumn)
+      throw UsageError("--copy names columns past a sheet's last column " +
+                       store::clc::ColumnName(kLastColumn) + ": \"" + item + "\".");
     for (std::int32_t c = first; c <= last; ++c) columns.push_back(c);
     if (end == list.size()) return columns;
     start = end + 1;
@@ -277,14 +287,14 @@ class BatchMerge {
   }
 
   int Execute(bool progressBar) {
-    merge::Parameters p;
+    merge::Parameters p = Resolved();
     if (const std::optional<int> status = Prepare(p)) return *status;
     merge::RunReport report;
     {
       ProgressBar bar(err_, progressBar && !options_.verbose);
       run_.SetProgress(
           [&](std::int32_t position, std::int32_t maximum) { bar.Show(position, maximum); });
-      report = run_.Run(p, options_.target, stop_.get_token());
+      report = run_.Run(p, stop_.get_token());
       interruption_.ReachedSafePoint();
     }
     // A signal after the run's last safe point came too late to matter: the result is whole.
@@ -311,13 +321,29 @@ class BatchMerge {
     return 128 + interruption_.Signal();
   }
 
-  // The checks, the tables and the parameters; an exit status when the run cannot begin.
-  std::optional<int> Prepare(merge::Parameters& p) {
+  // Every choice that needs no table, resolved before anything is checked or opened: the
+  // files as the run opens them, the setup, the result as it is written, the list.
+  merge::Parameters Resolved() const {
+    merge::Parameters p;
     p.MainFile = options_.mainFile;
     p.AddFile = options_.addFile;
+    p.SetupFile = options_.setupFile;
+    p.Target = options_.target;
+    p.Format = options_.format.value_or(merge::ResultFormat::Ods);
+    p.UnmatchedFile = options_.unmatchedFile;
+    p.KeepValues = options_.keepValues;
+    p.CopyColumns = options_.copyColumns;
+    p.CaseSensitive = !options_.ignoreCase;
+    p.ExactCalls = options_.exactCalls;
+    p.ReloadMain = false;  // nothing follows the one run
+    return p;
+  }
+
+  // The checks and the tables; an exit status when the run cannot begin.
+  std::optional<int> Prepare(merge::Parameters& p) {
     if (Signalled()) return Interrupted();
-    if (p.IsIllegalTarget(options_.target)) {
-      err_ << "Illegal target file name: " << options_.target << "\n";
+    if (const std::optional<merge::Clash> clash = p.OutputClash()) {
+      err_ << merge::ClashSentence(*clash) << ".\n";
       return kUsage;
     }
     if (!books_.Connected) {
@@ -325,21 +351,15 @@ class BatchMerge {
       if (!books_.Office->ConnectError.empty()) err_ << books_.Office->ConnectError << "\n";
       return kNoOffice;
     }
-    if (const std::optional<int> status = OpenTables(p)) return status;
+    if (const std::optional<int> status = setup_ ? RestoreSetup(p) : TakeOptions(p)) return status;
+    if (options_.verbose)
+      err_ << "Main table: " << fs::absolute(p.MainFile).string()
+           << "\nAdd table: " << fs::absolute(p.AddFile).string() << "\n";
     const std::optional<merge::Unfit> unfit = p.Check(books_);
     if (unfit) {
       err_ << unfit->sentence << ".\n";
       return unfit->kind == merge::Unfit::Kind::BeyondSheet ? kUsage : kCannotOpen;
     }
-    return std::nullopt;
-  }
-
-  // Both tables opened and every choice of the options (or the setup) taken.
-  std::optional<int> OpenTables(merge::Parameters& p) {
-    if (const std::optional<int> status = setup_ ? RestoreSetup(p) : TakeOptions(p)) return status;
-    p.ExactCalls = options_.exactCalls;
-    p.ReloadMain = false;  // nothing follows the one run
-    p.ListUnmatched = !options_.unmatchedFile.empty();
     return std::nullopt;
   }
 
@@ -372,9 +392,6 @@ class BatchMerge {
                   .Links = options_.links,
                   .CaseSensitive = !options_.ignoreCase},
                  p);
-    p.KeepValues = options_.keepValues;
-    p.CopyColumns = options_.copyColumns;
-    p.Format = options_.format.value_or(merge::ResultFormat::Ods);
     return std::nullopt;
   }
 
@@ -384,12 +401,17 @@ class BatchMerge {
     const std::vector<merge::SetupNote> notes =
         merge::Restore(books_, *setup_, fs::absolute(options_.setupFile).parent_path(), p);
     if (Signalled()) return Interrupted();
-    bool cannotOpen = false;
+    bool cannotOpen = false, unfit = false;
     for (const merge::SetupNote& note : notes) {
+      if (note.kind == merge::SetupNote::Kind::Used) {
+        err_ << "Warning: " << note.sentence << ".\n";
+        continue;
+      }
       err_ << note.sentence << ".\n";
+      unfit = true;
       cannotOpen = cannotOpen || note.kind == merge::SetupNote::Kind::CannotOpen;
     }
-    if (notes.empty()) return std::nullopt;
+    if (!unfit) return std::nullopt;
     return cannotOpen ? kCannotOpen : kUsage;
   }
 
@@ -402,12 +424,6 @@ class BatchMerge {
     if (!report.Ok) {
       err_ << "The merge failed: " << report.Error << "\n";
       return kMergeFailed;
-    }
-    if (!options_.unmatchedFile.empty()) {
-      if (const std::string failed = WriteUnmatched(report); !failed.empty()) {
-        err_ << "The merge was written to " << report.ResultPath << ", but " << failed << "\n";
-        return kMergeFailed;
-      }
     }
     for (const std::string& warning : report.Warnings) err_ << "Warning: " << warning << ".\n";
     if (const std::string hint = FormatHint(); !hint.empty()) err_ << "Warning: " << hint << ".\n";
@@ -426,37 +442,6 @@ class BatchMerge {
     const std::string format = extension.substr(1);
     return "The result is an .ods file, as without --format; give --format " + format +
            (format == "xlsx" ? " for an xlsx file" : " for a csv file");
-  }
-
-  // Every unmatched main row, its number and its link cells' texts, as a csv that takes its
-  // place in one step; what went wrong, else nothing.
-  std::string WriteUnmatched(const merge::RunReport& report) const {
-    const auto quoted = [](const std::string& text) {
-      if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-      std::string out = "\"";
-      for (const char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-      return out + "\"";
-    };
-    const std::string file = options_.unmatchedFile, part = file + ".part";
-    {
-      std::ofstream out(part, std::ios::binary);
-      out << "row";
-      for (const auto& link : options_.links) out << "," << store::clc::ColumnName(link.first);
-      out << "\n";
-      for (const merge::UnmatchedRow& row : report.Unmatched) {
-        out << row.row + 1;
-        for (const std::string& text : row.key) out << "," << quoted(text);
-        out << "\n";
-      }
-      if (!out.flush()) return "the unmatched rows could not be written to " + file + ".";
-    }
-    std::error_code ec;
-    fs::rename(part, file, ec);
-    if (ec) {
-      fs::remove(part, ec);
-      return "the unmatched rows could not be written to " + file + ": " + ec.message() + ".";
-    }
-    return {};
   }
 
   const MergeOptions& options_;
@@ -493,11 +478,14 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
   // What the run and its report read from the options, as the setup says it.
   const fs::path folder = fs::absolute(options.setupFile).parent_path();
   MergeOptions taken = options;
-  taken.mainFile = merge::Locate(setup.Main, folder);
-  taken.addFile = merge::Locate(setup.Add, folder);
+  taken.mainFile = merge::Locate(setup.Main, folder).file;
+  taken.addFile = merge::Locate(setup.Add, folder).file;
   taken.target = setup.Target;
   taken.links = setup.Links;
   taken.format = setup.Format;
+  taken.keepValues = setup.KeepValues;
+  taken.copyColumns = setup.CopyColumns;
+  taken.ignoreCase = !setup.CaseSensitive;
   return BatchMerge(taken, &setup, factory, out, err, hooks).Execute(progressBar);
 }
 

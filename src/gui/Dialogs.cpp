@@ -54,13 +54,14 @@ std::optional<QString> QtDialogs::OpenFile(QWidget* parent, const QString& title
 
 std::optional<SaveChoice> QtDialogs::SaveFile(QWidget* parent, const QString& title,
                                               const QString& filter, const QString& defaultSuffix,
-                                              const QString& proposed, int type) {
+                                              const QString& proposed, int type,
+                                              bool askBeforeReplacing) {
   const QString qtFilter = QtFilter(filter);
   const QStringList types = qtFilter.split(";;");
   const QStringList parts = filter.split('|');
   QFileDialog dialog(parent, title, proposed, qtFilter);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, !askBeforeReplacing);
   // The first type adds the suffix asked for; another type its own extension ("*.xlsx").
   const auto suffixOf = [&](int index) {
     return index == 0 ? defaultSuffix : QString(parts.value(2 * index + 1)).remove("*.");

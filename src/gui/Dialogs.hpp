@@ -25,12 +25,13 @@ class Dialogs {
   // Filters are written "description|pattern|description|pattern" ("ods|*.ods").
   virtual std::optional<QString> OpenFile(QWidget* parent, const QString& title,
                                           const QString& filter) = 0;
-  // Does not ask before overwriting; `defaultSuffix` is added to a name without one while the
-  // first type is picked, another type's own extension while that one is. `type` is picked
-  // first.
+  // Asks before replacing an existing file only when `askBeforeReplacing`; `defaultSuffix` is
+  // added to a name without one while the first type is picked, another type's own extension
+  // while that one is. `type` is picked first.
   virtual std::optional<SaveChoice> SaveFile(QWidget* parent, const QString& title,
                                              const QString& filter, const QString& defaultSuffix,
-                                             const QString& proposed, int type = 0) = 0;
+                                             const QString& proposed, int type = 0,
+                                             bool askBeforeReplacing = false) = 0;
   // Opens a web address in the user's browser; failures are not reported.
   virtual void OpenUrl(const QString& url) = 0;
 };
@@ -44,7 +45,7 @@ class QtDialogs : public Dialogs {
                                   const QString& filter) override;
   std::optional<SaveChoice> SaveFile(QWidget* parent, const QString& title, const QString& filter,
                                      const QString& defaultSuffix, const QString& proposed,
-                                     int type = 0) override;
+                                     int type = 0, bool askBeforeReplacing = false) override;
   void OpenUrl(const QString& url) override;
 };
 

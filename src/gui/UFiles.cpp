@@ -407,9 +407,15 @@ void TFFiles::OpenTable(bool mainTable) {
   const int pitch = PreviewGrid::kDefaultRowHeight + PreviewGrid::kGridLineWidth;
   const int rows = std::min(kStoreWindowRows, grid->viewport()->height() / pitch + 1);
   auto opened = std::make_shared<OpenedTable>();
+  const std::string other = mainTable ? p.AddFile : p.MainFile;
   main_.UseStoreOffThread(
-      [store = main_.Store.get(), file = chosen->toStdString(), rows, opened] {
+      [main = &main_, store = main_.Store.get(), file = chosen->toStdString(), rows, opened,
+       mainTable, other] {
         try {  // the thread's outermost frame
+          // An office that went away is started again, the other table with it.
+          if (const auto revived = main->ReviveOffice(mainTable ? std::string() : other,
+                                                      mainTable ? other : std::string()))
+            opened->otherBook = mainTable ? revived->second : revived->first;
           opened->book = store->OpenBook(file);
           for (int r = 1; opened->book >= 0 && r <= rows; ++r)
             store->CachedCell(opened->book, 0, 1, r);  // reads the whole row
@@ -432,6 +438,25 @@ void TFFiles::OpenTable(bool mainTable) {
 void TFFiles::TableOpened(bool mainTable, const QString& file, const OpenedTable& opened) {
   HoldForOpen(mainTable, false);
   merge::Parameters& p = main_.Params;
+  if (opened.otherBook) {
+    (mainTable ? p.AddBook : p.MainBook) = *opened.otherBook;
+    if (*opened.otherBook < 0 && !(mainTable ? p.AddFile : p.MainFile).empty()) {
+      Note("The office had ended and was started again, but it cannot open\n" +
+           QString::fromStdString(mainTable ? p.AddFile : p.MainFile) + " again.");
+      if (mainTable) {
+        p.AddFile.clear();
+        p.AddSheet = p.AddTitleRow = -1;
+        p.CopyColumns.clear();
+      } else {
+        p.MainFile.clear();
+        p.MainSheet = p.MainTitleRow = p.MainFirstRow = p.AddThereColumn = -1;
+        p.Links.clear();
+        p.LinkCount = 0;
+      }
+      FillTabs(mainTable ? TabSet2 : TabSet1, -1);
+    }
+    (mainTable ? Grid2 : Grid1)->Repaint();
+  }
   QTabBar* tabs = mainTable ? TabSet1 : TabSet2;
   PreviewGrid* grid = mainTable ? Grid1 : Grid2;
   const int book = opened.failure.empty() ? opened.book : -1;

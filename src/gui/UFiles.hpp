@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -116,6 +117,8 @@ class TFFiles : public QDialog {
   struct OpenedTable {
     int book = -1;
     std::string failure;
+    // The office had gone and was started again: the other table's new book (-1: lost).
+    std::optional<std::int32_t> otherBook;
   };
   void TableOpened(bool main, const QString& file, const OpenedTable& opened);
   // While a table opens: the controls that need the store off, the other grid frozen, and

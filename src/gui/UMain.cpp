@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -15,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <span>
 
 #include "gui/Dialogs.hpp"
 #include "gui/ProgramIcon.hpp"
@@ -49,8 +51,14 @@ QFont Font(int pixels, bool bold = false) {
 
 constexpr int kLabelLeft = 264, kLabelTop = 64;  // the status label, right of the buttons
 
-// The result's types in the order of merge::ResultFormat, the office's own first.
-const QString kResultTypes = "ods|*.ods|Excel 2007-365|*.xlsx|Text CSV|*.csv";
+// The save dialog's types: the result's formats in their order, the office's own first.
+QString ResultTypes() {
+  QStringList types;
+  for (const merge::FormatNames& format : merge::ResultFormats())
+    types << format.description << QString("*") + format.extension;
+  return types.join('|');
+}
+
 const QString kSetupTypes = "Tabloom setup|*.tabloom|All files|*";
 
 // Office texts use "\r\n"; a label breaks on "\n".
@@ -261,9 +269,8 @@ void TFMain::SetSetupButtons(bool enabled) {
 
 QString TFMain::CommandTarget() const {
   if (!lastTarget_.isEmpty()) return lastTarget_;
-  static const char* const extensions[] = {".ods", ".xlsx", ".csv"};
   return QFileInfo(QString::fromStdString(Params.MainFile)).absolutePath() + "/merged" +
-         extensions[static_cast<int>(Params.Format)];
+         merge::NamesOf(Params.Format).extension;
 }
 
 void TFMain::SaveSetupButtonClick() {
@@ -272,14 +279,23 @@ void TFMain::SaveSetupButtonClick() {
           ? lastSetup_
           : QFileInfo(QString::fromStdString(Params.MainFile)).absolutePath() + "/";
   const std::optional<SaveChoice> chosen =
-      dialogs_.SaveFile(this, "Save Setup As", kSetupTypes, "tabloom", proposed);
+      dialogs_.SaveFile(this, "Save Setup As", kSetupTypes, "tabloom", proposed, 0, true);
   if (!chosen) return;
   QString file = chosen->file;
   if (QFileInfo(file).suffix().isEmpty()) file += ".tabloom";
+  // A setup is written over an older setup, never over a table.
+  std::vector<merge::RoleFile> tables = Params.Inputs();
+  std::erase_if(tables, [](const merge::RoleFile& f) { return f.role == merge::FileRole::Setup; });
+  if (const std::optional<merge::Clash> clash =
+          merge::FirstClash(tables, {{merge::FileRole::Setup, file.toStdString()}})) {
+    dialogs_.Message(this, QString::fromStdString(merge::ClashSentence(*clash)) + ".", "Error");
+    return;
+  }
   try {
     merge::WriteSetup(merge::Capture(*Store, Params, lastTarget_.toStdString()),
                       file.toStdString());
     lastSetup_ = file;
+    Params.SetupFile = file.toStdString();
   } catch (const merge::SetupError& e) {
     dialogs_.Message(this, QString::fromStdString(e.what()), "Error");
   }
@@ -318,13 +334,17 @@ void TFMain::OpenSetup(const QString& file) {
   auto restored = std::make_shared<Restored>();
   restored->p.ExactCalls = Params.ExactCalls;  // how the window runs stays as it was
   restored->p.ReloadMain = Params.ReloadMain;
+  restored->p.SetupFile = file.toStdString();
   UseStoreOffThread(
       [this, restored, setup, folder = QFileInfo(file).absolutePath().toStdString(),
        books = std::array{Params.MainBook, Params.AddBook}] {
         try {  // the thread's outermost frame
-          for (const std::int32_t book : books)
-            if (book >= 0) Store->CloseBook(book);
+          // The setup's tables first: the office the window holds stays whatever they are.
+          ReviveOffice({}, {});
+          const std::size_t before = Store->Books.size();
           restored->notes = merge::Restore(*Store, setup, folder, restored->p);
+          for (const std::int32_t book : books)
+            if (book >= 0 && static_cast<std::size_t>(book) < before) Store->CloseBook(book);
         } catch (const std::exception& e) {
           restored->notes.push_back({merge::SetupNote::Kind::CannotOpen, e.what()});
         } catch (...) {
@@ -335,13 +355,14 @@ void TFMain::OpenSetup(const QString& file) {
       [this, restored, target = QString::fromStdString(setup.Target)] {
         Params = restored->p;
         lastTarget_ = target;
-        setupUnsettled_ = !restored->notes.empty();
-        if (setupUnsettled_) {
-          QString text;
-          for (const merge::SetupNote& note : restored->notes)
-            text += QString::fromStdString(note.sentence) + ".\n";
-          dialogs_.Message(this, text + "Please choose these again in Select Files.", "Note");
+        QString text;
+        setupUnsettled_ = false;
+        for (const merge::SetupNote& note : restored->notes) {
+          text += QString::fromStdString(note.sentence) + ".\n";
+          setupUnsettled_ = setupUnsettled_ || note.kind != merge::SetupNote::Kind::Used;
         }
+        if (setupUnsettled_) text += "Please choose these again in Select Files.";
+        if (!text.isEmpty()) dialogs_.Message(this, text.trimmed(), "Note");
         TestParameters();
       });
 }
@@ -352,23 +373,30 @@ void TFMain::StartButtonClick() {
     return;
   }
   const QString mainFile = QString::fromStdString(Params.MainFile);
+  const std::span<const merge::FormatNames> formats = merge::ResultFormats();
+  const auto picked = std::find_if(formats.begin(), formats.end(), [this](const auto& format) {
+    return format.format == Params.Format;
+  });
   // The first proposal is the main table's folder; the type picked is the result's format.
   const std::optional<SaveChoice> chosen = dialogs_.SaveFile(
-      this, "Save Result As", kResultTypes, QFileInfo(mainFile).suffix(),
+      this, "Save Result As", ResultTypes(), QFileInfo(mainFile).suffix(),
       lastTarget_.isEmpty() ? QFileInfo(mainFile).absolutePath() + "/" : lastTarget_,
-      static_cast<int>(Params.Format));
+      static_cast<int>(picked - formats.begin()));
   if (!chosen) return;
   lastTarget_ = chosen->file;
-  Params.Format = static_cast<merge::ResultFormat>(std::clamp(chosen->type, 0, 2));
-  const std::string target = chosen->file.toStdString();
-  if (Params.IsIllegalTarget(target)) {
-    dialogs_.Message(this, IllegalTargetMessage, "Error");
+  if (chosen->type >= 0 && static_cast<std::size_t>(chosen->type) < formats.size())
+    Params.Format = formats[static_cast<std::size_t>(chosen->type)].format;
+  Params.Target = chosen->file.toStdString();
+  if (const std::optional<merge::Clash> clash = Params.OutputClash()) {
+    QString why = QString::fromStdString(clash->Why());
+    why[0] = why[0].toUpper();
+    dialogs_.Message(this, IllegalTargetMessage + "\r\n" + why + ".", "Error");
     return;
   }
-  RunMerge(target);
+  RunMerge();
 }
 
-void TFMain::RunMerge(const std::string& target) {
+void TFMain::RunMerge() {
   state_ = RunState::Running;
   const int run = ++runNumber_;
   stopAsked_ = false;
@@ -389,11 +417,11 @@ void TFMain::RunMerge(const std::string& target) {
   auto outcome = std::make_shared<Outcome>();
   outcome->report.MainBook = Params.MainBook;  // as long as the run does not say otherwise
   OffThread(
-      [this, target, outcome, parameters = Params, stop = stop_.get_token()] {
+      [this, outcome, parameters = Params, stop = stop_.get_token()] {
         // The thread's outermost frame: whatever it meets is the run's error, and then the
         // office is started afresh.
         try {
-          outcome->report = Merge->Run(parameters, target, stop);
+          outcome->report = Merge->Run(parameters, stop);
           // An office that was ended, or ended by itself, took the tables along.
           outcome->officeGone = !Store->Office->Answers();
         } catch (const std::exception& e) {
@@ -494,6 +522,17 @@ void TFMain::UseStoreOffThread(std::function<void()> work, std::function<void()>
   });
 }
 
+std::optional<std::pair<std::int32_t, std::int32_t>> TFMain::ReviveOffice(
+    const std::string& mainFile, const std::string& addFile, bool always) {
+  if (!always && Store->Office->Answers()) return std::nullopt;
+  std::pair<std::int32_t, std::int32_t> books{-1, -1};
+  Store->Reconnect();
+  if (!Store->Connected) return books;
+  if (!mainFile.empty()) books.first = Store->OpenBook(mainFile);
+  if (!addFile.empty()) books.second = Store->OpenBook(addFile);
+  return books;
+}
+
 void TFMain::RunEnded(const merge::RunReport& report, bool officeGone) {
   Merge->SetProgress(nullptr);
   Merge->SetPhaseProgress(nullptr);
@@ -514,10 +553,7 @@ void TFMain::ReopenTables(const merge::RunReport& report) {
   OffThread(
       [this, books, mainFile = Params.MainFile, addFile = Params.AddFile] {
         try {
-          Store->Reconnect();
-          if (!Store->Connected) return;
-          if (!mainFile.empty()) books->first = Store->OpenBook(mainFile);
-          if (!addFile.empty()) books->second = Store->OpenBook(addFile);
+          *books = *ReviveOffice(mainFile, addFile, true);
         } catch (...) {
           // the thread's outermost frame: what could not be opened is chosen again
         }

@@ -7,7 +7,9 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
+#include <utility>
 
 #include "automation/Variant.hpp"
 #include "merge/MergeRun.hpp"
@@ -82,6 +84,12 @@ class TFMain : public QWidget {
   // `done` on it. Meanwhile, as while a setup opens, Select Files and the setup buttons wait,
   // a close waits for the end, and at exit the office is ended under it.
   void UseStoreOffThread(std::function<void()> work, std::function<void()> done);
+  // Off the window's thread, before a table is opened: an office found gone (or any office,
+  // when `always`) is started again and the given files (empty: none) opened anew in it.
+  // Their new books, -1 each that could not be opened; nothing when the office was kept.
+  std::optional<std::pair<std::int32_t, std::int32_t>> ReviveOffice(const std::string& mainFile,
+                                                                    const std::string& addFile,
+                                                                    bool always = false);
   // Starts a run, or, during one (the button then reads "Stop"), asks whether to stop it.
   void StartButtonClick();
   void AboutButtonClick();
@@ -109,7 +117,7 @@ class TFMain : public QWidget {
   enum class RunState { Idle, Running, Reopening, Opening };
 
   // The run on a worker thread, the office used by it alone; the window hears of its end.
-  void RunMerge(const std::string& target);
+  void RunMerge();
   // The bar and the label follow run number `run` through the engine's reports.
   void FollowProgress(int run);
   // Runs `work` on a thread of its own and then `done` on the window's thread. `work` is the

@@ -26,6 +26,13 @@ std::string RowKey::Digest() const {
 
 namespace {
 
+// One add row into one main row, a call per cell, as the plan says.
+void CopyCellByCell(const CopyContext& c, const RowPair& pair) {
+  const Parameters& p = c.parameters;
+  c.store.CopyRow(p.AddBook, p.MainBook, p.AddSheet, 0, pair.second + 1, pair.first + 1,
+                  p.AddThereColumn, &c.plan);
+}
+
 // Few office calls: each table's keys from one export of its sheet, the add rows read in
 // blocks as first needed, the copies written in blocks of consecutive rows.
 class Bulk : public CopyPath {
@@ -102,7 +109,7 @@ const std::vector<store::CellCopy>& Bulk::AddRow(std::int32_t row) {
                                 .RowCount;
   if (addRows_.empty()) {
     addRows_.resize(static_cast<std::size_t>(rows) + 1);  // the last: an empty row
-    addRows_.back().assign(c_.columns.size(), {std::string(), -1});
+    addRows_.back().assign(c_.plan.columns.size(), {std::string(), -1});
     addBlocksRead_.assign(static_cast<std::size_t>((rows + kReadRows - 1) / kReadRows), false);
   }
   if (row < 0 || row >= rows) return addRows_.back();
@@ -111,8 +118,8 @@ const std::vector<store::CellCopy>& Bulk::AddRow(std::int32_t row) {
     c_.checkStop();
     const std::int32_t top = static_cast<std::int32_t>(block) * kReadRows;
     const std::int32_t bottom = std::min(rows, top + kReadRows) - 1;
-    std::vector<std::vector<store::CellCopy>> read =
-        c_.store.ReadCopies(p.AddBook, p.AddSheet, c_.columns, top, bottom, p.MainBook, c_.as);
+    std::vector<std::vector<store::CellCopy>> read = c_.store.ReadCopies(
+        p.AddBook, p.AddSheet, c_.plan.columns, top, bottom, p.MainBook, c_.plan.as);
     for (std::size_t i = 0; i < read.size(); ++i) {
       for (const store::CellCopy& cell : read[i])
         if (cell.value.IsString() && cell.value.AsString().size() > copiedLongest_)
@@ -133,7 +140,7 @@ bool Bulk::InUse::EmptyBetween(std::int32_t from, std::int32_t to) const {
 
 Bulk::InUse Bulk::TargetsInUse(std::int32_t top, std::int32_t bottom) {
   const std::int32_t left = c_.parameters.AddThereColumn - 1;
-  const auto width = static_cast<std::int32_t>(c_.columns.size());
+  const auto width = static_cast<std::int32_t>(c_.plan.columns.size());
   InUse inUse;
   inUse.top = top;
   try {
@@ -146,19 +153,16 @@ Bulk::InUse Bulk::TargetsInUse(std::int32_t top, std::int32_t bottom) {
 }
 
 void Bulk::CopyEach(const std::vector<RowPair>& pairs, std::size_t from, std::size_t to) {
-  const Parameters& p = c_.parameters;
-  for (std::size_t i = from; i < to; ++i)
-    c_.store.CopyRow(p.AddBook, p.MainBook, p.AddSheet, 0, pairs[i].second + 1, pairs[i].first + 1,
-                     p.AddThereColumn);
+  for (std::size_t i = from; i < to; ++i) CopyCellByCell(c_, pairs[i]);
 }
 
 void Bulk::CopyRows(const std::vector<RowPair>& pairs) {
-  if (pairs.empty() || c_.columns.empty()) return;
+  if (pairs.empty() || c_.plan.columns.empty()) return;
   // A block write clears its whole area first, notes included. A block may therefore run on
   // over rows without a match only where their target cells are empty, and a matched row whose
   // target cells hold anything is copied cell by cell, as the reference does.
   const InUse inUse = TargetsInUse(pairs.front().first, pairs.back().first);
-  const std::vector<store::CellCopy> emptyRow(c_.columns.size(), {std::string(), -1});
+  const std::vector<store::CellCopy> emptyRow(c_.plan.columns.size(), {std::string(), -1});
   for (std::size_t first = 0, end = 0; first < pairs.size(); first = end) {
     c_.checkStop();
     const std::int32_t row = pairs[first].first;
@@ -219,11 +223,9 @@ class CellByCell : public CopyPath {
   }
 
   void CopyRows(const std::vector<RowPair>& pairs) override {
-    const Parameters& p = c_.parameters;
-    for (const auto& [mainRow, addRow] : pairs) {
+    for (const RowPair& pair : pairs) {
       c_.checkStop();
-      c_.store.CopyRow(p.AddBook, p.MainBook, p.AddSheet, 0, addRow + 1, mainRow + 1,
-                       p.AddThereColumn, &c_.columns, c_.as);
+      CopyCellByCell(c_, pair);
       c_.copied(1);
     }
   }

@@ -41,9 +41,9 @@ using RowPair = std::pair<std::int32_t, std::int32_t>;
 struct CopyContext {
   store::clc& store;
   const Parameters& parameters;
-  // The add columns copied (zero-based), in their order: those the main sheet has room for.
-  std::vector<std::int32_t> columns;
-  store::CopyAs as = store::CopyAs::Texts;
+  // The add columns copied (those the main sheet has room for) and as what: both ways, and
+  // every row either writes, read this one plan.
+  store::CopyPlan plan;
   std::function<void()> checkStop;           // raises at a safe point once a stop was asked for
   std::function<void()> step;                // one more row's key read; a safe point too
   std::function<void(Phase)> enter;          // a phase of the run begins

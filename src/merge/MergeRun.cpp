@@ -34,6 +34,27 @@ namespace {
 // Unwinds a run from a safe point once a stop was asked for.
 struct Stopped {};
 
+// A text inside a one-line warning: line breaks, tabs and other control characters escaped.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else if (c == '\t') {
+      line += "\\t";
+    } else if (u < 0x20 || u == 0x7f) {
+      static const char hex[] = "0123456789ABCDEF";
+      line += std::string("\\x") + hex[u >> 4] + hex[u & 15];
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
 }  // namespace
 
 MergeRun::MergeRun(store::clc& store, ResultFiles& files) : store_(store), files_(&files) {}
@@ -100,8 +121,7 @@ std::vector<std::int32_t> MergeRun::LinkColumns(bool main) const {
   return columns;
 }
 
-RunReport MergeRun::Run(const Parameters& parameters, const std::string& target,
-                        std::stop_token stop) {
+RunReport MergeRun::Run(const Parameters& parameters, std::stop_token stop) {
   p_ = parameters;
   report_ = {};
   report_.MainBook = p_.MainBook;
@@ -118,18 +138,21 @@ RunReport MergeRun::Run(const Parameters& parameters, const std::string& target,
   if (phaseProgress_)
     store_.Office->Progress = [this](double fraction) { OfficeProgress(fraction); };
   const bool indexed = Attempt([&] {
+    if (p_.Target.empty()) throw std::runtime_error("No result file was chosen");
+    if (const std::optional<Clash> clash = p_.OutputClash())
+      throw std::runtime_error(ClashSentence(*clash));
     if (const std::optional<Unfit> unfit = p_.Check(store_))
       throw std::runtime_error(unfit->sentence);
     CheckLinkColumns();
-    const CopyContext context{store_,
-                              p_,
-                              AddColumnsThatFit(),
-                              p_.KeepValues ? store::CopyAs::Values : store::CopyAs::Texts,
-                              [this] { CheckStop(); },
-                              [this] { Step(); },
-                              [this](Phase phase) { Enter(phase); },
-                              [this](std::int32_t rows) { Copied(rows); }};
-    copyWidth_ = static_cast<std::int32_t>(context.columns.size());
+    const CopyContext context{
+        store_,
+        p_,
+        {AddColumnsThatFit(), p_.KeepValues ? store::CopyAs::Values : store::CopyAs::Texts},
+        [this] { CheckStop(); },
+        [this] { Step(); },
+        [this](Phase phase) { Enter(phase); },
+        [this](std::int32_t rows) { Copied(rows); }};
+    copyWidth_ = static_cast<std::int32_t>(context.plan.columns.size());
     path_ = p_.ExactCalls ? CellByCellCopy(context) : BulkCopy(context);
     maximum_ = std::max(0, RowCount(p_.AddBook, p_.AddSheet) + RowCount(p_.MainBook, p_.MainSheet) -
                                p_.MainFirstRow + 2);
@@ -138,12 +161,22 @@ RunReport MergeRun::Run(const Parameters& parameters, const std::string& target,
   });
   // The main book is untouched until the result is written, but an office that is gone took
   // it along: it is loaded again as after a written result.
-  report_.Ok = indexed && Attempt([&] {
-                 ResultFile result(*files_, target, StoreFormat(p_.Format));
-                 WriteResult(result);
-                 result.Commit();
-                 report_.ResultPath = result.Path();
-               });
+  report_.Ok =
+      indexed && Attempt([&] {
+        const std::vector<RoleFile> inputs = p_.Inputs();
+        ResultFile result(*files_, {FileRole::Result, p_.StoredTarget()}, inputs);
+        std::optional<ResultFile> unmatched;
+        if (!p_.UnmatchedFile.empty())
+          unmatched.emplace(*files_, RoleFile{FileRole::UnmatchedList, p_.UnmatchedFile}, inputs);
+        WriteResult(result);
+        // The lists take their places first: a run that fails leaves no new file.
+        if (unmatched) {
+          files_->Write(unmatched->Temporary(), UnmatchedCsv(LinkColumns(true), report_.Unmatched));
+          unmatched->Commit();
+        }
+        result.Commit();
+        report_.ResultPath = result.Path();
+      });
   if (indexed || officeLost_) ReloadMainTable();
   if (progress_) progress_(maximum_, maximum_);
   keyList_.reset();
@@ -187,8 +220,12 @@ void MergeRun::WriteResult(ResultFile& result) {
   const bool title = p_.MainTitleRow >= 0 && p_.AddTitleRow >= 0;
   toCopy_ = static_cast<std::int32_t>(matches.size()) + (title ? 1 : 0);
   copied_ = 0;
+  // Kept values need their number formats, which a protected sheet's locked cells ignore
+  // without a word: its protection is lifted for the copies and put back after them.
+  const bool lifted = p_.KeepValues && store_.LiftProtection(p_.MainBook, 0);
   if (title) path_->CopyRows({{p_.MainTitleRow, p_.AddTitleRow}});
   path_->CopyRows(matches);
+  if (lifted) store_.RestoreProtection(p_.MainBook, 0);
   CheckStop();
   CheckFormatHolds();
   Enter(Phase::StoringResult);
@@ -224,7 +261,8 @@ std::vector<RowPair> MergeRun::MatchMainRows() {
     if (keyList_->Find(digests[i])) {
       matches.emplace_back(row, keyList_->GetFound().Row);
       ++report_.RowsMatched;
-    } else if (p_.ListUnmatched || report_.Unmatched.size() < kExamples) {
+    } else if (p_.ListUnmatched || !p_.UnmatchedFile.empty() ||
+               report_.Unmatched.size() < kExamples) {
       UnmatchedRow& unmatched = report_.Unmatched.emplace_back();
       unmatched.row = row;
       for (const auto& column : texts) unmatched.key.push_back(column[i]);
@@ -242,7 +280,7 @@ void MergeRun::ReportUnmatched() {
     const UnmatchedRow& unmatched = report_.Unmatched[i];
     std::string key;
     for (std::size_t k = 0; k < unmatched.key.size(); ++k)
-      key += (k == 0 ? "" : " | ") + unmatched.key[k];
+      key += (k == 0 ? "" : " | ") + OneLine(unmatched.key[k]);
     examples += std::string(examples.empty() ? "" : ", ") + "row " +
                 std::to_string(unmatched.row + 1) + " (\"" + key + "\")";
   }
@@ -415,7 +453,7 @@ void MergeRun::CountDuplicateKeys() {
     std::string key;
     for (const std::int32_t column : LinkColumns(false)) {
       if (!key.empty()) key += " | ";
-      key += KeyPart(store_.CellText(p_.AddBook, p_.AddSheet, column + 1, row + 1), true);
+      key += OneLine(KeyPart(store_.CellText(p_.AddBook, p_.AddSheet, column + 1, row + 1), true));
     }
     examples += (examples.empty() ? "\"" : ", \"") + key + "\"";
   }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "merge/CopyPath.hpp"
+#include "merge/Lists.hpp"
 #include "merge/Parameters.hpp"
 #include "merge/Phase.hpp"
 #include "merge/ResultFile.hpp"
@@ -21,13 +22,6 @@
 #include "store/UClc.hpp"
 
 namespace merge {
-
-// A main row that found no add row: its number (zero-based) and its link cells' texts as the
-// main table shows them, in the links' order.
-struct UnmatchedRow {
-  std::int32_t row = 0;
-  std::vector<std::string> key;
-};
 
 // What a run did.
 struct RunReport {
@@ -68,12 +62,13 @@ class MergeRun {
   void AddPhaseListener(PhaseListener listener) { phaseListeners_.push_back(std::move(listener)); }
   void SetResultFiles(ResultFiles& files) { files_ = &files; }
 
-  // The whole run after the target was chosen and checked: writes the result to `target`
-  // (".ods" appended where missing) through a temporary file that takes the target's place
-  // only when every step succeeded; otherwise nothing is written or changed. Never raises. A
+  // The whole run on its resolved choices: writes the result to `parameters.StoredTarget()`
+  // and the lists it names, each through a temporary file that takes its place only when
+  // every step succeeded; otherwise nothing is written or changed. An output that is one of
+  // the run's inputs, or another output, fails the run before anything else. Never raises. A
   // stop asked of `stop` ends the run at its next safe point with kStoppedMessage; each run
   // has a token of its own, so a request that comes after a run's end reaches no other run.
-  RunReport Run(const Parameters& parameters, const std::string& target, std::stop_token stop = {});
+  RunReport Run(const Parameters& parameters, std::stop_token stop = {});
   static const char* const kStoppedMessage;
 
  private:

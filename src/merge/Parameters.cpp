@@ -1,6 +1,5 @@
 #include "merge/Parameters.hpp"
 
-#include <filesystem>
 #include <variant>
 
 #include "office/uOpenOffice.hpp"
@@ -8,35 +7,37 @@
 
 namespace merge {
 
-namespace fs = std::filesystem;
+namespace {
+
+constexpr FormatNames kFormats[] = {
+    {ResultFormat::Ods, "ods", "Calc", ".ods", "ods"},
+    {ResultFormat::Xlsx, "xlsx", "Xlsx", ".xlsx", "Excel 2007-365"},
+    {ResultFormat::Csv, "csv", "Csv", ".csv", "Text CSV"},
+};
+
+}  // namespace
+
+std::span<const FormatNames> ResultFormats() {
+  return kFormats;
+}
+
+const FormatNames& NamesOf(ResultFormat format) {
+  for (const FormatNames& names : kFormats)
+    if (names.format == format) return names;
+  return kFormats[0];
+}
 
 const char* StoreFormat(ResultFormat format) {
-  switch (format) {
-    case ResultFormat::Xlsx:
-      return "Xlsx";
-    case ResultFormat::Csv:
-      return "Csv";
-    case ResultFormat::Ods:
-      break;
-  }
-  return "Calc";
+  return NamesOf(format).store;
 }
 
 const char* FormatName(ResultFormat format) {
-  switch (format) {
-    case ResultFormat::Xlsx:
-      return "xlsx";
-    case ResultFormat::Csv:
-      return "csv";
-    case ResultFormat::Ods:
-      break;
-  }
-  return "ods";
+  return NamesOf(format).name;
 }
 
 std::optional<ResultFormat> FormatNamed(const std::string& name) {
-  for (const ResultFormat format : {ResultFormat::Ods, ResultFormat::Xlsx, ResultFormat::Csv})
-    if (name == FormatName(format)) return format;
+  for (const FormatNames& names : kFormats)
+    if (name == names.name) return names.format;
   return std::nullopt;
 }
 
@@ -56,30 +57,30 @@ std::vector<TLink> Parameters::LiveLinks() const {
   return live;
 }
 
-namespace {
-
-// Whether two names reach the same file: the same inode where the candidate exists (symlinks,
-// "./", letter case on case-free file systems), else the same normalised absolute path.
-bool SameFile(const std::string& candidate, const std::string& source) {
-  if (source.empty()) return false;
-  std::error_code ec;
-  if (fs::exists(candidate, ec) && fs::exists(source, ec))
-    return fs::equivalent(candidate, source, ec);
-  return fs::weakly_canonical(fs::absolute(candidate, ec), ec) ==
-         fs::weakly_canonical(fs::absolute(source, ec), ec);
+std::string Parameters::StoredTarget() const {
+  if (Target.empty()) return {};
+  return office::TOOCalc::ChooseStoreTarget(Target, StoreFormat(Format)).fileName;
 }
 
-}  // namespace
+std::vector<RoleFile> Parameters::Inputs() const {
+  std::vector<RoleFile> inputs;
+  for (const RoleFile& file :
+       {RoleFile{FileRole::MainTable, MainFile}, RoleFile{FileRole::AddTable, AddFile},
+        RoleFile{FileRole::Setup, SetupFile}})
+    if (!file.name.empty()) inputs.push_back(file);
+  return inputs;
+}
 
-bool Parameters::IsIllegalTarget(const std::string& target) const {
-  if (target == MainFile || target == AddFile) return true;
-  // The store appends ".ods" (or the format's own) to a name that lacks it: that file is
-  // written too.
-  const std::string stored =
-      office::TOOCalc::ChooseStoreTarget(target, StoreFormat(Format)).fileName;
-  for (const std::string& name : {target, stored})
-    if (SameFile(name, MainFile) || SameFile(name, AddFile)) return true;
-  return false;
+std::vector<RoleFile> Parameters::Outputs() const {
+  std::vector<RoleFile> outputs;
+  for (const RoleFile& file : {RoleFile{FileRole::Result, StoredTarget()},
+                               RoleFile{FileRole::UnmatchedList, UnmatchedFile}})
+    if (!file.name.empty()) outputs.push_back(file);
+  return outputs;
+}
+
+std::optional<Clash> Parameters::OutputClash() const {
+  return FirstClash(Inputs(), Outputs());
 }
 
 std::optional<Unfit> Parameters::Check(const store::clc& store) const {

@@ -4,9 +4,12 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "merge/RunFiles.hpp"
 
 namespace store {
 class clc;
@@ -25,11 +28,20 @@ struct TLink {
 // the result sheet's shown texts (.csv, UTF-8, comma, `"` where needed).
 enum class ResultFormat { Ods, Xlsx, Csv };
 
-// The store's name for a format ("Calc", "Xlsx", "Csv").
+// Everything a format is called, in one place.
+struct FormatNames {
+  ResultFormat format;
+  const char* name;         // the user's: "ods", as the batch command and saved setups write it
+  const char* store;        // the store's: "Calc", "Xlsx", "Csv"
+  const char* extension;    // ".ods"
+  const char* description;  // the save dialog's: "ods", "Excel 2007-365", "Text CSV"
+};
+// Every format, in the order the save dialog offers them, the office's own first.
+std::span<const FormatNames> ResultFormats();
+const FormatNames& NamesOf(ResultFormat format);
 const char* StoreFormat(ResultFormat format);
-// The user's name for a format ("ods", "xlsx", "csv"), as the batch command and saved setups
-// write it; and back, nothing for another name.
 const char* FormatName(ResultFormat format);
+// A format by its user's name; nothing for another name.
 std::optional<ResultFormat> FormatNamed(const std::string& name);
 
 // Why a run cannot begin with some parameters, in one sentence.
@@ -78,12 +90,24 @@ struct Parameters {
   // Every main row that found no add row in the report, not just the first few.
   bool ListUnmatched = false;
 
+  // The files of the run beside its tables, as the user named them. Target: the result,
+  // written as StoredTarget(). UnmatchedFile: the unmatched rows as a csv; empty: none.
+  // SetupFile: the saved setup the choices came from; empty: none. It is read, never written.
+  std::string Target;
+  std::string UnmatchedFile;
+  std::string SetupFile;
+
   bool MainParamsComplete() const;
   bool AddParamsComplete() const;
   // The live links, in their order.
   std::vector<TLink> LiveLinks() const;
-  // A target that names a source file in any spelling, or does once ".ods" is appended.
-  bool IsIllegalTarget(const std::string& target) const;
+  // The result's file as it is written: the format's extension appended where missing.
+  std::string StoredTarget() const;
+  // What the run reads (both tables, the setup) and writes (the result, the lists), by role.
+  std::vector<RoleFile> Inputs() const;
+  std::vector<RoleFile> Outputs() const;
+  // The output that would write over an input or another output; nothing when none would.
+  std::optional<Clash> OutputClash() const;
   // What keeps a run on the books of `store` from beginning; nothing when all fits.
   std::optional<Unfit> Check(const store::clc& store) const;
 };

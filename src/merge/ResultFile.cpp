@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "automation/PrivateFolder.hpp"
-#include "office/uOpenOffice.hpp"
 
 namespace merge {
 
@@ -124,6 +124,23 @@ void DiskResultFiles::Replace(const std::string& temporary, const std::string& t
   }
 }
 
+void DiskResultFiles::Write(const std::string& temporary, std::string_view text) {
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw std::runtime_error("Cannot write " + temporary + ": " + std::strerror(errno));
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const std::string cause = std::strerror(n < 0 ? errno : ENOSPC);
+      ::close(fd);
+      throw std::runtime_error("Cannot write " + temporary + ": " + cause);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0)
+    throw std::runtime_error("Cannot write " + temporary + ": " + std::strerror(errno));
+}
+
 void DiskResultFiles::Remove(const std::string& temporary) noexcept {
   std::error_code ignored;
   fs::remove_all(fs::path(temporary).parent_path(), ignored);
@@ -134,17 +151,20 @@ ResultFiles& DiskFiles() {
   return disk;
 }
 
-ResultFile::ResultFile(ResultFiles& files, const std::string& target, const std::string& format)
+ResultFile::ResultFile(ResultFiles& files, RoleFile path, std::vector<RoleFile> inputs)
     : files_(files),
-      path_(office::TOOCalc::ChooseStoreTarget(target, format).fileName),
-      temporary_(files.CreateTemporary(path_)) {}
+      path_(std::move(path)),
+      inputs_(std::move(inputs)),
+      temporary_(files.CreateTemporary(path_.name)) {}
 
 ResultFile::~ResultFile() {
   if (!committed_) files_.Remove(temporary_);
 }
 
 void ResultFile::Commit() {
-  files_.Replace(temporary_, path_);
+  if (const std::optional<Clash> clash = FirstClash(inputs_, {path_}))
+    throw std::runtime_error(ClashSentence(*clash) + "; nothing was written");
+  files_.Replace(temporary_, path_.name);
   committed_ = true;
 }
 

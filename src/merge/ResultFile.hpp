@@ -4,6 +4,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "merge/RunFiles.hpp"
 
 namespace merge {
 
@@ -18,6 +22,9 @@ class ResultFiles {
   virtual void Replace(const std::string& temporary, const std::string& target) = 0;
   // The temporary file and whatever else was written beside it.
   virtual void Remove(const std::string& temporary) noexcept = 0;
+  // Writes `text` as the whole temporary file (a list the run writes itself); raises
+  // std::runtime_error, saying why.
+  virtual void Write(const std::string& temporary, std::string_view text) = 0;
 };
 
 // The real file system. A temporary file has the target's name in a folder of its own beside
@@ -32,6 +39,7 @@ class DiskResultFiles : public ResultFiles {
   std::string CreateTemporary(const std::string& target) override;
   void Replace(const std::string& temporary, const std::string& target) override;
   void Remove(const std::string& temporary) noexcept override;
+  void Write(const std::string& temporary, std::string_view text) override;
 
   // ".tabloom-HOST-": how this host's temporary folders begin.
   static std::string FolderPrefix();
@@ -43,22 +51,25 @@ class DiskResultFiles : public ResultFiles {
 
 ResultFiles& DiskFiles();
 
+// One file a run writes: the result, or a list.
 class ResultFile {
  public:
-  // `target` as the user named it; the file written is the store's name for it in the store's
-  // format ("Calc": ".ods" appended where missing).
-  ResultFile(ResultFiles& files, const std::string& target, const std::string& format = "Calc");
+  // `path`: the file as it is written (a result with its extension). It never takes the place
+  // of one of `inputs`: the commit checks again, whatever path led there.
+  ResultFile(ResultFiles& files, RoleFile path, std::vector<RoleFile> inputs);
   ~ResultFile();  // removes the temporary file unless committed
   ResultFile(const ResultFile&) = delete;
   ResultFile& operator=(const ResultFile&) = delete;
 
   const std::string& Temporary() const { return temporary_; }
-  const std::string& Path() const { return path_; }  // what the result becomes
+  const std::string& Path() const { return path_.name; }  // what the file becomes
+  // Raises std::runtime_error when the file is an input, or cannot take its place.
   void Commit();
 
  private:
   ResultFiles& files_;
-  std::string path_;
+  RoleFile path_;
+  std::vector<RoleFile> inputs_;
   std::string temporary_;
   bool committed_ = false;
 };

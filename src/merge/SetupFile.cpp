@@ -1,9 +1,17 @@
 #include "merge/SetupFile.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 
+#include "merge/RunFiles.hpp"
 #include "store/UClc.hpp"
 
 namespace merge {
@@ -96,6 +104,47 @@ SavedSetup FromJson(const json& j) {
   return s;
 }
 
+// `text` as the whole of `file`, which takes the old file's place (and mode) in one step, synced.
+void WholeFile(const fs::path& file, const std::string& text) {
+  const auto failed = [&file](const std::string& cause) {
+    return SetupError("The setup cannot be written to " + file.string() + ": " + cause + ".");
+  };
+  const fs::path folder = fs::absolute(file).parent_path();
+  // A name of our own beside the file, made with the mode any new file gets.
+  std::string name;
+  int fd = -1;
+  std::random_device random;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    name = (folder / ("." + file.filename().string() + "." + std::to_string(::getpid()) + "." +
+                      std::to_string(random())))
+               .string();
+    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) throw failed(std::strerror(errno));
+  struct stat old {};
+  bool ok = ::stat(file.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
+  for (std::size_t done = 0; ok && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  const std::string cause = ok ? std::string() : std::strerror(errno ? errno : EIO);
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(name.c_str(), file.c_str()) != 0) ok = false;
+  if (!ok) {
+    const std::string why = cause.empty() ? std::strerror(errno) : cause;
+    ::unlink(name.c_str());
+    throw failed(why);
+  }
+  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+}
+
 std::string RelativeTo(const std::string& file, const fs::path& folder) {
   if (file.empty()) return {};
   std::error_code ec;
@@ -116,34 +165,40 @@ void WriteSetup(SavedSetup setup, const fs::path& file) {
   } catch (const json::exception&) {  // a name that is not UTF-8
     throw SetupError("The setup cannot be saved: a file or sheet name is not UTF-8.");
   }
-  const fs::path part = file.string() + ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      out.close();
-      std::error_code ec;
-      fs::remove(part, ec);
-      throw SetupError("The setup cannot be written to " + file.string() + ".");
-    }
-  }
   std::error_code ec;
-  fs::rename(part, file, ec);
-  if (ec) {
-    fs::remove(part, ec);
-    throw SetupError("The setup cannot be written to " + file.string() + ": " + ec.message() + ".");
-  }
+  if (fs::exists(file, ec) && !IsSetupFile(file))
+    throw SetupError(file.string() + " is not a Tabloom setup file; it was left as it is.");
+  WholeFile(file, text);
+}
+
+namespace {
+
+// The file's JSON when it holds a Tabloom setup of any version, else a discarded value.
+json SetupJsonOf(const fs::path& file, bool& readable) {
+  std::ifstream in(file, std::ios::binary);
+  readable = static_cast<bool>(in);
+  if (!readable) return json(json::value_t::discarded);
+  std::ostringstream text;
+  text << in.rdbuf();
+  json j = json::parse(text.str(), nullptr, false);
+  if (j.is_discarded() || !j.is_object() || !j.contains("tabloom") ||
+      !j.at("tabloom").is_number_integer())
+    return json(json::value_t::discarded);
+  return j;
+}
+
+}  // namespace
+
+bool IsSetupFile(const fs::path& file) {
+  bool readable = false;
+  return !SetupJsonOf(file, readable).is_discarded();
 }
 
 SavedSetup ReadSetup(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw SetupError("The setup file " + file.string() + " cannot be read.");
-  std::ostringstream text;
-  text << in.rdbuf();
-  const json j = json::parse(text.str(), nullptr, false);
-  if (j.is_discarded() || !j.is_object() || !j.contains("tabloom") ||
-      !j.at("tabloom").is_number_integer())
-    throw SetupError(file.string() + " is not a Tabloom setup file.");
+  bool readable = false;
+  const json j = SetupJsonOf(file, readable);
+  if (!readable) throw SetupError("The setup file " + file.string() + " cannot be read.");
+  if (j.is_discarded()) throw SetupError(file.string() + " is not a Tabloom setup file.");
   if (const std::int64_t version = j.at("tabloom").get<std::int64_t>(); version > kSetupVersion)
     throw SetupError(file.string() + " was saved by a newer Tabloom (setup version " +
                      std::to_string(version) + "); this one reads version " +
@@ -190,14 +245,16 @@ std::int32_t FindSheet(const store::sheets& sheets, const std::string& wanted) {
   return static_cast<std::int32_t>(k - 1);
 }
 
-std::string Locate(const TableSetup& table, const fs::path& setupFolder) {
+Location Locate(const TableSetup& table, const fs::path& setupFolder) {
   std::error_code ec;
-  if (!table.File.empty() && fs::exists(table.File, ec)) return table.File;
+  const bool chosenThere = !table.File.empty() && fs::exists(table.File, ec);
   if (!table.Relative.empty()) {
-    const fs::path moved = (setupFolder / table.Relative).lexically_normal();
-    if (fs::exists(moved, ec)) return moved.string();
+    const std::string beside = (setupFolder / table.Relative).lexically_normal().string();
+    if (fs::exists(beside, ec))
+      return {beside, chosenThere && !SameFile(beside, table.File) ? table.File : std::string()};
   }
-  return table.File.empty() ? table.Relative : table.File;
+  if (chosenThere) return {table.File, {}};
+  return {table.File.empty() ? table.Relative : table.File, {}};
 }
 
 std::string CannotOpenSentence(const char* which, const std::string& file,
@@ -221,14 +278,21 @@ const store::sheet* OpenTable(store::clc& store, const char* which, const TableS
                               std::int32_t& sheet, std::vector<SetupNote>& notes) {
   using Kind = SetupNote::Kind;
   if (table.File.empty() && table.Relative.empty()) return nullptr;
-  const std::string located = Locate(table, folder);
-  book = store.OpenBook(located);
+  const Location located = Locate(table, folder);
+  book = store.OpenBook(located.file);
   if (book < 0) {
-    notes.push_back({Kind::CannotOpen, CannotOpenSentence(which, located, store)});
+    notes.push_back({Kind::CannotOpen, CannotOpenSentence(which, located.file, store)});
     return nullptr;
   }
-  file = located;
-  if (table.Sheet.empty()) return nullptr;
+  file = located.file;
+  if (!located.passedOver.empty())
+    notes.push_back({Kind::Used, std::string("The ") + which + " table beside the setup, " +
+                                     located.file + ", was used, not " + located.passedOver});
+  if (table.Sheet.empty()) {
+    notes.push_back(
+        {Kind::NotChosen, std::string("The setup chooses no sheet of the ") + which + " table"});
+    return nullptr;
+  }
   const store::sheets& sheets = store.Books[static_cast<std::size_t>(book)].SheetList;
   sheet = FindSheet(sheets, table.Sheet);
   if (sheet < 0) {

@@ -52,9 +52,13 @@ class SetupError : public std::runtime_error {
 // The version this program writes and the newest it reads.
 inline constexpr int kSetupVersion = 1;
 
-// Writes `setup` to `file`, which takes the old file's place only once it is whole; the
-// tables' relative paths are taken from `file`'s folder here. Raises SetupError.
+// Writes `setup` to `file` through a temporary file of its own, synced, which takes the old
+// file's place (keeping its mode) only once it is whole; the tables' relative paths are taken
+// from `file`'s folder here. A file that is not a Tabloom setup is never replaced. Raises
+// SetupError.
 void WriteSetup(SavedSetup setup, const std::filesystem::path& file);
+// Whether the file holds a Tabloom setup, of any version.
+bool IsSetupFile(const std::filesystem::path& file);
 // Raises SetupError.
 SavedSetup ReadSetup(const std::filesystem::path& file);
 
@@ -66,22 +70,30 @@ struct SetupNote {
   enum class Kind {
     CannotOpen,   // a file or a sheet
     BeyondSheet,  // a row or column past what the sheet holds now
+    NotChosen,    // the setup names no sheet of a table
+    Used,         // which of two files was used: the run goes on
   };
   Kind kind;
   std::string sentence;
 };
 
-// Opens the setup's files into `store` (each as chosen, else where its relative path leads
-// from `setupFolder`) and takes every choice that still fits into `p`; what does not fit is
-// left unset and named. A sheet is found by name, else by its number (1 = first).
+// Opens the setup's files into `store` (each where Locate finds it) and takes every choice
+// that still fits into `p`; what does not fit is left unset and named, and so is a file used
+// in the place of another. A sheet is found by name, else by its number (1 = first).
 std::vector<SetupNote> Restore(store::clc& store, const SavedSetup& setup,
                                const std::filesystem::path& setupFolder, Parameters& p);
 
 // A sheet by name, else by its number (1 = first); -1 when neither.
 std::int32_t FindSheet(const store::sheets& sheets, const std::string& wanted);
 
-// The table's file: as chosen where it is there, else where its relative path leads.
-std::string Locate(const TableSetup& table, const std::filesystem::path& setupFolder);
+// Where a table's file is: beside the setup where its relative path leads to a file (a folder
+// copied whole runs against its own tables), else as chosen. `passedOver`: the file as
+// chosen, when it is there too and is another file.
+struct Location {
+  std::string file;
+  std::string passedOver;
+};
+Location Locate(const TableSetup& table, const std::filesystem::path& setupFolder);
 
 // The sentences shared by the batch command and the windows.
 std::string CannotOpenSentence(const char* which, const std::string& file, const store::clc& store);

@@ -194,7 +194,7 @@ void TOpenOffice::ExportPdf(const std::string& fileName) {
 void TOpenOffice::CloseDocument() {
   Document.Call("Close", true);
   Document = {};
-  if (Desktop.Get("Frames").Get("Count").AsInt() == 0) {
+  if (!KeepsOffice && Desktop.Get("Frames").Get("Count").AsInt() == 0) {
     Desktop.Call("Terminate");
     Connect(false);
   }
@@ -392,6 +392,18 @@ std::string TOOCalcSheet::SheetName() {
 
 std::int32_t TOOCalcSheet::ColumnCount() {
   return SheetObject.Call("getColumns").Call("getCount").AsInt();
+}
+
+bool TOOCalcSheet::IsProtected() {
+  return SheetObject.Call("isProtected").AsBool();
+}
+
+void TOOCalcSheet::Protect(const std::string& password) {
+  SheetObject.Call("protect", password);
+}
+
+void TOOCalcSheet::Unprotect(const std::string& password) {
+  SheetObject.Call("unprotect", password);
 }
 
 std::int32_t TOOCalcSheet::RowCount() {

@@ -125,8 +125,12 @@ class TOpenOffice {
                             std::uint8_t macroMode, const ImportFilter& filter = {});
   virtual void StoreDocument(const std::string& fileName, const std::string& format) = 0;
   virtual void ExportPdf(const std::string& fileName);
-  // Closes the current document; terminates the office when no office window is left.
+  // Closes the current document; terminates the office when no office window is left, unless
+  // KeepsOffice.
   void CloseDocument();
+  // The owner holds the office for later loads (the program's own office, which ends with
+  // the program): closing the last document leaves it running and connected.
+  bool KeepsOffice = false;
   bool SelectDocument(std::int32_t index);
   std::int32_t CurrentDocumentIndex() const { return DocumentIndex; }
 
@@ -264,6 +268,11 @@ class TOOCalcSheet {
   std::int32_t LastUsedColumn() const { return lastUsedColumn_; }
   std::int32_t LastUsedRow() const { return lastUsedRow_; }
   TOOCalcCell& CellAt(std::int32_t column, std::int32_t row);
+  // The sheet's protection. A protected sheet refuses block writes and ignores, without an
+  // error, number formats set on its locked cells. Unprotect with a wrong password raises.
+  bool IsProtected();
+  void Protect(const std::string& password);
+  void Unprotect(const std::string& password);
   // A single cell by name ("C12"); a range name raises without any office call.
   TOOCalcCell& CellNamed(const std::string& name);
   TOOCalcCellRange& RangeAt(std::int32_t left, std::int32_t top, std::int32_t right,

@@ -19,6 +19,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -160,6 +161,8 @@ std::string NumberText(double value) {
 
 clc::clc(automation::ObjectFactory& factory)
     : Office(std::make_unique<office::TOOCalc>(factory)), factory_(factory) {
+  // The office is ours for the program's life: closing the last book must not end it.
+  Office->KeepsOffice = true;
   Office->Connect(true);
   Connected = Office->IsConnected();
 }
@@ -172,6 +175,7 @@ void clc::Reconnect() {
   rowLimit_ = 0;
   copiedFormats_.clear();
   Office = std::make_unique<office::TOOCalc>(factory_);
+  Office->KeepsOffice = true;
   Office->Connect(true);
   Connected = Office->IsConnected();
 }
@@ -450,7 +454,9 @@ CellCopy clc::AsCopy(const automation::Variant& value, std::int32_t sourceBook, 
 
 void clc::CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t sourceSheet,
                   std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
-                  std::int32_t targetColumn, const std::vector<std::int32_t>* columns, CopyAs as) {
+                  std::int32_t targetColumn, const CopyPlan* plan) {
+  const std::vector<std::int32_t>* columns = plan ? &plan->columns : nullptr;
+  const CopyAs as = plan ? plan->as : CopyAs::Texts;
   const std::int32_t width = Books.at(static_cast<std::size_t>(sourceBook))
                                  .SheetList.at(static_cast<std::size_t>(sourceSheet))
                                  .ColCount;
@@ -491,6 +497,26 @@ void clc::CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t
       cell.WriteString(copies[i].value.AsString());
     if (copies[i].format >= 0) cell.SetNumberFormat(copies[i].format);
   }
+}
+
+bool clc::LiftProtection(std::int32_t book, std::int32_t sheet) {
+  Use(book);
+  office::TOOCalcSheet& target = Office->Sheets().SheetByIndex(sheet);
+  if (!target.IsProtected()) return false;
+  try {
+    target.Unprotect("");
+  } catch (const automation::Refused&) {
+    throw std::runtime_error("The sheet \"" + target.SheetName() +
+                             "\" is protected with a password, so the kept values cannot have "
+                             "their number formats there: remove its protection, or copy "
+                             "without keeping values");
+  }
+  return true;
+}
+
+void clc::RestoreProtection(std::int32_t book, std::int32_t sheet) {
+  Use(book);
+  Office->Sheets().SheetByIndex(sheet).Protect("");
 }
 
 std::vector<std::vector<CellCopy>> clc::ReadCopies(std::int32_t book, std::int32_t sheet,

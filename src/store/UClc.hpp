@@ -103,6 +103,13 @@ std::size_t CharacterCount(const std::string& text);
 // number formats.
 enum class CopyAs { Texts, Values };
 
+// Which source columns a copy writes, in their order, and as what: decided once per run and
+// read by every way of copying.
+struct CopyPlan {
+  std::vector<std::int32_t> columns;  // zero-based, side by side from the first target column
+  CopyAs as = CopyAs::Texts;
+};
+
 class clc {
  public:
   // Connects to the office; `Connected` tells whether that worked. Never raises.
@@ -151,13 +158,11 @@ class clc {
   // Letters in any case to a zero-based index; -1 when they are no column.
   static std::int32_t ColumnIndex(const std::string& letters);
   // Copies the values of a source row as text into the target row from targetColumn on,
-  // never past the target sheet's last column. Given `columns` (zero-based, in their order),
-  // those columns only, side by side; as values with their formats when asked. One office
-  // call per cell written, as the copies were described.
+  // never past the target sheet's last column. Given a plan, its columns only, side by side,
+  // as it says. One office call per cell written, as the copies were described.
   void CopyRow(std::int32_t sourceBook, std::int32_t targetBook, std::int32_t sourceSheet,
                std::int32_t targetSheet, std::int32_t sourceRow, std::int32_t targetRow,
-               std::int32_t targetColumn, const std::vector<std::int32_t>* columns = nullptr,
-               CopyAs as = CopyAs::Texts);
+               std::int32_t targetColumn, const CopyPlan* plan = nullptr);
   // Rows top..bottom (zero-based) of the given source columns as copies into `targetBook`
   // write them, one vector per row, in bulk: texts as CopyRow writes them, or values whose
   // formats are the target book's keys for the same codes; a date moves by the books' null
@@ -201,6 +206,13 @@ class clc {
   // showed, in the cell's own format; formulas of the sheet itself stay. Returns how many.
   std::int32_t FreezeFormulas(std::int32_t book, std::int32_t sheet,
                               const FormulaSnapshot& snapshot);
+
+  // A protected sheet refuses block writes and silently ignores number formats set on its
+  // locked cells. Lifts a protection without a password and returns true, false for a sheet
+  // without one; raises std::runtime_error naming the sheet when a password guards it.
+  bool LiftProtection(std::int32_t book, std::int32_t sheet);
+  // Protects the sheet again, without a password, as LiftProtection found it.
+  void RestoreProtection(std::int32_t book, std::int32_t sheet);
 
   // The length in characters of the longest text the sheet's cells show, from one export.
   std::size_t LongestShownText(std::int32_t book, std::int32_t sheet);

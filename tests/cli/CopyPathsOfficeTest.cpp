@@ -111,33 +111,65 @@ TEST(CopyPaths, BlockAndCellByCellGiveTheSameFile) {
   ASSERT_FALSE(exact.empty());
   EXPECT_EQ(exact, block);
 }
-// A protected main sheet refuses block writes but takes single cell writes: the default run
-// writes what the reference writes.
-TEST(CopyPaths, AProtectedMainSheetGetsTheSameFileBothWays) {
+// A protected main sheet refuses block writes but takes single cell writes, and ignores
+// number formats set on its cells. Whatever the choices for the result, the default run
+// writes what the reference writes, and what it writes to the same sheet unprotected: the
+// chosen columns, in their order, as values with their formats where asked. The sheet is
+// protected as before in the result.
+TEST(CopyPaths, AProtectedMainSheetGetsTheSameFileEveryWay) {
   TempDir dir;
-  const std::string main = dir / "main.ods", add = dir / "add.ods";
+  const std::string open = dir / "open.ods", locked = dir / "main.ods", add = dir / "add.ods";
   SheetSpec m{"Main", {{0, 0, "Key", {}, {}}}}, a{"Add", {{0, 0, "Key", {}, {}}}};
   for (int r = 1; r < 30; ++r) {
     m.cells.push_back({0, r, "k" + std::to_string(r % 9), {}, {}});
     a.cells.push_back({0, r, "k" + std::to_string(r % 7), {}, {}});
     a.cells.push_back({1, r, "", r * 2.5, {}});
     a.cells.push_back({2, r, "text " + std::to_string(r), {}, {}});
+    a.cells.push_back({3, r, "", 45000.0 + r, {}});
   }
   MakeWorkbook(add, {a});
-  MakeWorkbook(main, {m});
-  {
+  MakeWorkbook(open, {m});
+  MakeWorkbook(locked, {m});
+  for (const std::string& file : {add, locked}) {
     office::TOOCalc calc(SharedOffice());
     calc.Connect(true);
-    calc.LoadDocument(main, office::loHidden, 0);
-    calc.Sheets().SheetByIndex(0).SheetObject.Call("protect", "");  // every cell locked
-    calc.StoreDocument(main, "Calc");
+    calc.LoadDocument(file, office::loHidden, 0);
+    const Variant sheet = calc.Sheets().SheetByIndex(0).SheetObject;
+    if (file == add)
+      sheet.Call("getCellRangeByName", "D2:D30").Set("NumberFormat", FormatKey(calc, "YYYY-MM-DD"));
+    else
+      sheet.Call("protect", "");  // every cell locked
+    calc.StoreDocument(file, "Calc");
     calc.Document.Call("close", true);
   }
-  const auto [exact, block] = MergeBothWays(
-      dir, {main, add, "--link", "A=A", "--main-title-row", "1", "--add-title-row", "1"});
-  ASSERT_FALSE(exact.empty());
-  EXPECT_NE(std::find(exact.begin(), exact.end(), "1,3: 37.5 [2]"), exact.end());  // copied
-  EXPECT_EQ(exact, block);
+  const auto isProtected = [](const std::string& file) {
+    office::TOOCalc calc(SharedOffice());
+    calc.Connect(true);
+    calc.LoadDocument(file, office::loHidden, 0);
+    const bool protectedSheet = calc.Sheets().SheetByIndex(0).IsProtected();
+    calc.Document.Call("close", true);
+    return protectedSheet;
+  };
+  for (const bool keepValues : {false, true})
+    for (const std::string copy : {"", "D,A"}) {
+      SCOPED_TRACE(std::string(keepValues ? "--keep-values " : "") + copy);
+      std::vector<std::string> choices = {"--link",          "A=A", "--main-title-row", "1",
+                                          "--add-title-row", "1"};
+      if (keepValues) choices.push_back("--keep-values");
+      if (!copy.empty()) choices.insert(choices.end(), {"--copy", copy});
+      std::vector<std::string> lockedArgs = {locked, add}, openArgs = {open, add};
+      lockedArgs.insert(lockedArgs.end(), choices.begin(), choices.end());
+      openArgs.insert(openArgs.end(), choices.begin(), choices.end());
+      const auto [exact, block] = MergeBothWays(dir, lockedArgs);
+      ASSERT_FALSE(exact.empty());
+      EXPECT_EQ(exact, block);
+      EXPECT_TRUE(isProtected(dir / "block.ods"));
+      EXPECT_EQ(MergeBothWays(dir, openArgs).second, block);
+      const std::string date = copy.empty() ? "1,5: " : "1,2: ";  // row 1 found add row 15
+      const std::string shown = keepValues ? "2023-03-30 [1]" : "45015 [2]";
+      EXPECT_NE(std::find(block.begin(), block.end(), date + shown), block.end())
+          << testing::PrintToString(block);
+    }
 }
 
 // --- generated workbooks -------------------------------------------------------------------

@@ -82,7 +82,9 @@ TEST(MergeArguments, ColumnListsAndResultChoices) {
   EXPECT_EQ(cli::ParseColumnList("C,A"), (Columns{2, 0}));
   EXPECT_EQ(cli::ParseColumnList("b, aa:ac"), (Columns{1, 26, 27, 28}));
   EXPECT_EQ(cli::ParseColumnList("D:D"), (Columns{3}));
-  for (const char* bad : {"", "B,", ",B", "F:D", "1", "B:", "B-D", "B,,C"})
+  // Past the last column XFD: refused before anything is made of the range.
+  EXPECT_EQ(cli::ParseColumnList("XFD").back(), 16383);
+  for (const char* bad : {"", "B,", ",B", "F:D", "1", "B:", "B-D", "B,,C", "XFE", "A:FXSHRXW"})
     EXPECT_THROW(cli::ParseColumnList(bad), UsageError) << bad;
 
   const cli::MergeOptions o =
@@ -153,17 +155,26 @@ TEST_F(MergeCommand, TheResultsFormatAndTheUnmatchedRows) {
             std::string::npos)
       << err.str();
 
-  const std::string unmatched = (std::filesystem::temp_directory_path() /
-                                 ("tabloom-unmatched-" + std::to_string(::getpid()) + ".csv"))
-                                    .string();
-  xlsx.insert(xlsx.end(), {"--format", "xlsx", "--unmatched", unmatched});
+  // The list is written as the result is: through a temporary file that takes its place.
+  xlsx.insert(xlsx.end(), {"--format", "xlsx", "--unmatched", "/out/unmatched.csv"});
   ASSERT_EQ(Run(xlsx), cli::kMerged) << err.str();
   EXPECT_EQ(out.str().substr(0, out.str().find('\n')), "Result: /out/r.xlsx");
   EXPECT_EQ(err.str().find("--format xlsx"), std::string::npos);
-  std::ifstream in(unmatched);
-  const std::string listed{std::istreambuf_iterator<char>(in), {}};
-  EXPECT_EQ(listed, "row,A\n1,ID\n3,C-99\n");
-  std::filesystem::remove(unmatched);
+  ASSERT_EQ(files.texts.size(), 1u);
+  EXPECT_EQ(files.texts["/out/unmatched.csv"], "row,A\n1,ID\n3,C-99\n");
+
+  // A list that cannot be written fails the run: neither it nor the result is there.
+  office.files.clear();
+  SetUp();
+  files.texts.clear();
+  files.refuseWrite = true;
+  xlsx.back() = "/out/again.csv";
+  xlsx.insert(xlsx.end(), {"-o", "/out/again"});
+  EXPECT_EQ(Run(xlsx), cli::kMergeFailed);
+  EXPECT_NE(err.str().find("Cannot write"), std::string::npos) << err.str();
+  EXPECT_TRUE(files.texts.empty());
+  EXPECT_FALSE(office.files.contains(office::FileNameToUrl("/out/again.xlsx")));
+  EXPECT_TRUE(fake::Temporaries(office).empty());
 }
 
 TEST_F(MergeCommand, DrawsAProgressBarOnlyWhenAsked) {
@@ -221,6 +232,88 @@ TEST_F(MergeCommand, ExitStatusesOfEachFailure) {
             "Invalid class string (no office installed)\n");
 }
 
+// No output ever writes over a file the run reads: the result (named whole or by its stem,
+// under each format) and the unmatched list, aimed at both tables and the setup by name, by
+// stem, through ".." and through a symbolic link, with and without a setup. Each is refused
+// with exit 2 before anything is opened, and every input keeps its bytes.
+TEST_F(MergeCommand, NoOutputEverWritesOverAnInput) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("tabloom-outputs-" + std::to_string(::getpid()));
+  fs::create_directories(dir / "sub");
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir / "sub");
+  const std::string setup = (dir / "june.tabloom").string();
+  merge::SavedSetup saved;
+  saved.Links = {{0, 0}};
+  saved.Target = (dir / "saved").string();
+  merge::WriteSetup(saved, setup);
+  struct Input {
+    std::string name;  // in dir
+    const char* format;
+  };
+  // Two pairs of tables: every result format names one of them.
+  const std::vector<std::pair<Input, Input>> pairs = {
+      {{"orders.csv", "csv"}, {"customers.ods", ""}},
+      {{"orders.xlsx", "xlsx"}, {"customers.ods", "ods"}}};
+  int rows = 0;
+  for (const auto& [main, add] : pairs)
+    for (const bool withSetup : {false, true}) {
+      std::vector<Input> inputs = {main, add};
+      if (withSetup) inputs.push_back({"june.tabloom", nullptr});
+      const auto bytes = [&dir](const Input& input) {
+        std::ifstream in(dir / input.name);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+      };
+      std::vector<std::string> before;
+      for (const Input& input : inputs) {
+        if (input.format) std::ofstream(dir / input.name) << "the bytes of " << input.name;
+        fs::create_symlink(dir / input.name, dir / ("alias-" + input.name));
+        before.push_back(bytes(input));
+      }
+      for (const Input& input : inputs)
+        for (const std::string spelling : {"name", "stem", "..", "link"})
+          for (const bool list : {false, true}) {
+            if (!list && !input.format) continue;      // no result format ends in .tabloom
+            if (list && spelling == "stem") continue;  // a list's name is taken as it is
+            const std::string stem = fs::path(input.name).stem().string();
+            const bool whole = list || spelling == "name" || spelling == "..";
+            const std::string base = spelling == "link" ? "alias-" + (whole ? input.name : stem)
+                                                        : (whole ? input.name : stem);
+            const std::string named = spelling == ".." ? "../" + base : (dir / base).string();
+            std::vector<std::string> args = {"--link", "A=A"};
+            if (withSetup) args.insert(args.end(), {"--setup", setup});
+            if (list) {
+              args.insert(args.end(), {"-o", (dir / "out").string(), "--unmatched", named});
+            } else {
+              args.insert(args.end(), {"-o", named});
+              if (*input.format) args.insert(args.end(), {"--format", input.format});
+            }
+            args.insert(args.end(), {"--", (dir / main.name).string(), (dir / add.name).string()});
+            SCOPED_TRACE(testing::PrintToString(args));
+            EXPECT_EQ(Run(args), cli::kUsage) << err.str();
+            EXPECT_EQ(
+                err.str().rfind(
+                    list ? "Illegal file name for --unmatched: " : "Illegal target file name: ", 0),
+                0u)
+                << err.str();
+            for (std::size_t i = 0; i < inputs.size(); ++i)
+              EXPECT_EQ(bytes(inputs[i]), before[i]) << inputs[i].name;
+            ++rows;
+          }
+      for (const Input& input : inputs) fs::remove(dir / ("alias-" + input.name));
+    }
+  // Two outputs that are one file.
+  EXPECT_EQ(Run({"/data/main.ods", "/data/add.ods", "-o", "r", "--format", "csv", "--unmatched",
+                 "./r.csv", "--link", "A=A"}),
+            cli::kUsage);
+  EXPECT_NE(err.str().find("(it is the result file)"), std::string::npos) << err.str();
+  EXPECT_GT(rows, 50);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator()), 0);
+  fs::current_path(cwd);
+  fs::remove_all(dir);
+}
+
 // A saved setup runs as it was saved; what the command line gives takes its place; what no
 // longer fits its files is named, with the exit status of the same fault given as options.
 TEST_F(MergeCommand, ASavedSetupRunsWithTheCommandLineWinning) {
@@ -236,8 +329,12 @@ TEST_F(MergeCommand, ASavedSetupRunsWithTheCommandLineWinning) {
   merge::WriteSetup(saved, file);
   EXPECT_EQ(Run({"--setup", file.string()}), cli::kMerged) << err.str();
   EXPECT_EQ(out.str(), "Result: /out/s.ods\nDone: 0 of 2 main rows matched\n");
-  EXPECT_EQ(Run({"--setup", file.string(), "--ignore-case", "-o", "/out/t"}), cli::kMerged);
+  EXPECT_EQ(Run({"--setup", file.string(), "--ignore-case", "-o", "/out/t", "--verbose"}),
+            cli::kMerged);
   EXPECT_EQ(out.str(), "Result: /out/t.ods\nDone: 1 of 2 main rows matched\n");
+  // The files merged are named, as the setup led to them.
+  EXPECT_EQ(err.str().rfind("Main table: /data/main.ods\nAdd table: /data/add.ods\n", 0), 0u)
+      << err.str();
 
   saved.Main.Sheet = "Renamed";
   saved.Links = {{5, 0}};

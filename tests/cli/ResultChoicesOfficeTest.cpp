@@ -62,10 +62,15 @@ struct Kinds {
             .Call("setFormula", std::string(kFormulaKinds[i]));
       put(60, "t0").Call("setString", "two\nlines, \"quoted\"");
       put(61, "t1").Call("setString", "Köln 😀");
+      // Texts a spreadsheet might take for formulas: data all the same.
+      put(62, "t2").Call("setString", "=1+1");
+      put(63, "t3").Call("setString", "+49 30 1234");
+      put(64, "t4").Call("setString", "-5 apples");
+      put(65, "t5").Call("setString", "@home");
       book.Store(add);
     }
     MakeWorkbook(main, {{"Main", {}}});
-    std::vector<CellSpec> keys = {{0, 0, "nothing", {}, {}}};
+    std::vector<CellSpec> keys = {{0, 0, "=nothing()", {}, {}}};
     office::TOOCalc calc(SharedOffice());
     calc.Connect(true);
     calc.LoadDocument(add, office::loHidden, 0);
@@ -149,15 +154,22 @@ TEST(ResultChoices, KeptValuesShowWhatTheAddTableShows) {
 }
 
 // A csv result is the result sheet's texts as shown: Python's csv module reads the copies as
-// the add table shows them, characters beyond ASCII, line breaks and quotes included.
+// the add table shows them, characters beyond ASCII, line breaks and quotes included, and
+// texts that begin with "=", "+", "-" or "@" as they are; so does the unmatched list.
 TEST(ResultChoices, ACsvResultIsTheResultSheetAsShown) {
   TempDir dir;
   const Kinds kinds(dir);
-  ASSERT_EQ(kinds.Merge({"--keep-values", "--format", "csv"}, dir / "result"), cli::kMerged);
+  ASSERT_EQ(kinds.Merge({"--keep-values", "--format", "csv", "--unmatched", dir / "unmatched"},
+                        dir / "result"),
+            cli::kMerged);
+  EXPECT_EQ(Split(Output(Script("csv_rows.py") + " '" + dir / "unmatched" + "'"), '\x1e'),
+            (std::vector<std::string>{"row\x1f"
+                                      "A",
+                                      "1\x1f=nothing()"}));
   const std::vector<std::string> rows =
       Split(Output(Script("csv_rows.py") + " '" + dir / "result.csv" + "'"), '\x1e');
   ASSERT_EQ(rows.size(), kinds.shown.size() + 1);
-  EXPECT_EQ(Split(rows[0], '\x1f'), (std::vector<std::string>{"nothing", "", "", ""}));
+  EXPECT_EQ(Split(rows[0], '\x1f'), (std::vector<std::string>{"=nothing()", "", "", ""}));
   for (std::size_t i = 0; i < kinds.shown.size(); ++i) {
     const std::vector<std::string> fields = Split(rows[i + 1], '\x1f');
     ASSERT_EQ(fields.size(), 4u) << rows[i + 1];

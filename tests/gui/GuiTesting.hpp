@@ -30,6 +30,7 @@ class FakeDialogs : public gui::Dialogs {
   struct SaveAsked {
     QString title, filter, defaultSuffix, proposed;
     int type = 0;
+    bool askBeforeReplacing = false;
   };
 
   void Message(QWidget*, const QString& text, const QString& caption) override {
@@ -48,8 +49,8 @@ class FakeDialogs : public gui::Dialogs {
   }
   std::optional<gui::SaveChoice> SaveFile(QWidget*, const QString& title, const QString& filter,
                                           const QString& defaultSuffix, const QString& proposed,
-                                          int type) override {
-    saves.push_back({title, filter, defaultSuffix, proposed, type});
+                                          int type, bool askBeforeReplacing) override {
+    saves.push_back({title, filter, defaultSuffix, proposed, type, askBeforeReplacing});
     const std::optional<QString> file = Next(saveAnswers);
     if (!file) return std::nullopt;
     const int picked = saveTypes.empty() ? 0 : saveTypes.front();

@@ -204,6 +204,50 @@ TEST(MergeThroughWindows, TheSavedSetupAndTheCopiedCommandWriteWhatTheWindowWrot
   EXPECT_EQ(ResultTexts(windowResult), written);
 }
 
+// Opening setups while tables are open never ends the office the window still needs: a setup
+// opened twice after a run, and the merge runs again.
+TEST(MergeThroughWindows, ASetupOpenedTwiceAfterARunLeavesTheMergeRunnable) {
+  TempDir dir;
+  const std::string main = dir / "orders.fods", add = dir / "customers.fods";
+  WriteFlatOds(main, {OrdersSheet("Orders")});
+  WriteFlatOds(add, {CustomersSheet()});
+  FaultFactory office(automation::SystemFactory());  // an office of its own
+  gui_testing::FakeDialogs dialogs;
+  auto window = std::make_unique<gui::TFMain>(office, dialogs);
+  ASSERT_FALSE(window->Terminating);
+  ASSERT_TRUE(merge::SetUp(*window->Store,
+                           {.MainFile = main,
+                            .AddFile = add,
+                            .MainTitleRow = 0,
+                            .AddTitleRow = 0,
+                            .MainFirstRow = 1,
+                            .Links = {{1, 0}},
+                            .CaseSensitive = false},
+                           window->Params));
+  window->ShowSetup = nullptr;
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  dialogs.saveAnswers = {QString::fromStdString(dir / "first.ods")};
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
+  const std::string setup = dir / "orders.tabloom";
+  dialogs.saveAnswers = {QString::fromStdString(setup)};
+  QTest::mouseClick(window->SaveSetupButton, Qt::LeftButton);
+  ASSERT_TRUE(fs::exists(setup));
+  for (int i = 0; i < 2; ++i) {
+    dialogs.openAnswers = {QString::fromStdString(setup)};
+    QTest::mouseClick(window->OpenSetupButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->Running(); }, 60000));
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().text.toStdString();
+    ASSERT_TRUE(window->StartButton->isEnabled()) << window->OKLabel->text().toStdString();
+  }
+  const std::string target = dir / "second.ods";
+  dialogs.saveAnswers = {QString::fromStdString(target)};
+  ASSERT_TRUE(gui_testing::StartAndWait(*window));
+  EXPECT_EQ(window->OKLabel->text().section('\n', 0, 0), "Done: 2 of 2 main rows matched");
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(ResultTexts(target), ResultTexts(dir / "first.ods"));
+  window.reset();
+}
+
 // Without a desktop the windows say so in one sentence, instead of Qt's abort.
 TEST(MergeThroughWindows, WithoutADesktopTheProgramSaysSoAndEnds) {
   TempDir dir;

@@ -585,6 +585,20 @@ TEST_F(SetupWindow, NewFilesResetTheirTablesParameters) {
   EXPECT_TRUE(P().Links.empty());
 }
 
+// An office that went away between two opens is started again, with the table already open:
+// no error sticks.
+TEST_F(SetupWindow, AnOfficeFoundGoneIsStartedAgainWithTheOtherTable) {
+  OpenMain();
+  office.Abort();
+  OpenAdd();
+  EXPECT_TRUE(dialogs.messages.empty());
+  ASSERT_GE(P().MainBook, 0);
+  ASSERT_GE(P().AddBook, 0);
+  EXPECT_EQ(main.Store->CellText(P().MainBook, 0, 1, 1), "m0");
+  EXPECT_EQ(main.Store->CellText(P().AddBook, 0, 1, 1), "a0");
+  EXPECT_EQ(P().MainFile, "/data/main.ods");
+}
+
 TEST_F(SetupWindow, TheMainWindowTestsTheSetupWhenItCloses) {
   owned.reset();
   gui_testing::WhenModal([](QWidget* modal) { static_cast<TFFiles*>(modal)->OKButtonClick(); });

@@ -207,7 +207,7 @@ TEST_F(MainWindow, ASourceAsTargetIsRefused) {
   dialogs.saveAnswers.push_back(QString("/data/add.ods"));
   QTest::mouseClick(window->StartButton, Qt::LeftButton);
   ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_EQ(dialogs.messages[0].text, "Illegal target file name");
+  EXPECT_EQ(dialogs.messages[0].text, "Illegal target file name\r\nIt is the add table.");
   EXPECT_EQ(dialogs.messages[0].caption, "Error");
   EXPECT_EQ(office.Count("StoreAsURL"), 0u);
   EXPECT_TRUE(window->StartButton->isEnabled());
@@ -546,6 +546,9 @@ TEST_F(MainWindow, ASavedSetupOpensAgainWhole) {
   dialogs.saveAnswers = {file};
   QTest::mouseClick(window->SaveSetupButton, Qt::LeftButton);
   ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text.toStdString();
+  // The setup dialog asks before it replaces a file; the result's, as described, does not.
+  EXPECT_TRUE(dialogs.saves.back().askBeforeReplacing);
+  EXPECT_FALSE(dialogs.saves.front().askBeforeReplacing);
   const merge::Parameters before = window->Params;
 
   window = std::make_unique<TFMain>(office, dialogs);

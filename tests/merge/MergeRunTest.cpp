@@ -71,7 +71,8 @@ class Merge : public testing::Test {
 
   // A run with `p`: its report in `report`, the main table as the run left it.
   bool Run(const std::string& target, std::stop_token stop = {}) {
-    report = run.Run(p, target, stop);
+    p.Target = target;
+    report = run.Run(p, stop);
     p.MainBook = report.MainBook;
     return report.Ok;
   }
@@ -85,7 +86,8 @@ class Merge : public testing::Test {
       Prepare(books, p);
     }
     bool Run(const std::string& target) {
-      report = run.Run(p, target);
+      p.Target = target;
+      report = run.Run(p);
       p.MainBook = report.MainBook;
       return report.Ok;
     }
@@ -335,14 +337,15 @@ TEST_F(Merge, DuplicateKeysAndEmptyLinkColumnsAreReported) {
 // Main rows that found no add row are named: the first three with their keys as the main
 // table shows them, or every one when asked for.
 TEST_F(Merge, RowsThatFoundNothingAreNamed) {
-  Put(office.files[Url("main.ods")][1], {{}, {}, {}, {}, {}, {"C-42"}, {"C-55"}, {" c-71 "}});
+  Put(office.files[Url("main.ods")][1],
+      {{}, {}, {}, {}, {}, {"C-42\nline\ttab\x01"}, {"C-55"}, {" c-71 "}});
   Fresh fresh(office.files);
   ASSERT_TRUE(fresh.Run("/out/result.ods"));
   EXPECT_EQ(fresh.report.RowsWalked - fresh.report.RowsMatched, 4);
-  EXPECT_EQ(
-      fresh.report.Warnings,
-      std::vector<std::string>{"4 main rows found no add row: row 4 (\"\"), row 6 (\"C-42\"), "
-                               "row 7 (\"C-55\")"});
+  // A warning is one line, whatever a key holds.
+  EXPECT_EQ(fresh.report.Warnings,
+            std::vector<std::string>{"4 main rows found no add row: row 4 (\"\"), row 6 "
+                                     "(\"C-42\\nline\\ttab\\x01\"), row 7 (\"C-55\")"});
   ASSERT_EQ(fresh.report.Unmatched.size(), 3u);
 
   fresh.p.ListUnmatched = true;
@@ -650,7 +653,8 @@ TEST_F(Merge, TheBarMovesWithinTheLongStepsAndNeverBack) {
       bar.Within(fraction);
       note();
     });
-    report = own.Run(p, "/out/result.xlsx");
+    p.Target = "/out/result.xlsx";
+    report = own.Run(p);
     p.MainBook = report.MainBook;
     ASSERT_TRUE(report.Ok) << report.Error;
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
@@ -697,42 +701,104 @@ TEST_F(Merge, AStopInAnyPhaseWritesNothing) {
 
 // A protected sheet refuses block writes but takes single ones: the cells come out as the
 // reference writes them.
-TEST_F(Merge, RefusedBlockWritesAreWrittenCellByCell) {
-  std::map<std::pair<int, int>, std::string> results[2];
-  for (const bool refused : {false, true}) {
-    Fresh fresh(office.files);
-    fresh.p.ExactCalls = !refused;
-    if (refused) fresh.office.FailOn("setDataArray", 1000);
-    ASSERT_TRUE(fresh.Run("/out/result.ods")) << fresh.report.Error;
-    for (const auto& [at, cell] : fresh.File("result.ods").sheets[0]->cells)
-      if (cell.HasContent()) results[refused][at] = cell.text;
-    if (refused) {
-      EXPECT_GT(fresh.office.Count("setString"), 0u);
+// A protected sheet refuses block writes but takes single ones: the cells come out as the
+// reference writes them, the chosen columns only and as values where asked. Kept values need
+// their formats, which the protected sheet would ignore: its protection is lifted for the
+// copies and put back; with a password the run fails naming the sheet.
+TEST_F(Merge, RefusedBlockWritesAreWrittenCellByCellAsPlanned) {
+  office.files[Url("add.ods")][0].At(2, 1).number = 45000;  // a date
+  office.files[Url("add.ods")][0].At(2, 1).format = fake::kDate;
+  for (const bool keepValues : {false, true})
+    for (const std::vector<std::int32_t>& copy : {std::vector<std::int32_t>{}, {2, 0}}) {
+      SCOPED_TRACE(testing::Message() << keepValues << " " << copy.size());
+      std::map<std::pair<int, int>, std::string> results[2];
+      for (const bool refused : {false, true}) {
+        Fresh fresh(office.files);
+        fresh.p.KeepValues = keepValues;
+        fresh.p.CopyColumns = copy;
+        fresh.p.ExactCalls = !refused;
+        if (refused) fresh.office.Loaded(0)[1].protection = "";
+        ASSERT_TRUE(fresh.Run("/out/result.ods")) << fresh.report.Error;
+        const fake::Sheet& sheet = *fresh.File("result.ods").sheets[0];
+        for (const auto& [at, cell] : sheet.cells)
+          if (cell.HasContent()) results[refused][at] = cell.Shown();
+        EXPECT_EQ(sheet.protection.has_value(), refused);
+        if (refused) {
+          EXPECT_EQ(fresh.office.Count("setString") > 0, !keepValues);
+        }
+      }
+      EXPECT_EQ(results[0], results[1]);
+      const std::pair<int, int> zip(1, copy.empty() ? 5 : 3);  // the copied date
+      EXPECT_EQ(results[1][zip], keepValues ? "day 45000" : "45000");
     }
-  }
-  EXPECT_EQ(results[0], results[1]);
+  Fresh locked(office.files);
+  locked.p.KeepValues = true;
+  locked.office.Loaded(0)[1].protection = "secret";
+  EXPECT_FALSE(locked.Run("/out/result.ods"));
+  EXPECT_EQ(locked.report.Error.rfind("The sheet \"Main\" is protected with a password", 0), 0u)
+      << locked.report.Error;
+  EXPECT_TRUE(fake::Temporaries(locked.office).empty());
 }
 
-TEST(IllegalTarget, NamesOfASourceInAnySpelling) {
+// Every output against every input and the other outputs, in any spelling: a clash is named
+// with the file it would write over, once the format's extension is appended.
+TEST(OutputClash, AnOutputIsNeverAnInputNorAnotherOutput) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("tabloom-target-" + std::to_string(::getpid()));
   fs::create_directories(dir / "sub");
   std::ofstream(dir / "main.ods") << "m";
-  std::ofstream(dir / "add.xls") << "a";
+  std::ofstream(dir / "add.csv") << "a";
+  std::ofstream(dir / "june.tabloom") << "{}";
   fs::create_symlink(dir / "main.ods", dir / "link.ods");
+  fs::create_symlink(dir / "add.csv", dir / "link-add.csv");
+  fs::create_hard_link(dir / "add.csv", dir / "hard.csv");
   merge::Parameters run;
   run.MainFile = (dir / "main.ods").string();
-  run.AddFile = (dir / "add.xls").string();
+  run.AddFile = (dir / "add.csv").string();
+  run.SetupFile = (dir / "june.tabloom").string();
   const fs::path cwd = fs::current_path();
   fs::current_path(dir / "sub");
-  for (const std::string& target :
-       {run.MainFile, run.AddFile, std::string("../main.ods"), (dir / "." / "main.ods").string(),
-        (dir / "link.ods").string(), (dir / "main").string(),
-        (dir / "sub" / ".." / "main").string(), std::string("../add.xls")})
-    EXPECT_TRUE(run.IsIllegalTarget(target)) << target;
-  for (const std::string& target : {(dir / "result.ods").string(), (dir / "add").string(),
-                                    (dir / "main.xls").string(), std::string("main.ods")})
-    EXPECT_FALSE(run.IsIllegalTarget(target)) << target;
+  using merge::FileRole;
+  using merge::ResultFormat;
+  struct Case {
+    std::string target;
+    ResultFormat format;
+    std::string unmatched;
+    std::optional<FileRole> clash;  // the output refused
+    FileRole with = FileRole::MainTable;
+  };
+  const std::string d = dir.string();
+  const Case cases[] = {
+      {run.MainFile, ResultFormat::Ods, "", FileRole::Result, FileRole::MainTable},
+      {"../main.ods", ResultFormat::Ods, "", FileRole::Result},
+      {d + "/./sub/../main", ResultFormat::Ods, "", FileRole::Result},
+      {d + "/link", ResultFormat::Ods, "", FileRole::Result},  // a link once ".ods" is added
+      {d + "/add", ResultFormat::Csv, "", FileRole::Result, FileRole::AddTable},
+      {d + "/add", ResultFormat::Ods, "", std::nullopt},
+      {"../link-add", ResultFormat::Csv, "", FileRole::Result, FileRole::AddTable},
+      {d + "/hard", ResultFormat::Csv, "", FileRole::Result, FileRole::AddTable},
+      {d + "/june.tabloom", ResultFormat::Xlsx, "", std::nullopt},  // june.tabloom.xlsx
+      {d + "/june.tabloom", ResultFormat::Ods, "../june.tabloom", FileRole::UnmatchedList,
+       FileRole::Setup},
+      {d + "/r", ResultFormat::Ods, "../main.ods", FileRole::UnmatchedList},
+      {d + "/r", ResultFormat::Csv, "../r.csv", FileRole::UnmatchedList, FileRole::Result},
+      {d + "/r", ResultFormat::Ods, d + "/r.csv", std::nullopt},
+      {"main.ods", ResultFormat::Ods, "unmatched.csv", std::nullopt},  // in sub/
+  };
+  for (const Case& c : cases) {
+    run.Target = c.target;
+    run.Format = c.format;
+    run.UnmatchedFile = c.unmatched;
+    const std::optional<merge::Clash> clash = run.OutputClash();
+    ASSERT_EQ(clash.has_value(), c.clash.has_value()) << c.target << " " << c.unmatched;
+    if (!clash) continue;
+    EXPECT_EQ(clash->output.role, *c.clash) << c.target;
+    EXPECT_EQ(clash->with, c.with) << c.target;
+  }
+  run.Target = "../main";
+  run.UnmatchedFile.clear();
+  EXPECT_EQ(merge::ClashSentence(*run.OutputClash()),
+            "Illegal target file name: ../main.ods (it is the main table)");
   fs::current_path(cwd);
   fs::remove_all(dir);
 }

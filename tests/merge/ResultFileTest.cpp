@@ -22,6 +22,10 @@ std::string Bytes(const fs::path& file) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+merge::RoleFile Output(const fs::path& file) {
+  return {merge::FileRole::Result, file.string()};
+}
+
 class ResultFiles : public testing::Test {
  protected:
   void SetUp() override {
@@ -42,7 +46,7 @@ class ResultFiles : public testing::Test {
 TEST_F(ResultFiles, TheTemporaryFileIsHiddenBesideTheTargetAndTakesItsPlace) {
   std::ofstream(dir / "result.ods") << "old";
   ::chmod((dir / "result.ods").c_str(), 0640);
-  ResultFile result(merge::DiskFiles(), (dir / "result.ods").string());
+  ResultFile result(merge::DiskFiles(), Output(dir / "result.ods"), {});
   const fs::path temporary = result.Temporary();
   EXPECT_EQ(temporary.parent_path().parent_path(), dir);
   EXPECT_EQ(temporary.parent_path().filename().string().rfind(
@@ -63,7 +67,7 @@ TEST_F(ResultFiles, TheTemporaryFileIsHiddenBesideTheTargetAndTakesItsPlace) {
 TEST_F(ResultFiles, WithoutCommitNothingIsLeftAndTheTargetKeepsItsBytes) {
   std::ofstream(dir / "result.ods") << "old";
   {
-    ResultFile result(merge::DiskFiles(), (dir / "result.ods").string());
+    ResultFile result(merge::DiskFiles(), Output(dir / "result.ods"), {});
     std::ofstream(result.Temporary()) << "half written";
     std::ofstream(fs::path(result.Temporary()).parent_path() / "lu1234.tmp") << "the office's";
   }
@@ -71,14 +75,14 @@ TEST_F(ResultFiles, WithoutCommitNothingIsLeftAndTheTargetKeepsItsBytes) {
   EXPECT_EQ(Bytes(dir / "result.ods"), "old");
 }
 
-TEST_F(ResultFiles, TheStoresNameRulesHold) {
-  ResultFile result(merge::DiskFiles(), (dir / "t1.xlsx").string());
-  EXPECT_EQ(result.Path(), (dir / "t1.xlsx.ods").string());
+TEST_F(ResultFiles, ANewFileIsMadeAsAnyNewFileUnderItsOwnName) {
+  ResultFile result(merge::DiskFiles(), Output(dir / "t1.xlsx"), {});
+  EXPECT_EQ(result.Path(), (dir / "t1.xlsx").string());
   std::ofstream(result.Temporary()) << "new";  // as the office makes a file
   result.Commit();
-  EXPECT_EQ(Names(), std::vector<std::string>{"t1.xlsx.ods"});
+  EXPECT_EQ(Names(), std::vector<std::string>{"t1.xlsx"});
   struct stat status {};
-  ASSERT_EQ(::stat((dir / "t1.xlsx.ods").c_str(), &status), 0);
+  ASSERT_EQ(::stat((dir / "t1.xlsx").c_str(), &status), 0);
   const mode_t mask = ::umask(022);
   ::umask(mask);
   EXPECT_EQ(status.st_mode & 0777, 0666u & ~mask);  // as any new file
@@ -88,7 +92,7 @@ TEST_F(ResultFiles, ALinkedTargetKeepsItsLink) {
   fs::create_directory(dir / "real");
   std::ofstream(dir / "real" / "data.ods") << "old";
   fs::create_symlink(dir / "real" / "data.ods", dir / "link.ods");
-  ResultFile result(merge::DiskFiles(), (dir / "link.ods").string());
+  ResultFile result(merge::DiskFiles(), Output(dir / "link.ods"), {});
   EXPECT_EQ(fs::path(result.Temporary()).parent_path().parent_path(), dir / "real");
   std::ofstream(result.Temporary()) << "new";
   result.Commit();
@@ -98,7 +102,7 @@ TEST_F(ResultFiles, ALinkedTargetKeepsItsLink) {
 
 TEST_F(ResultFiles, AFolderThatTakesNoFileIsTheRunsError) {
   try {
-    ResultFile result(merge::DiskFiles(), (dir / "missing" / "r.ods").string());
+    ResultFile result(merge::DiskFiles(), Output(dir / "missing" / "r.ods"), {});
     FAIL() << "no error";
   } catch (const std::runtime_error& e) {
     EXPECT_NE(
@@ -127,7 +131,7 @@ TEST_F(ResultFiles, WhatADeadProgramLeftIsRemovedByTheNext) {
       ours + "99999999-abcdefg",                   // not the name we make
   };
   for (const std::string& name : kept) fs::create_directory(dir / name);
-  ResultFile result(merge::DiskFiles(), (dir / "r.ods").string());
+  ResultFile result(merge::DiskFiles(), Output(dir / "r.ods"), {});
   std::ofstream(result.Temporary()) << "new";
   result.Commit();
   std::vector<std::string> expected = kept;
@@ -147,7 +151,7 @@ TEST_F(ResultFiles, AFailedSyncLeavesTheOldTarget) {
   } disk;
   std::ofstream(dir / "result.ods") << "old";
   {
-    ResultFile result(disk, (dir / "result.ods").string());
+    ResultFile result(disk, Output(dir / "result.ods"), {});
     std::ofstream(result.Temporary()) << "cut off";
     try {
       result.Commit();
@@ -158,6 +162,28 @@ TEST_F(ResultFiles, AFailedSyncLeavesTheOldTarget) {
   }
   EXPECT_EQ(Bytes(dir / "result.ods"), "old");
   EXPECT_EQ(Names(), std::vector<std::string>{"result.ods"});
+}
+
+// Whatever path led there, a commit never replaces a file the run reads: a link made to point
+// at the main table while the run wrote is refused at the rename, and the table keeps its bytes.
+TEST_F(ResultFiles, TheCommitNeverReplacesAnInput) {
+  std::ofstream(dir / "main.ods") << "the main table";
+  const std::vector<merge::RoleFile> inputs = {
+      {merge::FileRole::MainTable, (dir / "main.ods").string()}};
+  {
+    ResultFile result(merge::DiskFiles(), Output(dir / "r.ods"), inputs);
+    std::ofstream(result.Temporary()) << "new";
+    fs::create_symlink(dir / "main.ods", dir / "r.ods");
+    try {
+      result.Commit();
+      ADD_FAILURE() << "an input was replaced";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find("(it is the main table)"), std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_EQ(Bytes(dir / "main.ods"), "the main table");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"main.ods", "r.ods"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "merge/SetupFile.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -95,6 +96,64 @@ TEST_F(SetupFile, WhatIsWrittenIsReadBackAndAFolderMovedWholeStillWorks) {
   EXPECT_EQ(p.Format, merge::ResultFormat::Xlsx);
   EXPECT_EQ(p.AddThereColumn, 6);
   EXPECT_FALSE(p.Check(store).has_value());
+}
+
+// A month's folder copied whole runs against its own tables, never the stale ones it was
+// copied from, and says which it used; a setup that chooses no sheet says so.
+TEST_F(SetupFile, TheFileBesideTheSetupWinsAndIsNamed) {
+  const fs::path may = root / "month", june = root / "june";
+  Table(may / "orders.ods", "Orders", 4, 6);
+  Table(may / "customers.ods", "Customers", 5, 6);
+  SavedSetup saved = Everything(may);
+  merge::WriteSetup(saved, may / "orders.tabloom");
+  fs::copy(may, june);
+  Table(june / "orders.ods", "Orders", 4, 6);
+  Table(june / "customers.ods", "Customers", 5, 6);
+  store::clc store(office);
+  merge::Parameters p;
+  auto notes = merge::Restore(store, merge::ReadSetup(june / "orders.tabloom"), june, p);
+  EXPECT_EQ(p.MainFile, (june / "orders.ods").string());
+  EXPECT_EQ(p.AddFile, (june / "customers.ods").string());
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[0].kind, merge::SetupNote::Kind::Used);
+  EXPECT_EQ(notes[0].sentence, "The main table beside the setup, " +
+                                   (june / "orders.ods").string() + ", was used, not " +
+                                   (may / "orders.ods").string());
+  // The same file by two paths is no news.
+  notes = merge::Restore(store, merge::ReadSetup(may / "orders.tabloom"), may, p);
+  EXPECT_TRUE(notes.empty()) << notes.front().sentence;
+
+  saved.Main.Sheet.clear();
+  merge::Parameters q;
+  notes = merge::Restore(store, saved, may, q);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].kind, merge::SetupNote::Kind::NotChosen);
+  EXPECT_EQ(notes[0].sentence, "The setup chooses no sheet of the main table");
+}
+
+// A setup takes the place of a setup only, whole, with the old file's mode; anything else
+// keeps its bytes, and nothing is left beside it.
+TEST_F(SetupFile, ASetupReplacesOnlyASetup) {
+  const fs::path file = root / "month" / "s.tabloom";
+  merge::WriteSetup({}, file);
+  ::chmod(file.c_str(), 0640);
+  SavedSetup saved;
+  saved.Target = "t";
+  merge::WriteSetup(saved, file);
+  EXPECT_EQ(merge::ReadSetup(file).Target, "t");
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms(0640));
+  const fs::path table = root / "month" / "orders.ods";
+  std::ofstream(table) << "a table";
+  try {
+    merge::WriteSetup(saved, table);
+    ADD_FAILURE() << "a table was replaced";
+  } catch (const merge::SetupError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              table.string() + " is not a Tabloom setup file; it was left as it is.");
+  }
+  std::ifstream in(table);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "a table");
+  EXPECT_EQ(std::distance(fs::directory_iterator(root / "month"), fs::directory_iterator()), 2);
 }
 
 TEST_F(SetupFile, WhatNoLongerFitsIsNamedAndLeftUnset) {

@@ -99,7 +99,7 @@ std::int32_t Sheet::EndColumn() const {
 Workbook Workbook::WithSheets(std::vector<std::string> names) {
   Workbook book;
   for (auto& name : names)
-    book.sheets.push_back(std::make_shared<Sheet>(Sheet{std::move(name), {}}));
+    book.sheets.push_back(std::make_shared<Sheet>(Sheet{std::move(name), {}, std::nullopt}));
   return book;
 }
 
@@ -303,7 +303,9 @@ class CellObject : public DocBound {
           const Cell* cell = sheet_->Find(column, row);
           return cell ? cell->format : std::int32_t{kStandard};
         },
-        [this, column, row](const Variant& v) { sheet_->At(column, row).format = v.AsInt(); });
+        [this, column, row](const Variant& v) {
+          if (!sheet_->protection) sheet_->At(column, row).format = v.AsInt();
+        });
     Property(
         "CellBackColor",
         [this, column, row]() -> Variant {
@@ -372,6 +374,8 @@ class RangeObject : public DocBound {
     });
     Method("setDataArray", [this](const VariantArray& a) -> Variant {
       book();
+      if (sheet_->protection)
+        OfficeError("The sheet is protected (com.sun.star.uno.RuntimeException)");
       const VariantArray& rows = a.at(0).AsArray();
       for (std::size_t r = 0; r < rows.size(); ++r) {
         const VariantArray& values = rows[r].AsArray();
@@ -402,6 +406,7 @@ class RangeObject : public DocBound {
         },
         [this](const Variant& v) {
           book();
+          if (sheet_->protection) return;  // ignored, without an error
           for (std::int32_t row = top_; row <= bottom_; ++row)
             for (std::int32_t column = left_; column <= right_; ++column)
               sheet_->At(column, row).format = v.AsInt();
@@ -504,6 +509,18 @@ class SheetObject : public DocBound {
         "Name", [this]() -> Variant { return Alive().name; },
         [this](const Variant& v) { Alive().name = v.AsString(); });
     Method("getName", [this](const VariantArray&) -> Variant { return Alive().name; });
+    Method("isProtected",
+           [this](const VariantArray&) -> Variant { return Alive().protection.has_value(); });
+    Method("protect", [this](const VariantArray& a) -> Variant {
+      if (!Alive().protection) sheet_->protection = a.at(0).AsString();
+      return {};
+    });
+    Method("unprotect", [this](const VariantArray& a) -> Variant {
+      if (Alive().protection && *sheet_->protection != a.at(0).AsString())
+        OfficeError("Wrong password (com.sun.star.lang.IllegalArgumentException)");
+      sheet_->protection.reset();
+      return {};
+    });
     Method("getColumns", [this](const VariantArray&) -> Variant {
       Alive();
       auto columns = std::make_shared<FakeObject>(this->state(), "TableColumns");

@@ -43,6 +43,8 @@ struct Cell {
 struct Sheet {
   std::string name;
   std::map<std::pair<std::int32_t, std::int32_t>, Cell> cells;  // (row, column), zero-based
+  // Its password while protected: block writes are refused and number formats ignored.
+  std::optional<std::string> protection;
 
   Cell& At(std::int32_t column, std::int32_t row) { return cells[{row, column}]; }
   const Cell* Find(std::int32_t column, std::int32_t row) const;
