@@ -1,6 +1,6 @@
 // How far a whole run has come, for a bar that moves steadily from start to end: each phase
-// has a share of the bar by its measured cost (100,000 rows: the stores and the copies take
-// most of the time, the key reads little), and the phases move within theirs by what they
+// has a share of the bar by its usual cost (the stores and the copies take most of the time,
+// the key reads little), and the phases move within theirs by what they
 // report (rows read, rows copied, the office's own progress of a load or a store). Between
 // reports the bar creeps on at the pace of the run so far, ever slower, so that it never
 // stands still for long and never reaches a phase's end before the phase does.
