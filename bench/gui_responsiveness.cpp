@@ -43,7 +43,7 @@ class Answers : public gui::Dialogs {
                                           const QString&, int, bool) override {
     return gui::SaveChoice{target_, 0};
   }
-  void OpenUrl(const QString&) override {}
+  bool OpenUrl(const QString&) override { return true; }
   int messages = 0;
 
  private:

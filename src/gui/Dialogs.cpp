@@ -21,6 +21,7 @@ QString QtFilter(const QString& filter) {
 
 void QtDialogs::Message(QWidget* parent, const QString& text, const QString& caption) {
   QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse);  // a file or an address to copy
   box.exec();
 }
 
@@ -79,8 +80,13 @@ std::optional<SaveChoice> QtDialogs::SaveFile(QWidget* parent, const QString& ti
       static_cast<int>(std::max<qsizetype>(0, types.indexOf(dialog.selectedNameFilter())))};
 }
 
-void QtDialogs::OpenUrl(const QString& url) {
-  QDesktopServices::openUrl(QUrl(url));
+bool QtDialogs::OpenUrl(const QString& url) {
+  return QDesktopServices::openUrl(QUrl(url));
+}
+
+void ShowPage(Dialogs& dialogs, QWidget* parent, const QString& url) {
+  if (!dialogs.OpenUrl(url))
+    dialogs.Message(parent, "No web browser could show the page. Its address is\n" + url, "Note");
 }
 
 }  // namespace gui

@@ -32,9 +32,12 @@ class Dialogs {
                                              const QString& filter, const QString& defaultSuffix,
                                              const QString& proposed, int type = 0,
                                              bool askBeforeReplacing = false) = 0;
-  // Opens a web address in the user's browser; failures are not reported.
-  virtual void OpenUrl(const QString& url) = 0;
+  // Opens a web address in the user's browser; false when nothing could show it.
+  virtual bool OpenUrl(const QString& url) = 0;
 };
+
+// A web page in the user's browser; where none shows it, a note names its address.
+void ShowPage(Dialogs& dialogs, QWidget* parent, const QString& url);
 
 // The real thing: Qt's message boxes and file dialogs, the desktop's browser.
 class QtDialogs : public Dialogs {
@@ -46,7 +49,7 @@ class QtDialogs : public Dialogs {
   std::optional<SaveChoice> SaveFile(QWidget* parent, const QString& title, const QString& filter,
                                      const QString& defaultSuffix, const QString& proposed,
                                      int type = 0, bool askBeforeReplacing = false) override;
-  void OpenUrl(const QString& url) override;
+  bool OpenUrl(const QString& url) override;
 };
 
 // "ods|*.ods" -> "ods (*.ods)"; pairs joined with ";;".

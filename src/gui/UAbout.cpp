@@ -80,7 +80,7 @@ void TFAbout::resizeEvent(QResizeEvent* event) {
 }
 
 void TFAbout::CompanyLinkLabelClick() {
-  main_.dialogs().OpenUrl(main_.WebSite);
+  ShowPage(main_.dialogs(), this, main_.WebSite);
 }
 
 bool TFAbout::eventFilter(QObject* watched, QEvent* event) {

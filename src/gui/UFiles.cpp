@@ -122,6 +122,9 @@ void TFFiles::BuildPreviews() {
 
   connect(TabSet1, &QTabBar::currentChanged, this, [this](int n) { ChangeTab(TabSet1, n); });
   connect(TabSet2, &QTabBar::currentChanged, this, [this](int n) { ChangeTab(TabSet2, n); });
+  // The tab strip reports changes only: a click on the tab shown is heard here.
+  connect(TabSet1, &QTabBar::tabBarClicked, this, [this](int n) { TabClicked(true, n); });
+  connect(TabSet2, &QTabBar::tabBarClicked, this, [this](int n) { TabClicked(false, n); });
   Grid1->DrawCell = [this](QPainter& p, const QRect& r, int c, int row) {
     DrawGridCell(true, p, r, c, row);
   };
@@ -212,8 +215,13 @@ void TFFiles::FormCreate() {
 
 void TFFiles::RefreshPanels() {
   merge::Parameters& p = main_.Params;
-  FileNamePanel1->setText(QString::fromStdString(p.MainFile));
-  FileNamePanel2->setText(QString::fromStdString(p.AddFile));
+  // Each grid's name bar is its status line: the file, and what a click there does now.
+  for (const bool mainTable : {true, false}) {
+    const QString file = QString::fromStdString(mainTable ? p.MainFile : p.AddFile);
+    const QString hint = Hint(mainTable);
+    (mainTable ? FileNamePanel1 : FileNamePanel2)
+        ->setText(hint.isEmpty() ? file : file + "   —   " + hint);
+  }
   TitleRowPanel1->setText(RowText(p.MainTitleRow, ClickMode == "TitleRow1"));
   FirstRowPanel1->setText(RowText(p.MainFirstRow, ClickMode == "FirstRow1"));
   TitleRowPanel2->setText(RowText(p.AddTitleRow, ClickMode == "TitleRow2"));
@@ -238,6 +246,8 @@ void TFFiles::RefreshPanels() {
   };
   showSheet(SheetPanel1, ClickMode == "Sheet1" ? "?" : sheetName(p.MainBook, p.MainSheet));
   showSheet(SheetPanel2, ClickMode == "Sheet2" ? "?" : sheetName(p.AddBook, p.AddSheet));
+  if (ClickMode == "Sheet1") SheetPanel1->setToolTip(Hint(true));
+  if (ClickMode == "Sheet2") SheetPanel2->setToolTip(Hint(false));
 
   const auto letters = [](std::int32_t column) {
     return column < 0 ? QString("?") : QString::fromStdString(store::clc::ColumnName(column));
@@ -254,12 +264,26 @@ void TFFiles::RefreshPanels() {
   SetBold(SheetButton2, p.AddSheet < 0);
 }
 
+QString TFFiles::Hint(bool mainTable) const {
+  const QString mode = ClickMode;
+  if (mode == (mainTable ? "Sheet1" : "Sheet2")) return "Click a tab or a cell of the sheet to use";
+  if (mode == (mainTable ? "TitleRow1" : "TitleRow2"))
+    return "Click a cell of the title row; the column header means none";
+  if (mainTable && mode == "FirstRow1") return "Click a cell of the first row of data";
+  if (mode == (mainTable ? "IdxCol1" : "IdxCol2"))
+    return mainTable ? "Click a cell of the main table's link column"
+                     : "Click a cell of the add table's link column";
+  if (!mainTable && mode == "Copy")
+    return "Click an add column's header to copy it, again to leave it out";
+  return {};
+}
+
 void TFFiles::Note(const QString& text) {
   main_.dialogs().Message(this, text, "Note");
 }
 
 void TFFiles::HelpButtonClick() {
-  main_.dialogs().OpenUrl(main_.DetailsPage);
+  ShowPage(main_.dialogs(), this, main_.DetailsPage);
 }
 
 }  // namespace gui

@@ -126,6 +126,10 @@ class TFFiles : public QDialog {
   void HoldForOpen(bool main, bool hold);
   void ConfirmSheet(bool main);
   bool TabSetChange(bool main, int n);  // both tab bars' change handler
+  // A click on a tab: on the one shown, after a Sheet button, it confirms that sheet.
+  void TabClicked(bool main, int n);
+  // What a click in a table's grid or tabs does now, for its name bar; empty when nothing waits.
+  QString Hint(bool main) const;
   void StartRowChoice(bool main, int& parameter, const QString& mode);
   void ChangeTab(QTabBar* tabs, int n);
   void Note(const QString& text);

@@ -175,6 +175,9 @@ TFFiles::Decoration TFFiles::Decorate(bool mainTable, int c, int r) const {
         d.label = "Link " + QString::number(i + 1);
     }
     if (LinkPending && c == (mainTable ? PendingMainCol : PendingAddCol) + 1) d.label = "Link ?";
+    // A marked header still names its column.
+    if (!d.label.isEmpty())
+      d.label = QString::fromStdString(store::clc::ColumnName(c - 1)) + " · " + d.label;
   }
   if (c == 0 && r > 0) {
     if (mainTable && r == p.MainFirstRow + 1) d.label = kDataBegin;

@@ -233,6 +233,13 @@ void TFFiles::ConfirmSheet(bool mainTable) {
   RefreshPanels();
 }
 
+void TFFiles::TabClicked(bool mainTable, int n) {
+  QTabBar* tabs = mainTable ? TabSet1 : TabSet2;
+  if (ClickMode != (mainTable ? "Sheet1" : "Sheet2") || n < 0 || n != tabs->currentIndex()) return;
+  ConfirmSheet(mainTable);
+  (mainTable ? Grid1 : Grid2)->Repaint();
+}
+
 bool TFFiles::TabSet1Change(int n) {
   return TabSetChange(true, n);
 }

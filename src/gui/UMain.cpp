@@ -15,6 +15,7 @@
 #include "gui/UFiles.hpp"
 #include "gui/UUpdate.hpp"
 #include "gui/UUpdateCheckThread.hpp"
+#include "merge/SetupFile.hpp"
 #include "update/UpdateCheck.hpp"
 
 #ifndef TABLOOM_WEB_HOST
@@ -115,6 +116,7 @@ void TFMain::BuildWindow() {
   OKLabel = new QLabel(MainWindowPanel);
   OKLabel->setFont(Font(13, true));
   OKLabel->setWordWrap(true);
+  OKLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);  // the result's name to copy
   OKLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   AboutButton = new QToolButton(MainWindowPanel);
   AboutButton->setText("About");
@@ -226,16 +228,35 @@ void TFMain::TestParameters() {
     OKLabel->setText(LabelText(ReadyMessage));
   } else {
     StartButton->setEnabled(false);
-    OKLabel->setText(NotAllParametersMessage);
+    std::vector<std::string> missing = Params.Missing();
+    if (Params.MainBook < 0 && !Params.MainFile.empty())  // it could not be opened again
+      missing.insert(missing.begin(), "the main table");
+    if (missing.empty() && setupUnsettled_) missing.push_back("the choices the note named");
+    OKLabel->setText(QString::fromStdString(merge::NotAllSpecified(missing)));
   }
   FitLabel();
 }
 
 void TFMain::FilesButtonClick() {
   StartButton->setEnabled(false);
+  const merge::SavedSetup before = merge::Capture(*Store, Params, {});
   if (ShowSetup) ShowSetup(*this);
   setupUnsettled_ = false;  // what a setup could not restore has now been seen
+  // Changed by hand: it is no longer the setup the title names.
+  if (!(merge::Capture(*Store, Params, {}) == before)) ShowSetupName({});
   TestParameters();
+}
+
+void TFMain::ShowSetupName(const QString& setupFile) {
+  setWindowTitle(setupFile.isEmpty()
+                     ? ProgramTitle
+                     : QFileInfo(setupFile).completeBaseName() + " — " + ProgramTitle);
+}
+
+QString TFMain::Proposed(const QString& suffix) const {
+  const QFileInfo table(
+      QString::fromStdString(Params.MainFile.empty() ? Params.AddFile : Params.MainFile));
+  return table.absolutePath() + "/" + table.completeBaseName() + suffix;
 }
 
 void TFMain::AboutButtonClick() {
@@ -244,7 +265,7 @@ void TFMain::AboutButtonClick() {
 }
 
 void TFMain::HelpButtonClick() {
-  dialogs_.OpenUrl(DetailsPage);
+  ShowPage(dialogs_, this, DetailsPage);
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {

@@ -130,6 +130,11 @@ class TFMain : public QWidget {
   // Idle again: an update offer that waited is made, a close that waited is done.
   void BackToIdle();
   void SetSetupButtons(bool enabled);
+  // The window's title names the setup it shows; empty: none.
+  void ShowSetupName(const QString& setupFile);
+  // A file beside the main table (else the add table) named for it, with `suffix`
+  // (" merged.ods", ".tabloom").
+  QString Proposed(const QString& suffix) const;
   // The target a command or a saved setup names: the last one chosen, else one proposed.
   QString CommandTarget() const;
   void AskToStop(bool asked = false);

@@ -42,10 +42,11 @@ void TFMain::StartButtonClick() {
   const auto picked = std::find_if(formats.begin(), formats.end(), [this](const auto& format) {
     return format.format == Params.Format;
   });
-  // The first proposal is the main table's folder; the type picked is the result's format.
+  // The first proposal is named for the main table, beside it; the type picked is the
+  // result's format.
   const std::optional<SaveChoice> chosen = dialogs_.SaveFile(
       this, "Save Result As", ResultTypes(), QFileInfo(mainFile).suffix(),
-      lastTarget_.isEmpty() ? QFileInfo(mainFile).absolutePath() + "/" : lastTarget_,
+      lastTarget_.isEmpty() ? Proposed(QString(" merged") + picked->extension) : lastTarget_,
       static_cast<int>(picked - formats.begin()));
   if (!chosen) return;
   lastTarget_ = chosen->file;
@@ -299,6 +300,7 @@ void TFMain::ShowOutcome(const merge::RunReport& report) {
   if (report.Ok) {
     text =
         QString("Done: %1 of %2 main rows matched").arg(report.RowsMatched).arg(report.RowsWalked);
+    text += "\nResult: " + QString::fromStdString(report.ResultPath);
     for (const std::string& warning : report.Warnings)
       text += "\nWarning: " + QString::fromStdString(warning) + ".";
   }

@@ -30,15 +30,11 @@ void TFMain::SetSetupButtons(bool enabled) {
 
 QString TFMain::CommandTarget() const {
   if (!lastTarget_.isEmpty()) return lastTarget_;
-  return QFileInfo(QString::fromStdString(Params.MainFile)).absolutePath() + "/merged" +
-         merge::NamesOf(Params.Format).extension;
+  return Proposed(QString(" merged") + merge::NamesOf(Params.Format).extension);
 }
 
 void TFMain::SaveSetupButtonClick() {
-  const QString proposed =
-      !lastSetup_.isEmpty()
-          ? lastSetup_
-          : QFileInfo(QString::fromStdString(Params.MainFile)).absolutePath() + "/";
+  const QString proposed = !lastSetup_.isEmpty() ? lastSetup_ : Proposed(".tabloom");
   const std::optional<SaveChoice> chosen =
       dialogs_.SaveFile(this, "Save Setup As", kSetupTypes, "tabloom", proposed, 0, true);
   if (!chosen) return;
@@ -57,6 +53,7 @@ void TFMain::SaveSetupButtonClick() {
                       file.toStdString());
     lastSetup_ = file;
     Params.SetupFile = file.toStdString();
+    ShowSetupName(file);
   } catch (const merge::SetupError& e) {
     dialogs_.Message(this, QString::fromStdString(e.what()), "Error");
   }
@@ -116,6 +113,7 @@ void TFMain::OpenSetup(const QString& file) {
       [this, restored, target = QString::fromStdString(setup.Target)] {
         Params = restored->p;
         lastTarget_ = target;
+        ShowSetupName(lastSetup_);
         QString text;
         setupUnsettled_ = false;
         for (const merge::SetupNote& note : restored->notes) {

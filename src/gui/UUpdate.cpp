@@ -38,7 +38,7 @@ void TFUpdate::showEvent(QShowEvent* event) {
 }
 
 void TFUpdate::yes_buttonClick() {
-  main_.dialogs().OpenUrl(main_.DownloadPage);
+  ShowPage(main_.dialogs(), this, main_.DownloadPage);
   accept();
 }
 

@@ -50,6 +50,29 @@ bool Parameters::AddParamsComplete() const {
   return !AddFile.empty() && LinkCount > 0 && AddSheet >= 0;
 }
 
+std::vector<std::string> Parameters::Missing() const {
+  std::vector<std::string> missing;
+  if (MainFile.empty()) {
+    missing.push_back("the main table");
+  } else {
+    if (MainSheet < 0) missing.push_back("the main table's sheet");
+    if (MainFirstRow < 0) missing.push_back("the main table's data begin row");
+    if (MainSheet >= 0 && AddThereColumn < 1) missing.push_back("the column the copies begin at");
+  }
+  if (AddFile.empty())
+    missing.push_back("the add table");
+  else if (AddSheet < 0)
+    missing.push_back("the add table's sheet");
+  if (LinkCount <= 0) missing.push_back("a link");
+  return missing;
+}
+
+std::string NotAllSpecified(const std::vector<std::string>& missing) {
+  std::string sentence = "Not all the parameters are specified";
+  for (std::size_t i = 0; i < missing.size(); ++i) sentence += (i == 0 ? ": " : ", ") + missing[i];
+  return sentence;
+}
+
 std::vector<TLink> Parameters::LiveLinks() const {
   std::vector<TLink> live;
   for (const TLink& link : Links)
@@ -86,7 +109,7 @@ std::optional<Clash> Parameters::OutputClash() const {
 std::optional<Unfit> Parameters::Check(const store::clc& store) const {
   using Kind = Unfit::Kind;
   if (!MainParamsComplete() || !AddParamsComplete() || AddThereColumn < 1)
-    return Unfit{Kind::Incomplete, "Not all the parameters are specified"};
+    return Unfit{Kind::Incomplete, NotAllSpecified(Missing())};
   const auto sheetOf = [&](const char* which, std::int32_t book,
                            std::int32_t sheet) -> std::variant<const store::sheet*, Unfit> {
     if (book < 0 || static_cast<std::size_t>(book) >= store.Books.size())

@@ -44,6 +44,9 @@ const char* FormatName(ResultFormat format);
 // A format by its user's name; nothing for another name.
 std::optional<ResultFormat> FormatNamed(const std::string& name);
 
+// "Not all the parameters are specified", then what is: ": the main table's sheet, a link".
+std::string NotAllSpecified(const std::vector<std::string>& missing);
+
 // Why a run cannot begin with some parameters, in one sentence.
 struct Unfit {
   enum class Kind {
@@ -99,6 +102,9 @@ struct Parameters {
 
   bool MainParamsComplete() const;
   bool AddParamsComplete() const;
+  // What a run still needs, in the user's words ("the main table's data begin row", "a link"),
+  // in the order the setup window asks for it; empty when nothing is missing.
+  std::vector<std::string> Missing() const;
   // The live links, in their order.
   std::vector<TLink> LiveLinks() const;
   // The result's file as it is written: the format's extension appended where missing.

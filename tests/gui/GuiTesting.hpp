@@ -57,7 +57,10 @@ class FakeDialogs : public gui::Dialogs {
     if (!saveTypes.empty()) saveTypes.pop_front();
     return gui::SaveChoice{*file, picked};
   }
-  void OpenUrl(const QString& url) override { urls.push_back(url); }
+  bool OpenUrl(const QString& url) override {
+    urls.push_back(url);
+    return browser;
+  }
 
   std::vector<Shown> messages;
   std::vector<Shown> questions;
@@ -66,6 +69,7 @@ class FakeDialogs : public gui::Dialogs {
   std::vector<SaveAsked> saves;
   std::vector<QString> openFilters;
   std::vector<QString> urls;
+  bool browser = true;  // false: no browser shows a page
   std::deque<QString> saveAnswers;  // an empty answer, or none left: cancelled
   std::deque<int> saveTypes;        // the type picked with each answer; none left: the first
   std::deque<QString> openAnswers;

@@ -404,7 +404,7 @@ TEST_F(SetupWindow, AddColumnsAreMarkedForCopyingByTheirHeaders) {
   EXPECT_EQ(P().CopyColumns, (std::vector<std::int32_t>{2, 0}));
   EXPECT_EQ(files->CopyPanel->text(), "C, A");
   EXPECT_TRUE(files->Decorate(false, 3, 0).marks & gui::CopyMarked);
-  EXPECT_EQ(files->Decorate(false, 3, 0).label, "Copy 1");
+  EXPECT_EQ(files->Decorate(false, 3, 0).label, "C · Copy 1");  // its letter stays
   EXPECT_FALSE(files->Decorate(false, 2, 0).marks & gui::CopyMarked);
   Click(files->CopyButton);
   EXPECT_FALSE(files->CopyButton->isChecked());
@@ -453,6 +453,31 @@ TEST_F(SetupWindow, SheetsAreConfirmedByTabOrByClickAndThenHeld) {
   EXPECT_TRUE(files->Decorate(true, 0, 0).marks & 1u);  // the corner dot
 }
 
+// The tab strip tells changes only: after Sheet, a click on the tab shown confirms that sheet
+// too, the only sheet of a table among them; the "?" and the name bar say what to click.
+TEST_F(SetupWindow, AClickOnTheTabShownConfirmsItsSheet) {
+  OpenAdd();  // one sheet
+  Click(files->SheetButton2);
+  const QString hint = "Click a tab or a cell of the sheet to use";
+  EXPECT_EQ(files->SheetPanel2->toolTip(), hint);
+  EXPECT_TRUE(files->FileNamePanel2->text().endsWith(hint))
+      << files->FileNamePanel2->text().toStdString();
+  QTest::mouseClick(files->TabSet2, Qt::LeftButton, {}, files->TabSet2->tabRect(0).center());
+  EXPECT_EQ(P().AddSheet, 0);
+  EXPECT_EQ(files->ClickMode, "");
+  EXPECT_EQ(files->FileNamePanel2->text(), "/data/add.ods");
+  // Once confirmed, the shown tab does nothing and another asks for the Sheet button.
+  OpenMain();
+  Click(files->SheetButton1);
+  QTest::mouseClick(files->TabSet1, Qt::LeftButton, {}, files->TabSet1->tabRect(0).center());
+  EXPECT_EQ(P().MainSheet, 0);
+  QTest::mouseClick(files->TabSet1, Qt::LeftButton, {}, files->TabSet1->tabRect(0).center());
+  EXPECT_TRUE(dialogs.messages.empty());
+  QTest::mouseClick(files->TabSet1, Qt::LeftButton, {}, files->TabSet1->tabRect(1).center());
+  EXPECT_EQ(dialogs.messages.back().text, "Press Sheet Button first");
+  EXPECT_EQ(P().MainSheet, 0);
+}
+
 TEST_F(SetupWindow, RowsAreChosenByClicksAndTheHeaderMeansNone) {
   files->TitleRowButton1->click();
   EXPECT_EQ(dialogs.messages.back().text, "You need open the file and select the sheet first");
@@ -496,7 +521,7 @@ TEST_F(SetupWindow, LinksAreAddedRemovedAndTheirSlotsReused) {
   EXPECT_EQ(Lines(), QStringList{"?  ->  ?"});
   ClickCell(files->Grid1, 1, 1);
   EXPECT_EQ(Lines(), QStringList{"A  ->  ?"});
-  EXPECT_EQ(files->Decorate(true, 1, 0).label, "Link ?");
+  EXPECT_EQ(files->Decorate(true, 1, 0).label, "A · Link ?");
   ClickCell(files->Grid2, 2, 3);
   EXPECT_TRUE(files->MinusButton->isEnabled());
   AddLink(2, 2);  // C -> C
@@ -513,14 +538,14 @@ TEST_F(SetupWindow, LinksAreAddedRemovedAndTheirSlotsReused) {
   EXPECT_EQ(P().Links[1].MainCol, 4);
   EXPECT_TRUE(P().Links[2].Deleted);
   EXPECT_EQ(Lines(), (QStringList{"A  ->  B", "E  ->  A"}));
-  EXPECT_EQ(files->Decorate(true, 5, 0).label, "Link 2");
+  EXPECT_EQ(files->Decorate(true, 5, 0).label, "E · Link 2");
 
   AddLink(5, 1);  // F -> B reuses the spare slot
   EXPECT_EQ(P().Links.size(), 3u);
   EXPECT_FALSE(P().Links[2].Deleted);
   AddLink(0, 0);  // a second link on A: the higher number labels it
   EXPECT_EQ(P().Links.size(), 4u);
-  EXPECT_EQ(files->Decorate(true, 1, 0).label, "Link 4");
+  EXPECT_EQ(files->Decorate(true, 1, 0).label, "A · Link 4");
 }
 
 TEST_F(SetupWindow, OnlyUsedColumnsAndTheNextOneCanBeLinked) {
@@ -603,7 +628,8 @@ TEST_F(SetupWindow, TheMainWindowTestsTheSetupWhenItCloses) {
   owned.reset();
   gui_testing::WhenModal([](QWidget* modal) { static_cast<TFFiles*>(modal)->OKButtonClick(); });
   QTest::mouseClick(main.FilesButton, Qt::LeftButton);
-  EXPECT_EQ(main.OKLabel->text(), "Not all the parameters are specified");
+  EXPECT_EQ(main.OKLabel->text(),
+            "Not all the parameters are specified: the main table, the add table, a link");
   EXPECT_FALSE(main.StartButton->isEnabled());
 
   gui_testing::WhenModal([this](QWidget* modal) {

@@ -23,6 +23,9 @@
 #include <set>
 
 #include "gui/GuiTesting.hpp"
+#include "gui/UAbout.hpp"
+#include "gui/UFiles.hpp"
+#include "gui/UUpdate.hpp"
 #include "merge/SetupFile.hpp"
 #include "office/uOpenOffice.hpp"
 #include "support/FakeFiles.hpp"
@@ -37,9 +40,10 @@ std::string Url(const std::string& name) {
   return office::FileNameToUrl("/data/" + name);
 }
 
-// The report of the fixture's merge: C-17 matches, C-99 finds nothing.
+// The report of the fixture's merge: C-17 matches, C-99 finds nothing; the file written.
 const QString kDone =
-    "Done: 1 of 2 main rows matched\nWarning: 1 main row found no add row: row 3 (\"C-99\").";
+    "Done: 1 of 2 main rows matched\nResult: /out/result.ods\nWarning: 1 main row found no add "
+    "row: row 3 (\"C-99\").";
 
 bool Named(std::string_view member, const char* name) {
   return QString::fromUtf8(member.data(), static_cast<int>(member.size()))
@@ -128,7 +132,8 @@ TEST_F(MainWindow, ClosingTheSetupAtOnceLeavesStartDisabled) {
   });
   QTest::mouseClick(window->FilesButton, Qt::LeftButton);
   EXPECT_EQ(shown, "gui::TFFiles");
-  EXPECT_EQ(window->OKLabel->text(), "Not all the parameters are specified");
+  EXPECT_EQ(window->OKLabel->text(),
+            "Not all the parameters are specified: the main table, the add table, a link");
   EXPECT_FALSE(window->StartButton->isEnabled());
 }
 
@@ -142,7 +147,7 @@ TEST_F(MainWindow, ACompleteSetupEnablesStartAndALostLinkDisablesIt) {
   };
   QTest::mouseClick(window->FilesButton, Qt::LeftButton);
   EXPECT_FALSE(window->StartButton->isEnabled());
-  EXPECT_EQ(window->OKLabel->text(), "Not all the parameters are specified");
+  EXPECT_EQ(window->OKLabel->text(), "Not all the parameters are specified: a link");
 }
 
 TEST_F(MainWindow, StartMergesIntoTheChosenFile) {
@@ -158,10 +163,13 @@ TEST_F(MainWindow, StartMergesIntoTheChosenFile) {
   EXPECT_EQ(dialogs.saves[0].type, 0);
   EXPECT_EQ(dialogs.saves[0].defaultSuffix, "ods");
   EXPECT_TRUE(dialogs.messages.empty());
-  EXPECT_EQ(window->OKLabel->text(),
-            "Done: 1 of 2 main rows matched\nWarning: 1 key occurs in more than one add row "
-            "(\"C-17\"): a main row with such a key receives one of them.\nWarning: 1 main row "
-            "found no add row: row 3 (\"C-99\").");
+  EXPECT_EQ(
+      window->OKLabel->text(),
+      "Done: 1 of 2 main rows matched\nResult: /out/result.ods\nWarning: 1 key occurs in more "
+      "than one add row "
+      "(\"C-17\"): a main row with such a key receives one of them.\nWarning: 1 main row "
+      "found no add row: row 3 (\"C-99\").");
+  EXPECT_TRUE(window->OKLabel->textInteractionFlags() & Qt::TextSelectableByMouse);
   EXPECT_EQ(window->pb->value(), 0);
   EXPECT_TRUE(window->StartButton->isEnabled());
   EXPECT_TRUE(window->FilesButton->isEnabled());
@@ -197,7 +205,8 @@ TEST_F(MainWindow, TheSaveDialogOffersTheMainFilesExtension) {
   dialogs.saveAnswers.push_back(QString());  // cancelled: nothing happens
   QTest::mouseClick(window->StartButton, Qt::LeftButton);
   EXPECT_EQ(dialogs.saves.at(0).defaultSuffix, "xls");
-  EXPECT_EQ(dialogs.saves.at(0).proposed, "/data/");  // it starts in the main table's folder
+  // Named for the main table, beside it.
+  EXPECT_EQ(dialogs.saves.at(0).proposed, "/data/list merged.ods");
   EXPECT_EQ(window->OKLabel->text(), "Everything is OK, press Start Button\nto continue");
   EXPECT_EQ(office.Count("StoreAsURL"), 0u);
 }
@@ -472,12 +481,12 @@ TEST_F(MainWindow, AStopConfirmedAfterTheRunEndedReachesNoOtherRun) {
   ASSERT_TRUE(gui_testing::StartAndWait(*window));
   dialogs.onConfirm = nullptr;
   EXPECT_EQ(dialogs.questions.size(), 1u);
-  EXPECT_EQ(window->OKLabel->text(), kDone);
+  EXPECT_EQ(window->OKLabel->text(), QString(kDone).replace("result.ods", "first.ods"));
   EXPECT_TRUE(office.files.contains(office::FileNameToUrl("/out/first.ods")));
 
   dialogs.saveAnswers.push_back(QString("/out/second.ods"));
   ASSERT_TRUE(gui_testing::StartAndWait(*window));
-  EXPECT_EQ(window->OKLabel->text(), kDone);
+  EXPECT_EQ(window->OKLabel->text(), QString(kDone).replace("result.ods", "second.ods"));
   EXPECT_TRUE(office.files.contains(office::FileNameToUrl("/out/second.ods")));
   EXPECT_TRUE(dialogs.messages.empty());
 }
@@ -506,10 +515,58 @@ TEST_F(MainWindow, ATableThatCannotBeOpenedAgainIsToBeChosenAgain) {
   EXPECT_FALSE((window->Params.MainBook < 0));
 }
 
-TEST_F(MainWindow, HelpOpensTheProductPage) {
-  QTest::mouseClick(window->HelpButton, Qt::LeftButton);
-  ASSERT_EQ(dialogs.urls.size(), 1u);
-  EXPECT_EQ(dialogs.urls[0], window->DetailsPage);
+// Every page the windows open; where no browser shows it, a note names its address.
+TEST_F(MainWindow, PagesOpenInTheBrowserOrTheirAddressIsNamed) {
+  const std::vector<std::pair<std::function<void()>, QString>> pages = {
+      {[&] { QTest::mouseClick(window->HelpButton, Qt::LeftButton); }, window->DetailsPage},
+      {[&] { gui::TFFiles(*window).HelpButtonClick(); }, window->DetailsPage},
+      {[&] { gui::TFAbout(*window).CompanyLinkLabelClick(); }, window->WebSite},
+      {[&] { gui::TFUpdate(*window).yes_buttonClick(); }, window->DownloadPage},
+  };
+  for (const bool browser : {true, false})
+    for (const auto& [open, page] : pages) {
+      dialogs.browser = browser;
+      dialogs.urls.clear();
+      dialogs.messages.clear();
+      open();
+      EXPECT_EQ(dialogs.urls, std::vector<QString>{page});
+      if (browser) {
+        EXPECT_TRUE(dialogs.messages.empty());
+      } else {
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].text,
+                  "No web browser could show the page. Its address is\n" + page);
+      }
+    }
+}
+
+// The title names the setup saved or opened, until the setup is changed by hand; the save
+// dialogs propose names of the main table's.
+TEST_F(MainWindow, TheTitleNamesTheSetupAndTheDialogsProposeRealNames) {
+  const std::string folder =
+      (std::filesystem::temp_directory_path() / ("tabloom-title-" + std::to_string(::getpid())))
+          .string();
+  std::filesystem::create_directories(folder);
+  SetUpMerge();
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  EXPECT_EQ(window->windowTitle(), "Tabloom");
+  const QString file = QString::fromStdString(folder + "/orders-by-customer.tabloom");
+  dialogs.saveAnswers = {file};
+  QTest::mouseClick(window->SaveSetupButton, Qt::LeftButton);
+  EXPECT_EQ(dialogs.saves.back().proposed, "/data/main.tabloom");
+  EXPECT_EQ(window->windowTitle(), "orders-by-customer — Tabloom");
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);  // seen, not changed
+  EXPECT_EQ(window->windowTitle(), "orders-by-customer — Tabloom");
+  window->ShowSetup = [](TFMain& w) { w.Params.CaseSensitive = !w.Params.CaseSensitive; };
+  QTest::mouseClick(window->FilesButton, Qt::LeftButton);
+  EXPECT_EQ(window->windowTitle(), "Tabloom");
+
+  window = std::make_unique<TFMain>(office, dialogs);
+  dialogs.openAnswers = {file};
+  QTest::mouseClick(window->OpenSetupButton, Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(window->OpenSetupButton->isEnabled(), 10000);
+  EXPECT_EQ(window->windowTitle(), "orders-by-customer — Tabloom");
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(MainWindow, ResizingKeepsTheMarginsAndAnchors) {
