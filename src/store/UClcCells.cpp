@@ -21,7 +21,7 @@ constexpr std::int32_t kWindowRows = 21;
 constexpr std::int32_t kAnyContent = office::cfValue | office::cfDateTime | office::cfString |
                                      office::cfAnnotation | office::cfFormula;
 
-// A block of cells as flags, row-major.
+// A block of cells, zero-based edges included; its cells are indexed row by row.
 struct Block {
   std::int32_t left, top, right, bottom;
   std::size_t Width() const { return static_cast<std::size_t>(right - left + 1); }
@@ -39,6 +39,51 @@ struct Block {
         mark(static_cast<std::size_t>(row - top) * Width() + static_cast<std::size_t>(col - left));
   }
 };
+
+// What the bulk reads of a block tell of one of its cells.
+struct CellFacts {
+  bool textKnown = false;  // empty, or its text taken from the shown texts: nothing to ask
+  bool text = false;       // a text constant
+  bool number = false;     // a number constant
+  bool shownAsIs = false;  // under a format that shows text as it is
+  bool coloured = false;   // its background came with its format part
+  std::int32_t formatKey = -1;
+};
+
+// Reads the block in bulk: with `shown`, the cells' texts from there, else the block's values
+// and which cells are empty, texts or numbers; then each cell's format and, when asked, its
+// background. Office errors pass to the caller.
+void ReadInBulk(office::TOOCalc& calc, office::TOOCalcCellRange& range, const Block& block,
+                bool backgrounds, const std::vector<std::string>* shown,
+                std::vector<cell_value>& cells, std::vector<CellFacts>& facts,
+                automation::VariantArray& values) {
+  if (shown) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+      const std::size_t col = i % block.Width() + static_cast<std::size_t>(block.left);
+      cells[i].Text = col < shown->size() ? (*shown)[col] : std::string();
+      facts[i].textKnown = true;
+    }
+  } else {
+    values = range.DataArray();
+    block.Each(range.ContentCells(office::cfString), [&](std::size_t i) { facts[i].text = true; });
+    block.Each(range.ContentCells(office::cfValue), [&](std::size_t i) { facts[i].number = true; });
+    block.Each(range.EmptyCells(), [&](std::size_t i) { facts[i].textKnown = true; });
+  }
+  // Equal-formatted parts: text shows as it is under the standard format (key 0) and the
+  // text format "@"; each part has one background.
+  for (const office::FormatPart& part : range.FormatParts()) {
+    const bool asIs =
+        shown || part.numberFormat == 0 || calc.NumberFormatCode(part.numberFormat) == "@";
+    block.Each(part.address, [&](std::size_t i) {
+      facts[i].shownAsIs = asIs;
+      facts[i].formatKey = part.numberFormat;
+      if (backgrounds) {
+        cells[i].Background = part.backColor;
+        facts[i].coloured = true;
+      }
+    });
+  }
+}
 
 }  // namespace
 
@@ -137,68 +182,37 @@ std::vector<cell_value> clc::BlockCells(std::int32_t book, std::int32_t sheet, s
                                         bool backgrounds, const std::vector<std::string>* shown) {
   const Block block{left, top, right, bottom};
   std::vector<cell_value> cells(block.Size());
-  std::vector<bool> plain(block.Size()), number(block.Size()), empty(block.Size()),
-      shownAsIs(block.Size()), coloured(block.Size());
-  std::vector<std::int32_t> formatKey(block.Size(), -1);
+  std::vector<CellFacts> facts(block.Size());
   automation::VariantArray values;
-  bool formatted = false;  // numbers take their text from the document's formatter
   Use(book);
   office::TOOCalcSheet& s = Office->Sheets().SheetByIndex(sheet);
   try {
-    office::TOOCalcCellRange& range = s.RangeAt(left, top, right, bottom);
-    if (shown) {
-      for (std::size_t i = 0; i < cells.size(); ++i) {
-        const std::size_t col = i % block.Width() + static_cast<std::size_t>(left);
-        cells[i].Text = col < shown->size() ? (*shown)[col] : std::string();
-        empty[i] = true;  // nothing more to ask for the text
-      }
-    } else {
-      values = range.DataArray();
-      block.Each(range.ContentCells(office::cfString), [&](std::size_t i) { plain[i] = true; });
-      block.Each(range.ContentCells(office::cfValue), [&](std::size_t i) { number[i] = true; });
-      block.Each(range.EmptyCells(), [&](std::size_t i) { empty[i] = true; });
-    }
-    // Equal-formatted parts: text shows as it is under the standard format (key 0) and the
-    // text format "@"; each part has one background.
-    for (const office::FormatPart& part : range.FormatParts()) {
-      const bool asIs =
-          shown || part.numberFormat == 0 || Office->NumberFormatCode(part.numberFormat) == "@";
-      block.Each(part.address, [&](std::size_t i) {
-        shownAsIs[i] = asIs;
-        formatKey[i] = part.numberFormat;
-        if (backgrounds) {
-          cells[i].Background = part.backColor;
-          coloured[i] = true;
-        }
-      });
-    }
-    // A number cell shows its value as the document's formatter writes it under the cell's
-    // format: one call per cell instead of a cell lookup, an interface query and a read.
-    formatted = true;
+    ReadInBulk(*Office, s.RangeAt(left, top, right, bottom), block, backgrounds, shown, cells,
+               facts, values);
   } catch (const automation::Refused&) {
     // Not to be had in bulk: every cell asks for itself below (its text too, even if shown).
     values.clear();
-    std::fill(empty.begin(), empty.end(), false);
-    std::fill(plain.begin(), plain.end(), false);
-    std::fill(number.begin(), number.end(), false);
-    std::fill(coloured.begin(), coloured.end(), false);
+    std::fill(facts.begin(), facts.end(), CellFacts{});
   }
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const auto row = static_cast<std::int32_t>(i / block.Width());
     const auto col = static_cast<std::int32_t>(i % block.Width());
+    const CellFacts& cell = facts[i];
     const automation::Variant* value =
         static_cast<std::size_t>(row) < values.size()
             ? &values[static_cast<std::size_t>(row)].AsArray().at(static_cast<std::size_t>(col))
             : nullptr;
-    if (!empty[i]) {
-      if (plain[i] && shownAsIs[i] && value && value->IsString())
+    // A text shown as it is needs no call; a number's text is the document's formatter's under
+    // the cell's format, one call instead of a cell lookup, an interface query and a read.
+    if (!cell.textKnown) {
+      if (cell.text && cell.shownAsIs && value && value->IsString())
         cells[i].Text = value->AsString();
-      else if (number[i] && formatKey[i] >= 0 && value && value->IsNumber() && formatted)
-        cells[i].Text = Office->FormatNumber(formatKey[i], value->AsDouble());
+      else if (cell.number && cell.formatKey >= 0 && value && value->IsNumber())
+        cells[i].Text = Office->FormatNumber(cell.formatKey, value->AsDouble());
       else
         cells[i].Text = s.CellAt(left + col, top + row).ReadString();
     }
-    if (backgrounds && !coloured[i])
+    if (backgrounds && !cell.coloured)
       cells[i].Background = s.CellAt(left + col, top + row).BackColor();
   }
   return cells;
