@@ -69,7 +69,7 @@ class FakeDialogs : public gui::Dialogs {
   std::vector<SaveAsked> saves;
   std::vector<QString> openFilters;
   std::vector<QString> urls;
-  bool browser = true;  // false: no browser shows a page
+  bool browser = true;              // false: no browser shows a page
   std::deque<QString> saveAnswers;  // an empty answer, or none left: cancelled
   std::deque<int> saveTypes;        // the type picked with each answer; none left: the first
   std::deque<QString> openAnswers;

@@ -147,7 +147,8 @@ TEST_F(Merge, CompletenessNeedsEachRequiredParameter) {
   EXPECT_FALSE(p.MainParamsComplete() || p.AddParamsComplete());
   EXPECT_TRUE(p.CaseSensitive);
   EXPECT_FALSE(Run("/out/result.ods"));
-  EXPECT_EQ(report.Error, "Not all the parameters are specified");
+  EXPECT_EQ(report.Error,
+            "Not all the parameters are specified: the main table, the add table, a link");
   merge::Parameters& r = Prepared();
   EXPECT_TRUE(r.MainParamsComplete());
   EXPECT_TRUE(r.AddParamsComplete());
