@@ -19,7 +19,9 @@ const char* const kMergeUsage =
     "              [--main-sheet SHEET] [--add-sheet SHEET]\n"
     "              [--main-title-row N] [--add-title-row N] [--first-row N]\n"
     "              [--ignore-case] [--keep-values] [--copy COLS] [--format ods|xlsx|csv]\n"
-    "              [--unmatched FILE] [--office-timeout SECONDS] [--verbose] [--]\n"
+    "              [--unmatched FILE] [--unused FILE] [--matches FILE]\n"
+    "              [--near[=typos]] [--duplicates first|last|refuse]\n"
+    "              [--office-timeout SECONDS] [--verbose] [--]\n"
     "       tabloom merge --setup FILE [MAIN ADD] [-o TARGET] [any option above]\n"
     "\n"
     "Copies to every row of the main table the add row whose link cells agree, and writes the\n"
@@ -50,11 +52,25 @@ const char* const kMergeUsage =
     "  --format F      ods (the default: \".ods\" appended to a name without it), xlsx (Excel\n"
     "                  2007-365, \".xlsx\" appended) or csv (the shown texts, UTF-8, comma,\n"
     "                  \" where needed, \".csv\" appended)\n"
-    "  --unmatched FILE  every main row that found no add row, with its key, as a csv\n"
+    "  --unmatched FILE  every main row that found no add row, with its key and the nearest add\n"
+    "                  key with what separates them (letter case, Unicode form, spaces,\n"
+    "                  punctuation, leading zeros, one or two edits), as a csv\n"
+    "  --unused FILE   every add row no main row took, with its key, as a csv\n"
+    "  --matches FILE  every main row with its outcome (exact, near, none), its add row and why,\n"
+    "                  as a csv\n"
+    "\n"
+    "How keys match:\n"
+    "  --near          a main row whose key no add key equals takes the add row of its nearest\n"
+    "                  key, where that differs only in letter case, Unicode form, spaces,\n"
+    "                  punctuation or leading zeros and no other is as near; each is named\n"
+    "  --near=typos    the same, and keys one or two edits apart (5 and 9 characters or more)\n"
+    "  --duplicates R  a key of several add rows gives its first or last add row in the table\n"
+    "                  (first, last), or the run is refused (refuse); without it, the row the\n"
+    "                  search meets first\n"
     "\n"
     "On success the last two lines on stdout are\n"
     "  Result: PATH                          the file written\n"
-    "  Done: M of R main rows matched\n"
+    "  Done: M of R main rows matched        (N near) added when near keys matched\n"
     "Errors and warnings go to stderr, a warning as one line \"Warning: ...\": add columns left\n"
     "out at the sheet's last column, a link column empty in its whole sheet, add keys that\n"
     "occur more than once, main rows that found no add row. Exit status: 0 merged, 1 the merge\n"
@@ -200,6 +216,21 @@ MergeOptions ParseMergeArguments(const std::vector<std::string>& args) {
       o.format = Format(value());
     } else if (a == "--unmatched") {
       o.unmatchedFile = value();
+    } else if (a == "--unused") {
+      o.unusedFile = value();
+    } else if (a == "--matches") {
+      o.matchesFile = value();
+    } else if (a == "--near") {
+      o.near = merge::NearMatch::Forms;
+    } else if (a.rfind("--near=", 0) == 0) {
+      o.near = merge::NearNamed(a.substr(7));
+      if (o.near != merge::NearMatch::Typos)
+        throw UsageError("--near takes typos or nothing, not \"" + a.substr(7) + "\".");
+    } else if (a == "--duplicates") {
+      const std::string& rule = value();
+      o.duplicates = merge::DuplicatesNamed(rule);
+      if (!o.duplicates)
+        throw UsageError("--duplicates needs first, last or refuse, not \"" + rule + "\".");
     } else if (a == "--setup") {
       o.setupFile = value();
     } else if (a.size() > 1 && a[0] == '-') {
@@ -229,6 +260,8 @@ merge::SavedSetup Overlay(merge::SavedSetup s, const MergeOptions& o) {
   if (!o.copyColumns.empty()) s.CopyColumns = o.copyColumns;
   if (o.format) s.Format = o.format;
   if (!o.target.empty()) s.Target = o.target;
+  if (o.near) s.Near = o.near;
+  if (o.duplicates) s.DuplicateRule = o.duplicates;
   return s;
 }
 
@@ -331,6 +364,10 @@ class BatchMerge {
     p.Target = options_.target;
     p.Format = options_.format.value_or(merge::ResultFormat::Ods);
     p.UnmatchedFile = options_.unmatchedFile;
+    p.UnusedFile = options_.unusedFile;
+    p.MatchesFile = options_.matchesFile;
+    p.Near = options_.near.value_or(merge::NearMatch::Off);
+    p.DuplicateRule = options_.duplicates.value_or(merge::Duplicates::AsFound);
     p.KeepValues = options_.keepValues;
     p.CopyColumns = options_.copyColumns;
     p.CaseSensitive = !options_.ignoreCase;
@@ -428,7 +465,9 @@ class BatchMerge {
     for (const std::string& warning : report.Warnings) err_ << "Warning: " << warning << ".\n";
     if (const std::string hint = FormatHint(); !hint.empty()) err_ << "Warning: " << hint << ".\n";
     out_ << "Result: " << report.ResultPath << "\n";
-    out_ << "Done: " << report.RowsMatched << " of " << report.RowsWalked << " main rows matched\n";
+    out_ << "Done: " << report.RowsMatched << " of " << report.RowsWalked << " main rows matched";
+    if (report.RowsNear > 0) out_ << " (" << report.RowsNear << " near)";
+    out_ << "\n";
     return kMerged;
   }
 
@@ -486,6 +525,8 @@ int RunMerge(const MergeOptions& options, automation::ObjectFactory& factory, st
   taken.keepValues = setup.KeepValues;
   taken.copyColumns = setup.CopyColumns;
   taken.ignoreCase = !setup.CaseSensitive;
+  taken.near = setup.Near;
+  taken.duplicates = setup.DuplicateRule;
   return BatchMerge(taken, &setup, factory, out, err, hooks).Execute(progressBar);
 }
 

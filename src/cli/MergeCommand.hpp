@@ -38,14 +38,18 @@ struct MergeOptions {
   std::int32_t addTitleRow = -1;
   std::int32_t firstRow = 0;  // zero-based main data begin
   bool ignoreCase = false;
-  std::optional<std::int32_t> officeTimeout;  // seconds an office call may take
-  bool verbose = false;                       // each phase named on stderr
-  bool exactCalls = false;                    // hidden: the cell-by-cell reference run
-  bool keepValues = false;                    // numbers and dates copied as values
-  std::vector<std::int32_t> copyColumns;      // zero-based add columns; empty: all
-  std::optional<merge::ResultFormat> format;  // none given: ods, as described
-  std::string unmatchedFile;                  // every unmatched main row listed there
-  std::string setupFile;                      // a saved setup; the options above win over it
+  std::optional<std::int32_t> officeTimeout;    // seconds an office call may take
+  bool verbose = false;                         // each phase named on stderr
+  bool exactCalls = false;                      // hidden: the cell-by-cell reference run
+  bool keepValues = false;                      // numbers and dates copied as values
+  std::vector<std::int32_t> copyColumns;        // zero-based add columns; empty: all
+  std::optional<merge::ResultFormat> format;    // none given: ods, as described
+  std::string unmatchedFile;                    // every unmatched main row listed there
+  std::string unusedFile;                       // every add row nobody took listed there
+  std::string matchesFile;                      // every main row's outcome listed there
+  std::optional<merge::Duplicates> duplicates;  // none given: as the search meets them
+  std::optional<merge::NearMatch> near;         // none given: exact keys only
+  std::string setupFile;                        // a saved setup; the options above win over it
   bool firstRowGiven = false;
   bool help = false;
 };

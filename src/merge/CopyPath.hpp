@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "merge/Matching.hpp"
 #include "merge/Parameters.hpp"
 #include "merge/Phase.hpp"
 #include "store/UClc.hpp"
@@ -33,9 +34,6 @@ class RowKey {
   bool caseSensitive_;
   std::string key_;
 };
-
-// A main row (zero-based) and the add row it receives.
-using RowPair = std::pair<std::int32_t, std::int32_t>;
 
 // What both ways work with.
 struct CopyContext {

@@ -34,27 +34,6 @@ namespace {
 // Unwinds a run from a safe point once a stop was asked for.
 struct Stopped {};
 
-// A text inside a one-line warning: line breaks, tabs and other control characters escaped.
-std::string OneLine(const std::string& text) {
-  std::string line;
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      line += "\\n";
-    } else if (c == '\r') {
-      line += "\\r";
-    } else if (c == '\t') {
-      line += "\\t";
-    } else if (u < 0x20 || u == 0x7f) {
-      static const char hex[] = "0123456789ABCDEF";
-      line += std::string("\\x") + hex[u >> 4] + hex[u & 15];
-    } else {
-      line += c;
-    }
-  }
-  return line;
-}
-
 }  // namespace
 
 MergeRun::MergeRun(store::clc& store, ResultFiles& files) : store_(store), files_(&files) {}
@@ -161,25 +140,28 @@ RunReport MergeRun::Run(const Parameters& parameters, std::stop_token stop) {
   });
   // The main book is untouched until the result is written, but an office that is gone took
   // it along: it is loaded again as after a written result.
-  report_.Ok =
-      indexed && Attempt([&] {
-        const std::vector<RoleFile> inputs = p_.Inputs();
-        ResultFile result(*files_, {FileRole::Result, p_.StoredTarget()}, inputs);
-        std::optional<ResultFile> unmatched;
-        if (!p_.UnmatchedFile.empty())
-          unmatched.emplace(*files_, RoleFile{FileRole::UnmatchedList, p_.UnmatchedFile}, inputs);
-        WriteResult(result);
-        // The lists take their places first: a run that fails leaves no new file.
-        if (unmatched) {
-          files_->Write(unmatched->Temporary(), UnmatchedCsv(LinkColumns(true), report_.Unmatched));
-          unmatched->Commit();
-        }
-        result.Commit();
-        report_.ResultPath = result.Path();
-      });
+  report_.Ok = indexed && Attempt([&] {
+                 const std::vector<RoleFile> inputs = p_.Inputs();
+                 ResultFile result(*files_, {FileRole::Result, p_.StoredTarget()}, inputs);
+                 // Every list's file is made at once: a folder that takes none fails the run before
+                 // the office's work.
+                 std::vector<std::unique_ptr<ResultFile>> lists;
+                 for (const RoleFile& output : p_.Outputs())
+                   if (output.role != FileRole::Result)
+                     lists.push_back(std::make_unique<ResultFile>(*files_, output, inputs));
+                 WriteResult(result);
+                 // The lists take their places first: a run that fails leaves no new file.
+                 for (const auto& list : lists)
+                   files_->Write(list->Temporary(), ListText(list->Role()));
+                 for (const auto& list : lists) list->Commit();
+                 result.Commit();
+                 report_.ResultPath = result.Path();
+               });
   if (indexed || officeLost_) ReloadMainTable();
   if (progress_) progress_(maximum_, maximum_);
   keyList_.reset();
+  matching_.reset();
+  matchesCsv_.clear();
   path_.reset();
   stop_ = {};
   return std::move(report_);
@@ -190,13 +172,19 @@ void MergeRun::IndexAddTable() {
   Enter(Phase::ReadingAddKeys);
   const std::int32_t rows = RowCount(p_.AddBook, p_.AddSheet);
   keyList_ = std::make_unique<TList>(rows);
-  const std::vector<std::string> digests =
-      rows > 0 ? Digests(path_->KeyTexts(p_.AddBook, p_.AddSheet, LinkColumns(false), 0, rows - 1))
-               : std::vector<std::string>();
+  KeyColumns texts = rows > 0
+                         ? path_->KeyTexts(p_.AddBook, p_.AddSheet, LinkColumns(false), 0, rows - 1)
+                         : KeyColumns(LinkColumns(false).size());
+  const std::vector<std::string> digests = Digests(texts);
   for (std::int32_t r = 0; r < rows; ++r)
     keyList_->Items[static_cast<std::size_t>(r)] = {r, digests[static_cast<std::size_t>(r)]};
   keyList_->Sort();
-  CountDuplicateKeys();
+  // The add keys' texts stay for the near keys and the lists, until the matching is done.
+  matching_ = std::make_unique<Matching>(p_, std::move(texts), *keyList_);
+  const auto [count, examples] = matching_->DuplicateKeys(3);
+  if (const std::string warning = DuplicatesWarning(count, examples, p_.DuplicateRule);
+      !warning.empty())
+    report_.Warnings.push_back(warning);
 }
 
 void MergeRun::WriteResult(ResultFile& result) {
@@ -236,6 +224,19 @@ void MergeRun::WriteResult(ResultFile& result) {
   CheckStop();  // the last point at which nothing is written yet
 }
 
+std::string MergeRun::ListText(FileRole role) const {
+  switch (role) {
+    case FileRole::UnmatchedList:
+      return UnmatchedCsv(LinkColumns(true), report_.Unmatched);
+    case FileRole::UnusedList:
+      return UnusedCsv(LinkColumns(false), report_.Unused);
+    case FileRole::MatchesList:
+      return matchesCsv_;
+    default:
+      return {};
+  }
+}
+
 std::vector<std::string> MergeRun::Digests(
     const std::vector<std::vector<std::string>>& texts) const {
   std::vector<std::string> digests(texts.empty() ? 0 : texts.front().size());
@@ -248,45 +249,24 @@ std::vector<std::string> MergeRun::Digests(
 }
 
 std::vector<RowPair> MergeRun::MatchMainRows() {
-  constexpr std::size_t kExamples = 3;
   const std::int32_t rows = RowCount(p_.MainBook, p_.MainSheet);
-  if (p_.MainFirstRow >= rows) return {};
-  const std::vector<std::vector<std::string>> texts =
-      path_->KeyTexts(p_.MainBook, p_.MainSheet, LinkColumns(true), p_.MainFirstRow, rows - 1);
-  const std::vector<std::string> digests = Digests(texts);
-  std::vector<RowPair> matches;
-  for (std::size_t i = 0; i < digests.size(); ++i) {
-    ++report_.RowsWalked;
-    const std::int32_t row = p_.MainFirstRow + static_cast<std::int32_t>(i);
-    if (keyList_->Find(digests[i])) {
-      matches.emplace_back(row, keyList_->GetFound().Row);
-      ++report_.RowsMatched;
-    } else if (p_.ListUnmatched || !p_.UnmatchedFile.empty() ||
-               report_.Unmatched.size() < kExamples) {
-      UnmatchedRow& unmatched = report_.Unmatched.emplace_back();
-      unmatched.row = row;
-      for (const auto& column : texts) unmatched.key.push_back(column[i]);
-    }
-  }
-  ReportUnmatched();
-  return matches;
-}
-
-void MergeRun::ReportUnmatched() {
-  const std::int32_t count = report_.RowsWalked - report_.RowsMatched;
-  if (count == 0) return;
-  std::string examples;
-  for (std::size_t i = 0; i < std::min<std::size_t>(report_.Unmatched.size(), 3); ++i) {
-    const UnmatchedRow& unmatched = report_.Unmatched[i];
-    std::string key;
-    for (std::size_t k = 0; k < unmatched.key.size(); ++k)
-      key += (k == 0 ? "" : " | ") + OneLine(unmatched.key[k]);
-    examples += std::string(examples.empty() ? "" : ", ") + "row " +
-                std::to_string(unmatched.row + 1) + " (\"" + key + "\")";
-  }
-  report_.Warnings.push_back(
-      std::to_string(count) +
-      (count == 1 ? " main row found no add row: " : " main rows found no add row: ") + examples);
+  const KeyColumns texts =
+      p_.MainFirstRow < rows
+          ? path_->KeyTexts(p_.MainBook, p_.MainSheet, LinkColumns(true), p_.MainFirstRow, rows - 1)
+          : KeyColumns(LinkColumns(true).size());
+  Matches found = matching_->Match(texts, Digests(texts), p_.MainFirstRow);
+  matching_.reset();
+  report_.RowsWalked = found.walked;
+  report_.RowsMatched = found.matched;
+  report_.RowsNear = found.near;
+  for (const std::string& warning : {UnmatchedWarning(found), NearWarning(found)})
+    if (!warning.empty()) report_.Warnings.push_back(warning);
+  report_.Unmatched = std::move(found.unmatched);
+  report_.NearMatches = std::move(found.nearMatches);
+  report_.Unused = std::move(found.unused);
+  report_.Duplicates = std::move(found.duplicates);
+  matchesCsv_ = std::move(found.matchesCsv);
+  return std::move(found.pairs);
 }
 
 void MergeRun::KeepOnlyMainSheet() {
@@ -426,41 +406,6 @@ void MergeRun::CheckLinkColumns() {
                                    store::clc::ColumnName(main ? link.MainCol : link.AddCol) +
                                    " of the " + (main ? "main" : "add") +
                                    " table is empty: its key part is blank in every row");
-}
-
-void MergeRun::CountDuplicateKeys() {
-  constexpr std::size_t kExamples = 3;
-  std::int32_t duplicated = 0;
-  std::vector<std::int32_t> firstRows;  // of each key that occurs more than once
-  const std::vector<TListItem>& items = keyList_->Items;
-  for (std::size_t i = 0; i < items.size();) {
-    std::size_t end = i + 1;
-    std::int32_t first = items[i].Row;
-    for (; end < items.size() && items[end].Key == items[i].Key; ++end)
-      first = std::min(first, items[end].Row);
-    if (end - i > 1) {
-      ++duplicated;
-      firstRows.push_back(first);
-    }
-    i = end;
-  }
-  if (duplicated == 0) return;
-  // The examples the user meets first in the add table, as they stand there.
-  std::sort(firstRows.begin(), firstRows.end());
-  firstRows.resize(std::min(firstRows.size(), kExamples));
-  std::string examples;
-  for (const std::int32_t row : firstRows) {
-    std::string key;
-    for (const std::int32_t column : LinkColumns(false)) {
-      if (!key.empty()) key += " | ";
-      key += OneLine(KeyPart(store_.CellText(p_.AddBook, p_.AddSheet, column + 1, row + 1), true));
-    }
-    examples += (examples.empty() ? "\"" : ", \"") + key + "\"";
-  }
-  report_.Warnings.push_back(std::to_string(duplicated) +
-                             (duplicated == 1 ? " key occurs" : " keys occur") +
-                             " in more than one add row (" + examples +
-                             "): a main row with such a key receives one of them");
 }
 
 }  // namespace merge

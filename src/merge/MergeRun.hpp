@@ -15,6 +15,7 @@
 
 #include "merge/CopyPath.hpp"
 #include "merge/Lists.hpp"
+#include "merge/Matching.hpp"
 #include "merge/Parameters.hpp"
 #include "merge/Phase.hpp"
 #include "merge/ResultFile.hpp"
@@ -33,9 +34,15 @@ struct RunReport {
   std::vector<std::string> Warnings;
   std::string ResultPath;  // the file written
   std::int32_t RowsWalked = 0;
-  std::int32_t RowsMatched = 0;
-  // The main rows that found nothing: the first few, or all of them when the parameters ask.
+  std::int32_t RowsMatched = 0;  // near matches among them
+  std::int32_t RowsNear = 0;
+  // The main rows that found nothing, with their nearest keys, and the near matches: the
+  // first few, or all of them when the parameters ask; the add rows nobody took and the keys
+  // of several add rows, when asked for.
   std::vector<UnmatchedRow> Unmatched;
+  std::vector<NearMatchRow> NearMatches;
+  std::vector<UnusedRow> Unused;
+  std::vector<DuplicateKey> Duplicates;
   // The main table loaded afresh (ReloadMain), -1 when it was not or could not be.
   std::int32_t MainBook = -1;
 };
@@ -107,9 +114,9 @@ class MergeRun {
   // What the run reports beside its counts.
   // The add columns copied, those the main sheet has room for; raises when not one fits.
   std::vector<std::int32_t> AddColumnsThatFit();
-  void ReportUnmatched();
   void CheckLinkColumns();
-  void CountDuplicateKeys();
+  // A list's text, by its role.
+  std::string ListText(FileRole role) const;
 
   store::clc& store_;
   ResultFiles* files_;
@@ -123,6 +130,8 @@ class MergeRun {
   std::stop_token stop_;
   bool officeLost_ = false;  // the office ended during the run
   std::unique_ptr<TList> keyList_;
+  std::unique_ptr<Matching> matching_;  // from the add keys read to the main rows matched
+  std::string matchesCsv_;
   std::unique_ptr<CopyPath> path_;
   std::int32_t copyWidth_ = 0;  // add columns copied
   std::int32_t position_ = 0;

@@ -7,6 +7,44 @@
 
 namespace merge {
 
+const char* DuplicatesName(Duplicates rule) {
+  switch (rule) {
+    case Duplicates::First:
+      return "first";
+    case Duplicates::Last:
+      return "last";
+    case Duplicates::Refuse:
+      return "refuse";
+    case Duplicates::AsFound:
+      break;
+  }
+  return "";
+}
+
+std::optional<Duplicates> DuplicatesNamed(const std::string& name) {
+  for (const Duplicates rule : {Duplicates::First, Duplicates::Last, Duplicates::Refuse})
+    if (name == DuplicatesName(rule)) return rule;
+  return std::nullopt;
+}
+
+const char* NearName(NearMatch near) {
+  switch (near) {
+    case NearMatch::Forms:
+      return "forms";
+    case NearMatch::Typos:
+      return "typos";
+    case NearMatch::Off:
+      break;
+  }
+  return "";
+}
+
+std::optional<NearMatch> NearNamed(const std::string& name) {
+  for (const NearMatch near : {NearMatch::Forms, NearMatch::Typos})
+    if (name == NearName(near)) return near;
+  return std::nullopt;
+}
+
 namespace {
 
 constexpr FormatNames kFormats[] = {
@@ -96,8 +134,10 @@ std::vector<RoleFile> Parameters::Inputs() const {
 
 std::vector<RoleFile> Parameters::Outputs() const {
   std::vector<RoleFile> outputs;
-  for (const RoleFile& file : {RoleFile{FileRole::Result, StoredTarget()},
-                               RoleFile{FileRole::UnmatchedList, UnmatchedFile}})
+  for (const RoleFile& file :
+       {RoleFile{FileRole::Result, StoredTarget()},
+        RoleFile{FileRole::UnmatchedList, UnmatchedFile},
+        RoleFile{FileRole::UnusedList, UnusedFile}, RoleFile{FileRole::MatchesList, MatchesFile}})
     if (!file.name.empty()) outputs.push_back(file);
   return outputs;
 }
@@ -143,7 +183,8 @@ std::optional<Unfit> Parameters::Check(const store::clc& store) const {
 
 bool SetUp(store::clc& store, const Setup& setup, Parameters& p) {
   const auto open = [&store](const std::string& file, std::string& heldFile, std::int32_t& book) {
-    if (book < 0 || heldFile != file) book = store.OpenBook(file);
+    if (book < 0 || static_cast<std::size_t>(book) >= store.Books.size() || heldFile != file)
+      book = store.OpenBook(file);
     heldFile = file;
     return book >= 0;
   };

@@ -28,6 +28,21 @@ struct TLink {
 // the result sheet's shown texts (.csv, UTF-8, comma, `"` where needed).
 enum class ResultFormat { Ods, Xlsx, Csv };
 
+// Several add rows with one key: the one the search meets first (as described), the first or
+// the last in table order, or no run at all.
+enum class Duplicates { AsFound, First, Last, Refuse };
+// A main row whose key no add key equals: left unmatched (as described), or given the add row
+// of its near key when no other is as near (Forms: case, Unicode form, spaces, punctuation,
+// leading zeros; Typos: one or two edits too).
+enum class NearMatch { Off, Forms, Typos };
+
+// Their names on the command line and in saved setups ("first", "typos"); nothing for the
+// default, which has none; and back.
+const char* DuplicatesName(Duplicates rule);
+std::optional<Duplicates> DuplicatesNamed(const std::string& name);
+const char* NearName(NearMatch near);
+std::optional<NearMatch> NearNamed(const std::string& name);
+
 // Everything a format is called, in one place.
 struct FormatNames {
   ResultFormat format;
@@ -90,14 +105,21 @@ struct Parameters {
   // The add columns copied (zero-based), in this order; empty: all of them.
   std::vector<std::int32_t> CopyColumns;
   ResultFormat Format = ResultFormat::Ods;
-  // Every main row that found no add row in the report, not just the first few.
-  bool ListUnmatched = false;
+  // How several add rows with one key, and keys that are only near, are taken.
+  Duplicates DuplicateRule = Duplicates::AsFound;
+  NearMatch Near = NearMatch::Off;
+  // Every unmatched row, near match, unused add row and duplicate key in the report, not just
+  // the first few (the window's details).
+  bool ListDetails = false;
 
   // The files of the run beside its tables, as the user named them. Target: the result,
-  // written as StoredTarget(). UnmatchedFile: the unmatched rows as a csv; empty: none.
-  // SetupFile: the saved setup the choices came from; empty: none. It is read, never written.
+  // written as StoredTarget(). The lists, each a csv, empty: none: UnmatchedFile, the main rows
+  // that found nothing; UnusedFile, the add rows nobody took; MatchesFile, every main row's
+  // outcome. SetupFile: the saved setup the choices came from; it is read, never written.
   std::string Target;
   std::string UnmatchedFile;
+  std::string UnusedFile;
+  std::string MatchesFile;
   std::string SetupFile;
 
   bool MainParamsComplete() const;

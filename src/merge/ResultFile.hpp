@@ -63,6 +63,7 @@ class ResultFile {
 
   const std::string& Temporary() const { return temporary_; }
   const std::string& Path() const { return path_.name; }  // what the file becomes
+  FileRole Role() const { return path_.role; }
   // Raises std::runtime_error when the file is an input, or cannot take its place.
   void Commit();
 

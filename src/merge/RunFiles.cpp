@@ -18,6 +18,10 @@ const char* RoleName(FileRole role) {
       return "the result file";
     case FileRole::UnmatchedList:
       return "the unmatched list";
+    case FileRole::UnusedList:
+      return "the unused list";
+    case FileRole::MatchesList:
+      return "the matches list";
   }
   return "";
 }
@@ -62,6 +66,12 @@ std::string ClashSentence(const Clash& clash) {
       break;
     case FileRole::UnmatchedList:
       what = "Illegal file name for --unmatched";
+      break;
+    case FileRole::UnusedList:
+      what = "Illegal file name for --unused";
+      break;
+    case FileRole::MatchesList:
+      what = "Illegal file name for --matches";
       break;
     case FileRole::Setup:
       what = "Illegal setup file name";

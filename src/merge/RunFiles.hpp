@@ -15,6 +15,8 @@ enum class FileRole {
   Setup,
   Result,
   UnmatchedList,
+  UnusedList,
+  MatchesList,
 };
 
 // A file by its role, named as it is opened or written (a result with its extension).

@@ -42,16 +42,20 @@ json SetupJson(const SavedSetup& s) {
         {{"main", store::clc::ColumnName(mainCol)}, {"add", store::clc::ColumnName(addCol)}});
   json copy = json::array();
   for (const std::int32_t column : s.CopyColumns) copy.push_back(store::clc::ColumnName(column));
-  return {{"tabloom", kSetupVersion},
-          {"main", TableJson(s.Main, s.MainFirstRow)},
-          {"add", TableJson(s.Add, std::nullopt)},
-          {"links", links},
-          {"caseSensitive", s.CaseSensitive},
-          {"result",
-           {{"keepValues", s.KeepValues},
-            {"copy", copy},
-            {"target", s.Target},
-            {"format", s.Format ? json(FormatName(*s.Format)) : json(nullptr)}}}};
+  return {
+      {"tabloom", kSetupVersion},
+      {"main", TableJson(s.Main, s.MainFirstRow)},
+      {"add", TableJson(s.Add, std::nullopt)},
+      {"links", links},
+      {"caseSensitive", s.CaseSensitive},
+      {"match",
+       {{"near", s.Near ? json(NearName(*s.Near)) : json(nullptr)},
+        {"duplicates", s.DuplicateRule ? json(DuplicatesName(*s.DuplicateRule)) : json(nullptr)}}},
+      {"result",
+       {{"keepValues", s.KeepValues},
+        {"copy", copy},
+        {"target", s.Target},
+        {"format", s.Format ? json(FormatName(*s.Format)) : json(nullptr)}}}};
 }
 
 // What a damaged file holds wrongly is told by its key.
@@ -91,6 +95,17 @@ SavedSetup FromJson(const json& j) {
   for (const json& link : j.value("links", json::array()))
     s.Links.emplace_back(ReadColumn(link.at("main")), ReadColumn(link.at("add")));
   s.CaseSensitive = j.value("caseSensitive", true);
+  const json match = j.value("match", json::object());
+  if (match.contains("near") && !match.at("near").is_null()) {
+    const std::string near = match.at("near").get<std::string>();
+    s.Near = NearNamed(near);
+    if (!s.Near) throw Damage("\"" + near + "\" is no way to match near keys");
+  }
+  if (match.contains("duplicates") && !match.at("duplicates").is_null()) {
+    const std::string rule = match.at("duplicates").get<std::string>();
+    s.DuplicateRule = DuplicatesNamed(rule);
+    if (!s.DuplicateRule) throw Damage("\"" + rule + "\" is no rule for duplicate keys");
+  }
   const json result = j.value("result", json::object());
   s.KeepValues = result.value("keepValues", false);
   for (const json& column : result.value("copy", json::array()))
@@ -230,6 +245,8 @@ SavedSetup Capture(const store::clc& store, const Parameters& p, const std::stri
   s.CopyColumns = p.CopyColumns;
   s.Target = target;
   s.Format = p.Format;
+  if (p.Near != NearMatch::Off) s.Near = p.Near;
+  if (p.DuplicateRule != Duplicates::AsFound) s.DuplicateRule = p.DuplicateRule;
   return s;
 }
 
@@ -357,6 +374,8 @@ std::vector<SetupNote> Restore(store::clc& store, const SavedSetup& setup,
   p.CaseSensitive = setup.CaseSensitive;
   p.KeepValues = setup.KeepValues;
   p.Format = setup.Format.value_or(ResultFormat::Ods);
+  p.Near = setup.Near.value_or(NearMatch::Off);
+  p.DuplicateRule = setup.DuplicateRule.value_or(Duplicates::AsFound);
   return notes;
 }
 
@@ -391,6 +410,10 @@ std::vector<std::string> CommandArguments(const SavedSetup& s) {
     add({"--copy", list});
   }
   if (s.Format && *s.Format != ResultFormat::Ods) add({"--format", FormatName(*s.Format)});
+  if (s.Near == NearMatch::Forms) add({"--near"});
+  if (s.Near == NearMatch::Typos) add({std::string("--near=") + NearName(NearMatch::Typos)});
+  if (s.DuplicateRule && *s.DuplicateRule != Duplicates::AsFound)
+    add({"--duplicates", DuplicatesName(*s.DuplicateRule)});
   add({"-o", s.Target, "--", s.Main.File, s.Add.File});
   return args;
 }

@@ -39,6 +39,8 @@ struct SavedSetup {
   std::vector<std::int32_t> CopyColumns;  // empty: all
   std::string Target;                     // empty: not chosen yet
   std::optional<ResultFormat> Format;
+  std::optional<NearMatch> Near;            // none: exact keys only
+  std::optional<Duplicates> DuplicateRule;  // none: as the search meets them
 
   bool operator==(const SavedSetup&) const = default;
 };

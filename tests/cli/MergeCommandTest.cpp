@@ -71,6 +71,8 @@ TEST(MergeArguments, AnythingElseIsAUsageError) {
       {"m", "a", "-o", "r", "--link", "A=A", "--office-timeout", "0"},    // no time at all
       {"m", "a", "-o", "r", "--link", "A=A", "--office-timeout", "1.5"},  // whole seconds
       {"m", "a", "-o", "r", "--link", "A=A", "--office-timeout", "1e9"},  // not a number
+      {"m", "a", "-o", "r", "--link", "A=A", "--near=forms"},             // only typos
+      {"m", "a", "-o", "r", "--link", "A=A", "--duplicates", "any"},      // no such rule
   };
   for (const auto& args : bad) EXPECT_THROW(ParseMergeArguments(args), UsageError);
   EXPECT_TRUE(ParseMergeArguments({"--help"}).help);
@@ -94,6 +96,13 @@ TEST(MergeArguments, ColumnListsAndResultChoices) {
   EXPECT_EQ(o.copyColumns, (Columns{2, 0}));
   EXPECT_EQ(o.format, merge::ResultFormat::Xlsx);
   EXPECT_EQ(o.unmatchedFile, "u.csv");
+  const cli::MergeOptions m =
+      ParseMergeArguments({"m", "a", "-o", "r", "--link", "A=A", "--near=typos", "--duplicates",
+                           "first", "--unused", "n.csv", "--matches", "x.csv"});
+  EXPECT_EQ(m.near, merge::NearMatch::Typos);
+  EXPECT_EQ(m.duplicates, merge::Duplicates::First);
+  EXPECT_EQ(m.unusedFile, "n.csv");
+  EXPECT_EQ(m.matchesFile, "x.csv");
   EXPECT_FALSE(ParseMergeArguments({"m", "a", "-o", "r", "--link", "A=A"}).format);
   EXPECT_THROW(ParseMergeArguments({"m", "a", "-o", "r", "--link", "A=A", "--format", "pdf"}),
                UsageError);
@@ -161,7 +170,7 @@ TEST_F(MergeCommand, TheResultsFormatAndTheUnmatchedRows) {
   EXPECT_EQ(out.str().substr(0, out.str().find('\n')), "Result: /out/r.xlsx");
   EXPECT_EQ(err.str().find("--format xlsx"), std::string::npos);
   ASSERT_EQ(files.texts.size(), 1u);
-  EXPECT_EQ(files.texts["/out/unmatched.csv"], "row,A\n1,ID\n3,C-99\n");
+  EXPECT_EQ(files.texts["/out/unmatched.csv"], "row,A,nearest,why\n1,ID,,\n3,C-99,,\n");
 
   // A list that cannot be written fails the run: neither it nor the result is there.
   office.files.clear();
@@ -177,12 +186,25 @@ TEST_F(MergeCommand, TheResultsFormatAndTheUnmatchedRows) {
   EXPECT_TRUE(fake::Temporaries(office).empty());
 }
 
+// Near keys taken are counted with the matched rows, and said how many.
+TEST_F(MergeCommand, NearMatchesAreCountedAndSaid) {
+  ASSERT_EQ(Run({"/data/main.ods", "/data/add.ods", "-o", "/out/r", "--link", "A=A", "--main-sheet",
+                 "2", "--near"}),
+            cli::kMerged)
+      << err.str();
+  EXPECT_EQ(out.str(), "Result: /out/r.ods\nDone: 1 of 3 main rows matched (1 near)\n");
+  EXPECT_NE(err.str().find("Warning: 1 main row matched a near key: row 2 (\"c-17\") took add "
+                           "row 2 (\"C-17\") — letter case.\n"),
+            std::string::npos)
+      << err.str();
+}
+
 TEST_F(MergeCommand, DrawsAProgressBarOnlyWhenAsked) {
   const std::vector<std::string> args = {
       "/data/main.ods", "/data/add.ods", "-o", "/out/r.ods", "--link", "A=A", "--main-sheet", "2"};
   const std::string warning =
-      "Warning: 3 main rows found no add row: row 1 (\"ID\"), row 2 (\"c-17\"), row 3 "
-      "(\"C-99\").\n";
+      "Warning: 3 main rows found no add row: row 1 (\"ID\"); row 2 (\"c-17\"): nearest add key "
+      "\"C-17\" in add row 2 — letter case; row 3 (\"C-99\").\n";
   ASSERT_EQ(Run(args), cli::kMerged);
   EXPECT_EQ(err.str(), warning);
   out.str("");
@@ -233,7 +255,7 @@ TEST_F(MergeCommand, ExitStatusesOfEachFailure) {
 }
 
 // No output ever writes over a file the run reads: the result (named whole or by its stem,
-// under each format) and the unmatched list, aimed at both tables and the setup by name, by
+// under each format) and every list, aimed at both tables and the setup by name, by
 // stem, through ".." and through a symbolic link, with and without a setup. Each is refused
 // with exit 2 before anything is opened, and every input keeps its bytes.
 TEST_F(MergeCommand, NoOutputEverWritesOverAnInput) {
@@ -273,7 +295,8 @@ TEST_F(MergeCommand, NoOutputEverWritesOverAnInput) {
       }
       for (const Input& input : inputs)
         for (const std::string spelling : {"name", "stem", "..", "link"})
-          for (const bool list : {false, true}) {
+          for (const std::string output : {"-o", "--unmatched", "--unused", "--matches"}) {
+            const bool list = output != "-o";
             if (!list && !input.format) continue;      // no result format ends in .tabloom
             if (list && spelling == "stem") continue;  // a list's name is taken as it is
             const std::string stem = fs::path(input.name).stem().string();
@@ -284,7 +307,7 @@ TEST_F(MergeCommand, NoOutputEverWritesOverAnInput) {
             std::vector<std::string> args = {"--link", "A=A"};
             if (withSetup) args.insert(args.end(), {"--setup", setup});
             if (list) {
-              args.insert(args.end(), {"-o", (dir / "out").string(), "--unmatched", named});
+              args.insert(args.end(), {"-o", (dir / "out").string(), output, named});
             } else {
               args.insert(args.end(), {"-o", named});
               if (*input.format) args.insert(args.end(), {"--format", input.format});
@@ -292,10 +315,10 @@ TEST_F(MergeCommand, NoOutputEverWritesOverAnInput) {
             args.insert(args.end(), {"--", (dir / main.name).string(), (dir / add.name).string()});
             SCOPED_TRACE(testing::PrintToString(args));
             EXPECT_EQ(Run(args), cli::kUsage) << err.str();
-            EXPECT_EQ(
-                err.str().rfind(
-                    list ? "Illegal file name for --unmatched: " : "Illegal target file name: ", 0),
-                0u)
+            EXPECT_EQ(err.str().rfind(list ? "Illegal file name for " + output + ": "
+                                           : "Illegal target file name: ",
+                                      0),
+                      0u)
                 << err.str();
             for (std::size_t i = 0; i < inputs.size(); ++i)
               EXPECT_EQ(bytes(inputs[i]), before[i]) << inputs[i].name;
@@ -308,7 +331,7 @@ TEST_F(MergeCommand, NoOutputEverWritesOverAnInput) {
                  "./r.csv", "--link", "A=A"}),
             cli::kUsage);
   EXPECT_NE(err.str().find("(it is the result file)"), std::string::npos) << err.str();
-  EXPECT_GT(rows, 50);
+  EXPECT_GT(rows, 100);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator()), 0);
   fs::current_path(cwd);
   fs::remove_all(dir);
@@ -363,11 +386,19 @@ TEST(MergeArguments, TheCopiedCommandIsTheSetupItCameFrom) {
   s.CopyColumns = {4, 1};
   s.Target = "out";
   s.Format = merge::ResultFormat::Csv;
-  std::vector<std::string> args = merge::CommandArguments(s);
-  ASSERT_EQ(args.front(), "merge");
-  args.erase(args.begin());
-  const cli::MergeOptions o = ParseMergeArguments(args);
-  EXPECT_EQ(cli::Overlay({}, o), s);
+  for (const auto& [near, rule] :
+       {std::pair{std::optional<merge::NearMatch>{}, std::optional<merge::Duplicates>{}},
+        std::pair{std::optional{merge::NearMatch::Forms}, std::optional{merge::Duplicates::Last}},
+        std::pair{std::optional{merge::NearMatch::Typos},
+                  std::optional{merge::Duplicates::Refuse}}}) {
+    s.Near = near;
+    s.DuplicateRule = rule;
+    std::vector<std::string> args = merge::CommandArguments(s);
+    ASSERT_EQ(args.front(), "merge");
+    args.erase(args.begin());
+    const cli::MergeOptions o = ParseMergeArguments(args);
+    EXPECT_EQ(cli::Overlay({}, o), s);
+  }
 }
 
 }  // namespace

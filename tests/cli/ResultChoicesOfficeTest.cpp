@@ -177,6 +177,59 @@ TEST(ResultChoices, ACsvResultIsTheResultSheetAsShown) {
   }
 }
 
+// The lists of why rows matched or not, as Python's csv module reads them: the unmatched rows
+// with their nearest keys, the add rows nobody took, every main row's outcome.
+TEST(ResultChoices, TheListsOfWhyReadAsCsv) {
+  TempDir dir;
+  const std::string main = dir / "main.ods", add = dir / "add.ods";
+  MakeWorkbook(main, {{"Main",
+                       {{0, 0, "Key", {}, {}},
+                        {0, 1, "C-042", {}, {}},
+                        {0, 2, "Müller, \"A\"", {}, {}},
+                        {0, 3, "Hamburgr", {}, {}},
+                        {0, 4, "none", {}, {}}}}});
+  MakeWorkbook(add, {{"Add",
+                      {{0, 0, "Key", {}, {}},
+                       {0, 1, "Hamburger", {}, {}},
+                       {0, 2, "C-42", {}, {}},
+                       {0, 3, "Müller, \"A\"", {}, {}},
+                       {0, 4, "Z-1", {}, {}}}}});
+  std::ostringstream out, err;
+  ASSERT_EQ(
+      cli::RunMerge(cli::ParseMergeArguments(
+                        {main, add, "-o", dir / "r", "--link", "A=A", "--main-title-row", "1",
+                         "--add-title-row", "1", "--near", "--unmatched", dir / "unmatched.csv",
+                         "--unused", dir / "unused.csv", "--matches", dir / "matches.csv"}),
+                    SharedOffice(), out, err, false),
+      cli::kMerged)
+      << err.str();
+  EXPECT_NE(out.str().find("Done: 2 of 4 main rows matched (1 near)"), std::string::npos);
+  const auto rows = [&](const std::string& name) {
+    return Split(Output(Script("csv_rows.py") + " '" + dir / name + "'"), '\x1e');
+  };
+  using Rows = std::vector<std::string>;
+  EXPECT_EQ(rows("unmatched.csv"),
+            (Rows{"row\x1f"
+                  "A\x1fnearest\x1fwhy",
+                  "4\x1fHamburgr\x1fHamburger\x1fone edit", "5\x1fnone\x1f\x1f"}));
+  EXPECT_EQ(rows("unused.csv"), (Rows{"row\x1f"
+                                      "A",
+                                      "2\x1fHamburger", "5\x1fZ-1"}));
+  EXPECT_EQ(rows("matches.csv"),
+            (Rows{"row\x1f"
+                  "A\x1foutcome\x1f"
+                  "add row\x1f"
+                  "add A\x1fwhy",
+                  "2\x1f"
+                  "C-042\x1fnear\x1f"
+                  "3\x1f"
+                  "C-42\x1fleading zeros",
+                  "3\x1fMüller, \"A\"\x1f"
+                  "exact\x1f"
+                  "4\x1fMüller, \"A\"\x1f",
+                  "4\x1fHamburgr\x1fnone\x1f\x1f\x1f", "5\x1fnone\x1fnone\x1f\x1f\x1f"}));
+}
+
 // Only the chosen add columns, in their order, side by side from the first copy column; the
 // title row likewise; both ways of copying alike.
 TEST(ResultChoices, ChosenColumnsInTheirOrder) {

@@ -349,7 +349,7 @@ TEST_F(Merge, RowsThatFoundNothingAreNamed) {
                                      "(\"C-42\\nline\\ttab\\x01\"), row 7 (\"C-55\")"});
   ASSERT_EQ(fresh.report.Unmatched.size(), 3u);
 
-  fresh.p.ListUnmatched = true;
+  fresh.p.ListDetails = true;
   ASSERT_TRUE(fresh.Run("/out/result.ods"));
   ASSERT_EQ(fresh.report.Unmatched.size(), 4u);
   EXPECT_EQ(fresh.report.Unmatched[3].row, 7);
