@@ -61,10 +61,39 @@ void FinishKeyColumn(office::TOOCalc& calc, const std::vector<int>& keys) {
   }
 }
 
+// The key "K<key>" missed in the n-th way.
+std::string NearMiss(int key, int n) {
+  const std::string digits = std::to_string(key);
+  switch (n % 6) {
+    case 0:
+      return "k" + digits;
+    case 1: {
+      std::string wide = "K";
+      for (const char d : digits)
+        wide += "\xEF\xBC" + std::string(1, static_cast<char>('\x90' + (d - '0')));
+      return wide;
+    }
+    case 2:
+      return "K " + digits;
+    case 3:
+      return "K-" + digits;
+    case 4:
+      return "K0" + digits;
+    default:
+      return "KX" + digits;
+  }
+}
+
 }  // namespace
 
+std::string MainKeyText(int r, int rows, bool nearMisses, bool& partner) {
+  partner = r % 10 != 9;
+  if (nearMisses && r % 20 == 9) return NearMiss(r, r / 20);
+  return "K" + std::to_string(partner ? r : rows + r);
+}
+
 void MakeTables(const office_testing::TempDir& dir, int rows, const std::string& main,
-                const std::string& add) {
+                const std::string& add, bool nearMisses) {
   std::vector<int> order(static_cast<std::size_t>(rows));
   for (int i = 0; i < rows; ++i) order[static_cast<std::size_t>(i)] = i;
   std::shuffle(order.begin(), order.end(), std::mt19937(42));
@@ -75,7 +104,10 @@ void MakeTables(const office_testing::TempDir& dir, int rows, const std::string&
     const int addKey = order[static_cast<std::size_t>(r)];
     mainKeys.push_back(key);
     addKeys.push_back(addKey);
-    m.cells.push_back(KeyCell(r, key));
+    if (nearMisses && r % 20 == 9)
+      m.cells.push_back(CellSpec{0, r, NearMiss(r, r / 20), {}, {}});
+    else
+      m.cells.push_back(KeyCell(r, key));
     a.cells.push_back(KeyCell(r, addKey));
     for (int c = 1; c < 10; ++c) {
       m.cells.push_back(c % 2 ? CellSpec{c, r, "", r * 0.5 + c, {}}

@@ -17,7 +17,14 @@ extern Keys gKeys;
 Keys ParseKeys(const std::string& kind);  // "text", "numbers", "dates", "formulas"
 const char* KeysName();
 
+// With `nearMisses` (text keys), half the main keys without a partner are near misses of an
+// add key, of each kind in turn: letter case, Unicode form (full-width digits), a space,
+// punctuation, a leading zero, a typo (a letter put in).
 void MakeTables(const office_testing::TempDir& dir, int rows, const std::string& main,
-                const std::string& add);
+                const std::string& add, bool nearMisses = false);
+
+// The main key of row `r` (zero-based) as MakeTables writes it with near misses, and whether
+// it has a partner; the add keys are "K0" .. "K<rows - 1>".
+std::string MainKeyText(int r, int rows, bool nearMisses, bool& partner);
 
 }  // namespace bench

@@ -9,6 +9,8 @@
 //        merge_bench [--keys KIND] --keep-values [ROWS...]
 //                    (the run that copies texts beside the one that keeps values, in turns)
 //        merge_bench [--keys KIND] --write-tables DIR ROWS   (only the tables, for profiling)
+//        merge_bench --near [--turns N] [ROWS...]
+//                    (near misses: the run without and with --near=typos, and the search alone)
 // The last columns give the peak resident memory of the batch command and of its office.
 #include <fcntl.h>
 #include <spawn.h>
@@ -28,6 +30,7 @@
 
 #include "Tables.hpp"
 #include "merge/MergeRun.hpp"
+#include "merge/NearKeys.hpp"
 #include "office/uOpenOffice.hpp"
 #include "support/OfficeTesting.hpp"
 
@@ -74,10 +77,11 @@ double RunCommand(std::vector<std::string> args, int& status, long& peakKb, long
   argv.push_back(nullptr);
   const auto start = Clock::now();
   pid_t pid = 0;
-  // Its report would cut into the table.
+  // Its report and its warnings would cut into the table.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return -1;
@@ -147,9 +151,61 @@ int CompareKeptValues(const std::vector<int>& sizes) {
   return 0;
 }
 
+// The near keys' cost: the batch command on tables with near misses, without and with
+// --near=typos, in turns; and the search for the nearest keys by itself, on the same keys.
+int CompareNear(const std::vector<int>& sizes, int turns) {
+  std::printf("text keys, 10%% of the main keys without a partner, half of them near misses\n");
+  std::printf(
+      "| rows x 10 | default run | --near=typos | the near search alone | both over a "
+      "run without them |\n");
+  std::printf(
+      "|-----------|-------------|--------------|-----------------------|-------------"
+      "-----------------|\n");
+  for (const int rows : sizes) {
+    office_testing::TempDir dir;
+    const std::string main = dir / "main.ods", add = dir / "add.ods";
+    MakeTables(dir, rows, main, add, true);
+    office_testing::SharedOffice().Release();
+    double best[2] = {1e9, 1e9};
+    for (int turn = 0; turn < 2 * std::max(1, turns); ++turn) {
+      const bool near = turn % 2 == 1;
+      std::vector<std::string> command = {TABLOOM_BINARY,     "merge",  main, add, "-o",
+                                          dir / "result.ods", "--link", "A=A"};
+      if (near) command.push_back("--near=typos");
+      int status = 0;
+      long peakKb = 0, officePeakKb = 0;
+      const double seconds = RunCommand(command, status, peakKb, officePeakKb);
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "tabloom merge failed for %d rows\n", rows);
+        return 1;
+      }
+      best[near] = std::min(best[near], seconds);
+    }
+    // The search as a run makes it: the distinct unmatched main keys against every add key.
+    std::vector<std::string> keys, candidates;
+    for (int r = 0; r < rows; ++r) {
+      bool partner = false;
+      const std::string key = bench::MainKeyText(r, rows, true, partner);
+      if (!partner) keys.push_back(key);
+      candidates.push_back("K" + std::to_string(r));
+    }
+    const auto start = Clock::now();
+    const std::vector<merge::NearKey> found = merge::FindNearKeys(keys, candidates);
+    const double search = Seconds(start);
+    const double without = best[0] - search;
+    std::printf("| %9d | %9.2f s | %10.2f s | %9.3f s (%zu found) | %+26.1f %% |\n", rows, best[0],
+                best[1], search,
+                static_cast<std::size_t>(std::count_if(
+                    found.begin(), found.end(), [](const merge::NearKey& k) { return k.Found(); })),
+                100.0 * (best[1] - without) / without);
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
   std::vector<int> sizes;
-  bool exact = false, keepValues = false, phases = true;
+  bool exact = false, keepValues = false, phases = true, near = false;
   int turns = 1;
   std::string writeTo;
   for (int i = 1; i < argc; ++i) {
@@ -162,6 +218,8 @@ int main(int argc, char** argv) {
       exact = true;
     } else if (a == "--keep-values") {
       keepValues = true;
+    } else if (a == "--near") {
+      near = true;
     } else if (a == "--no-phases") {
       phases = false;
     } else if (a == "--turns" && i + 1 < argc) {
@@ -173,6 +231,11 @@ int main(int argc, char** argv) {
     }
   }
   if (sizes.empty()) sizes = {1000, 10000, 50000};
+  if (near) {
+    const int status = CompareNear(sizes, turns);
+    office_testing::SharedOffice().Release();
+    return status;
+  }
   if (keepValues) {
     const int status = CompareKeptValues(sizes);
     office_testing::SharedOffice().Release();

@@ -1,6 +1,7 @@
 #include "gui/UFiles.hpp"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QListWidget>
 #include <QScreen>
 #include <QScrollArea>
@@ -85,6 +86,18 @@ void TFFiles::BuildWindow() {
   case_snes_cb->move(8, 144);
   values_cb = new QCheckBox(IndexPanel);
   values_cb->move(8, 168);
+  near_cb = new QCheckBox(IndexPanel);
+  near_cb->move(8, 192);
+  near_cb->setToolTip(
+      "A main row whose key no add key equals takes the add row of the key it nearly is (letter "
+      "case, Unicode form, spaces, punctuation, leading zeros), where no other is as near; the "
+      "report names each");
+  DuplicatesLabel = new QLabel("several add rows, one key:", IndexPanel);
+  DuplicatesLabel->move(8, 222);
+  duplicates_cb = new QComboBox(IndexPanel);
+  duplicates_cb->addItems({"the one found", "the first", "the last", "refuse the run"});
+  duplicates_cb->setToolTip("Which add row a main row takes when its key is in several");
+  duplicates_cb->setGeometry(188, 218, kLeftWidth - 196, 25);
   OKButton = Button("Continue", "", IndexPanel, {0, 200, 105, 25});
   HelpButton = new QToolButton(IndexPanel);
   HelpButton->setText("?");
@@ -95,11 +108,11 @@ void TFFiles::BuildWindow() {
   BuildPreviews();
   ConnectButtons();
 
-  // The design's 1011 x 640 window, taller by the copy choices, less its frame, or the
-  // screen's room where that is less;
+  // The design's 1011 x 640 window, taller by the choices for the result and the matching,
+  // less its frame, or the screen's room where that is less;
   // below the minimum nothing overlaps (the left panel scrolls instead).
   setMinimumSize(kLeftWidth + 300, 360);
-  QSize size(1003, 651);
+  QSize size(1003, 708);
   if (const QScreen* shown = screen())
     size = size.boundedTo(shown->availableSize() - QSize(16, 48)).expandedTo(minimumSize());
   resize(size);
@@ -151,6 +164,8 @@ void TFFiles::ConnectButtons() {
   connect(MinusButton, &QPushButton::clicked, this, &TFFiles::MinusButtonClick);
   connect(case_snes_cb, &QCheckBox::clicked, this, &TFFiles::case_snes_cbClick);
   connect(values_cb, &QCheckBox::clicked, this, &TFFiles::values_cbClick);
+  connect(near_cb, &QCheckBox::clicked, this, &TFFiles::near_cbClick);
+  connect(duplicates_cb, &QComboBox::activated, this, &TFFiles::duplicates_cbChange);
   connect(CopyButton, &QPushButton::clicked, this, &TFFiles::CopyButtonClick);
   connect(OKButton, &QPushButton::clicked, this, &TFFiles::OKButtonClick);
   connect(HelpButton, &QToolButton::clicked, this, &TFFiles::HelpButtonClick);
@@ -195,6 +210,10 @@ void TFFiles::FormCreate() {
   values_cb->setText("copy numbers and dates as values");
   values_cb->adjustSize();
   values_cb->setChecked(p.KeepValues);
+  near_cb->setText("match near keys");
+  near_cb->adjustSize();
+  near_cb->setChecked(p.Near != merge::NearMatch::Off);
+  duplicates_cb->setCurrentIndex(static_cast<int>(p.DuplicateRule));
   ClickMode.clear();
   ClearPendingLink();
   RefreshPanels();

@@ -12,6 +12,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QListWidget;
@@ -58,6 +59,11 @@ class TFFiles : public QDialog {
   QListWidget* indexlb;
   QCheckBox* case_snes_cb;
   QCheckBox* values_cb;
+  QCheckBox* near_cb;  // main rows take the add row of a near key
+  // What several add rows of one key give: the row met first (as ever), the first, the last,
+  // or no run.
+  QLabel* DuplicatesLabel;
+  QComboBox* duplicates_cb;
   PreviewGrid *Grid1, *Grid2;
   QTabBar *TabSet1, *TabSet2;
 
@@ -76,6 +82,8 @@ class TFFiles : public QDialog {
   void MinusButtonClick();
   void case_snes_cbClick();
   void values_cbClick();
+  void near_cbClick();
+  void duplicates_cbChange(int index);
   void CopyButtonClick();
   void HelpButtonClick();
   void OKButtonClick() { accept(); }

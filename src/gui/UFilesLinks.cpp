@@ -3,6 +3,7 @@
 #include "gui/UFiles.hpp"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QListWidget>
 
 #include "gui/PreviewGrid.hpp"
@@ -95,6 +96,21 @@ void TFFiles::MinusButtonClick() {
 
 void TFFiles::values_cbClick() {
   main_.Params.KeepValues = values_cb->isChecked();
+}
+
+void TFFiles::near_cbClick() {
+  // A setup's typos stay while the box stays checked.
+  merge::NearMatch& near = main_.Params.Near;
+  if (!near_cb->isChecked())
+    near = merge::NearMatch::Off;
+  else if (near == merge::NearMatch::Off)
+    near = merge::NearMatch::Forms;
+}
+
+void TFFiles::duplicates_cbChange(int index) {
+  constexpr merge::Duplicates kRules[] = {merge::Duplicates::AsFound, merge::Duplicates::First,
+                                          merge::Duplicates::Last, merge::Duplicates::Refuse};
+  if (index >= 0 && index < 4) main_.Params.DuplicateRule = kRules[index];
 }
 
 void TFFiles::CopyButtonClick() {

@@ -13,7 +13,7 @@ namespace gui::setup_window {
 constexpr int kLeftWidth = 361;
 constexpr int kBaseHeight = 209;
 constexpr int kAddHeight = 201;
-constexpr int kIndexMinHeight = 225;  // the links panel with its list, check boxes and buttons
+constexpr int kIndexMinHeight = 282;  // the links panel with its list, choices and buttons
 constexpr int kSheetPanelWidth = 149;
 constexpr int kFileBarHeight = 41;
 constexpr int kTabHeight = 21;

@@ -12,6 +12,7 @@
 #include "gui/Dialogs.hpp"
 #include "gui/ProgramIcon.hpp"
 #include "gui/UAbout.hpp"
+#include "gui/UDetails.hpp"
 #include "gui/UFiles.hpp"
 #include "gui/UUpdate.hpp"
 #include "gui/UUpdateCheckThread.hpp"
@@ -113,6 +114,12 @@ void TFMain::BuildWindow() {
   StartButton->setGeometry(8, 56, 225, 25);
   StartButton->setFont(Font(13, true));
   StartButton->setEnabled(false);
+  DetailsButton = new QPushButton("Details...", MainWindowPanel);
+  DetailsButton->setGeometry(8, 88, 225, 25);
+  DetailsButton->setToolTip(
+      "Why rows matched or not: the rows that found nothing with their nearest keys, the near "
+      "matches, the add rows nobody took, the keys of several add rows");
+  DetailsButton->hide();
   OKLabel = new QLabel(MainWindowPanel);
   OKLabel->setFont(Font(13, true));
   OKLabel->setWordWrap(true);
@@ -136,6 +143,7 @@ void TFMain::BuildWindow() {
 
   connect(FilesButton, &QPushButton::clicked, this, &TFMain::FilesButtonClick);
   connect(StartButton, &QPushButton::clicked, this, &TFMain::StartButtonClick);
+  connect(DetailsButton, &QPushButton::clicked, this, &TFMain::DetailsButtonClick);
   connect(OpenSetupButton, &QPushButton::clicked, this, &TFMain::OpenSetupButtonClick);
   connect(SaveSetupButton, &QPushButton::clicked, this, &TFMain::SaveSetupButtonClick);
   connect(CommandButton, &QPushButton::clicked, this, &TFMain::CommandButtonClick);
@@ -257,6 +265,12 @@ QString TFMain::Proposed(const QString& suffix) const {
   const QFileInfo table(
       QString::fromStdString(Params.MainFile.empty() ? Params.AddFile : Params.MainFile));
   return table.absolutePath() + "/" + table.completeBaseName() + suffix;
+}
+
+void TFMain::DetailsButtonClick() {
+  if (!details_) return;
+  TFDetails details(*this, details_);
+  details.exec();
 }
 
 void TFMain::AboutButtonClick() {

@@ -41,6 +41,7 @@ class TFMain : public QWidget {
   QPushButton* SaveSetupButton = nullptr;
   QPushButton* CommandButton = nullptr;  // "Copy as Command"
   QPushButton* StartButton = nullptr;
+  QPushButton* DetailsButton = nullptr;  // "Details...", after a run with rows to explain
   QLabel* OKLabel = nullptr;
   QToolButton* AboutButton = nullptr;
   QToolButton* HelpButton = nullptr;
@@ -100,6 +101,11 @@ class TFMain : public QWidget {
   bool MainParamsComplete() const { return Params.MainParamsComplete(); }
   bool AddParamsComplete() const { return Params.AddParamsComplete(); }
   Dialogs& dialogs() { return dialogs_; }
+  // A file beside the main table (else the add table) named for it, with `suffix`
+  // (" merged.ods", ".tabloom").
+  QString Proposed(const QString& suffix) const;
+  // Why rows matched or not, after a run that has anything to say of it.
+  void DetailsButtonClick();
 
  protected:
   void resizeEvent(QResizeEvent* event) override;  // the layout rule
@@ -132,9 +138,6 @@ class TFMain : public QWidget {
   void SetSetupButtons(bool enabled);
   // The window's title names the setup it shows; empty: none.
   void ShowSetupName(const QString& setupFile);
-  // A file beside the main table (else the add table) named for it, with `suffix`
-  // (" merged.ods", ".tabloom").
-  QString Proposed(const QString& suffix) const;
   // The target a command or a saved setup names: the last one chosen, else one proposed.
   QString CommandTarget() const;
   void AskToStop(bool asked = false);
@@ -158,6 +161,7 @@ class TFMain : public QWidget {
   std::function<void(merge::Phase)> onPhase_;
   std::shared_ptr<std::atomic<bool>> updateCancel_ = std::make_shared<std::atomic<bool>>(false);
   QString lastTarget_;
+  std::shared_ptr<const merge::RunReport> details_;  // of the last run, when it has any
   QString lastSetup_;
   bool setupUnsettled_ = false;  // a setup restored with notes: Start waits for the window
 };

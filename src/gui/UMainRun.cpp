@@ -16,6 +16,7 @@
 #include <span>
 
 #include "gui/Dialogs.hpp"
+#include "gui/UDetails.hpp"
 #include "merge/RunProgress.hpp"
 
 namespace gui {
@@ -62,6 +63,16 @@ void TFMain::StartButtonClick() {
   RunMerge();
 }
 
+namespace {
+
+// The window's run lists every row its details show.
+merge::Parameters ForTheWindow(merge::Parameters p) {
+  p.ListDetails = true;
+  return p;
+}
+
+}  // namespace
+
 void TFMain::RunMerge() {
   state_ = RunState::Running;
   const int run = ++runNumber_;
@@ -73,6 +84,8 @@ void TFMain::RunMerge() {
   HelpButton->setEnabled(false);
   StartButton->setText("Stop");
   StartButton->setEnabled(true);
+  DetailsButton->hide();
+  details_.reset();
   OKLabel->clear();
   FollowProgress(run);
 
@@ -83,7 +96,7 @@ void TFMain::RunMerge() {
   auto outcome = std::make_shared<Outcome>();
   outcome->report.MainBook = Params.MainBook;  // as long as the run does not say otherwise
   OffThread(
-      [this, outcome, parameters = Params, stop = stop_.get_token()] {
+      [this, outcome, parameters = ForTheWindow(Params), stop = stop_.get_token()] {
         // The thread's outermost frame: whatever it meets is the run's error, and then the
         // office is started afresh.
         try {
@@ -300,11 +313,16 @@ void TFMain::ShowOutcome(const merge::RunReport& report) {
   if (report.Ok) {
     text =
         QString("Done: %1 of %2 main rows matched").arg(report.RowsMatched).arg(report.RowsWalked);
+    if (report.RowsNear > 0) text += QString(" (%1 near)").arg(report.RowsNear);
     text += "\nResult: " + QString::fromStdString(report.ResultPath);
     for (const std::string& warning : report.Warnings)
       text += "\nWarning: " + QString::fromStdString(warning) + ".";
   }
   StartButton->setEnabled(true);
+  if (TFDetails::Offered(report)) {
+    details_ = std::make_shared<const merge::RunReport>(report);
+    DetailsButton->show();
+  }
   OKLabel->setText(text);
   FitLabel();
 }

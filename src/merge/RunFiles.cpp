@@ -22,6 +22,8 @@ const char* RoleName(FileRole role) {
       return "the unused list";
     case FileRole::MatchesList:
       return "the matches list";
+    case FileRole::SavedList:
+      return "the list saved";
   }
   return "";
 }
@@ -72,6 +74,9 @@ std::string ClashSentence(const Clash& clash) {
       break;
     case FileRole::MatchesList:
       what = "Illegal file name for --matches";
+      break;
+    case FileRole::SavedList:
+      what = "Illegal file name for the list";
       break;
     case FileRole::Setup:
       what = "Illegal setup file name";

@@ -17,6 +17,7 @@ enum class FileRole {
   UnmatchedList,
   UnusedList,
   MatchesList,
+  SavedList,  // a list the windows save
 };
 
 // A file by its role, named as it is opened or written (a result with its extension).

@@ -164,8 +164,8 @@ TEST(ResultChoices, ACsvResultIsTheResultSheetAsShown) {
             cli::kMerged);
   EXPECT_EQ(Split(Output(Script("csv_rows.py") + " '" + dir / "unmatched" + "'"), '\x1e'),
             (std::vector<std::string>{"row\x1f"
-                                      "A",
-                                      "1\x1f=nothing()"}));
+                                      "A\x1fnearest\x1fwhy",
+                                      "1\x1f=nothing()\x1f\x1f"}));
   const std::vector<std::string> rows =
       Split(Output(Script("csv_rows.py") + " '" + dir / "result.csv" + "'"), '\x1e');
   ASSERT_EQ(rows.size(), kinds.shown.size() + 1);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -418,6 +419,31 @@ TEST_F(SetupWindow, AddColumnsAreMarkedForCopyingByTheirHeaders) {
 
   OpenAdd();  // the marks were of the table that goes
   EXPECT_TRUE(P().CopyColumns.empty());
+}
+
+// How keys match: near keys taken or not, and which of several add rows of one key; shown again
+// when the window opens anew, a setup's typos kept while the box stays checked.
+TEST_F(SetupWindow, TheMatchingChoicesSetTheParameters) {
+  EXPECT_EQ(files->near_cb->text(), "match near keys");
+  EXPECT_EQ(P().Near, merge::NearMatch::Off);
+  QTest::mouseClick(files->near_cb, Qt::LeftButton);
+  EXPECT_EQ(P().Near, merge::NearMatch::Forms);
+  const std::pair<int, merge::Duplicates> rules[] = {{1, merge::Duplicates::First},
+                                                     {2, merge::Duplicates::Last},
+                                                     {3, merge::Duplicates::Refuse},
+                                                     {0, merge::Duplicates::AsFound}};
+  for (const auto& [index, rule] : rules) {
+    files->duplicates_cb->setCurrentIndex(index);
+    emit files->duplicates_cb->activated(index);
+    EXPECT_EQ(P().DuplicateRule, rule);
+  }
+  P().Near = merge::NearMatch::Typos;
+  P().DuplicateRule = merge::Duplicates::Last;
+  Reopen();
+  EXPECT_TRUE(files->near_cb->isChecked());
+  EXPECT_EQ(files->duplicates_cb->currentIndex(), 2);
+  QTest::mouseClick(files->near_cb, Qt::LeftButton);
+  EXPECT_EQ(P().Near, merge::NearMatch::Off);
 }
 
 TEST_F(SetupWindow, SheetsAreConfirmedByTabOrByClickAndThenHeld) {
