@@ -4,15 +4,19 @@
 // SUFFIX goes into each file name ("main-150.png").
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
+#include <optional>
 
 #include "gui/Dialogs.hpp"
 #include "gui/PreviewGrid.hpp"
 #include "gui/ProgramIcon.hpp"
 #include "gui/UAbout.hpp"
+#include "gui/UDetails.hpp"
 #include "gui/UFiles.hpp"
 #include "gui/UMain.hpp"
 
@@ -24,6 +28,19 @@ void Settle() {
     QThread::msleep(10);
   }
 }
+
+// Qt's dialogs, but the result is saved where the tool says, unasked.
+class ResultInto : public gui::QtDialogs {
+ public:
+  explicit ResultInto(QString file) : file_(std::move(file)) {}
+  std::optional<gui::SaveChoice> SaveFile(QWidget*, const QString&, const QString&, const QString&,
+                                          const QString&, int type, bool) override {
+    return gui::SaveChoice{file_, type};
+  }
+
+ private:
+  QString file_;
+};
 
 bool Save(QWidget& window, const QString& file) {
   Settle();
@@ -43,7 +60,8 @@ int main(int argc, char** argv) {
       "/";
   const QString suffix = argc > 2 ? QString("-") + argv[2] : QString();
   const auto name = [&](const char* base) { return out.filePath(base + suffix + ".png"); };
-  gui::QtDialogs dialogs;
+  QTemporaryDir scratch;
+  ResultInto dialogs(scratch.filePath("orders merged.ods"));
   gui::TFMain window(automation::SystemFactory(), dialogs);
   if (window.Terminating) return 4;
   window.show();
@@ -76,7 +94,17 @@ int main(int argc, char** argv) {
     ok &= Save(files, name("setup"));
   };
   window.FilesButtonClick();
+  // The window after a run: its report, and the details of the rows that found nothing.
+  window.StartButtonClick();
+  QElapsedTimer waited;
+  waited.start();
+  while (window.Running() && waited.elapsed() < 120000) QApplication::processEvents();
   ok &= Save(window, name("main"));
+  if (window.Details()) {
+    gui::TFDetails details(window, window.Details());
+    details.show();
+    ok &= Save(details, name("details"));
+  }
   gui::TFAbout about(window);
   about.show();
   ok &= Save(about, name("about"));

@@ -155,7 +155,20 @@ void TFDetails::AddList(const QString& title, QStringList headers, std::vector<b
   view->setWordWrap(false);
   view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
   view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);  // no row measured
+  view->verticalHeader()->hide();  // the lists number their rows as the tables do
   view->horizontalHeader()->setStretchLastSection(true);
+  // Columns as wide as their titles and the first rows need; the rest is not measured.
+  const auto* model = static_cast<const ListModel*>(view->model());
+  for (int c = 0; c + 1 < model->columnCount(); ++c) {
+    int width = view->fontMetrics().horizontalAdvance(
+                    model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()) +
+                24;
+    for (int r = 0; r < std::min(model->rowCount(), 200); ++r)
+      width = std::max(width, view->fontMetrics().horizontalAdvance(
+                                  model->data(model->index(r, c), Qt::DisplayRole).toString()) +
+                                  12);
+    view->setColumnWidth(c, std::min(width, 320));
+  }
   // Sorted on a click on a header; opened as the run listed the rows.
   view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   view->setSortingEnabled(true);

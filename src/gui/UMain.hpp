@@ -106,6 +106,7 @@ class TFMain : public QWidget {
   QString Proposed(const QString& suffix) const;
   // Why rows matched or not, after a run that has anything to say of it.
   void DetailsButtonClick();
+  std::shared_ptr<const merge::RunReport> Details() const { return details_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override;  // the layout rule

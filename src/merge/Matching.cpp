@@ -174,44 +174,47 @@ void Matching::Refuse(std::vector<std::int32_t> groups) const {
 
 Matches Matching::Match(const KeyColumns& mainTexts, const std::vector<std::string>& mainDigests,
                         std::int32_t firstRow) {
-  Matches m;
-  const bool all = p_.ListDetails;
+  return Collect(mainTexts, firstRow, Decide(mainTexts, mainDigests));
+}
+
+Matching::Decisions Matching::Decide(const KeyColumns& mainTexts,
+                                     const std::vector<std::string>& mainDigests) {
   const std::size_t rows = mainDigests.size();
-  enum class Outcome : char { None, Exact, Near };
-  std::vector<Outcome> outcome(rows, Outcome::None);
-  std::vector<std::int32_t> addRow(rows, -1);
+  Decisions d{std::vector<Outcome>(rows, Outcome::None), std::vector<std::int32_t>(rows, -1), {}};
   std::vector<std::int32_t> refused;  // groups of several rows that main rows took
   std::vector<std::size_t> unmatched;
-  const auto several = [this](std::int32_t group) {
+  const auto take = [&](std::size_t i, Outcome outcome, std::int32_t row, std::int32_t group) {
+    d.outcome[i] = outcome;
+    d.addRow[i] = row;
     const Group& g = groups_[static_cast<std::size_t>(group)];
-    return g.end - g.begin > 1;
+    if (p_.DuplicateRule == Duplicates::Refuse && g.end - g.begin > 1) refused.push_back(group);
   };
   for (std::size_t i = 0; i < rows; ++i) {
-    if (!keyList_.Find(mainDigests[i])) {
+    if (keyList_.Find(mainDigests[i]))
+      take(i, Outcome::Exact,
+           RowOf(groupOf_[static_cast<std::size_t>(keyList_.FoundIndex)], keyList_.FoundIndex),
+           groupOf_[static_cast<std::size_t>(keyList_.FoundIndex)]);
+    else
       unmatched.push_back(i);
-      continue;
-    }
-    const std::int32_t group = groupOf_[static_cast<std::size_t>(keyList_.FoundIndex)];
-    outcome[i] = Outcome::Exact;
-    addRow[i] = RowOf(group, keyList_.FoundIndex);
-    if (p_.DuplicateRule == Duplicates::Refuse && several(group)) refused.push_back(group);
   }
-  std::vector<NearestKey> nearest;
-  std::vector<std::int32_t> nearGroups;
-  std::vector<bool> takeable;
-  if (!unmatched.empty()) FindNearest(mainTexts, unmatched, nearest, nearGroups, takeable);
-  std::unordered_map<std::size_t, std::size_t> hintOf;  // main index -> unmatched entry
-  for (std::size_t j = 0; j < unmatched.size(); ++j) {
-    hintOf[unmatched[j]] = j;
-    if (!takeable[j]) continue;
-    outcome[unmatched[j]] = Outcome::Near;
-    addRow[unmatched[j]] = nearest[j].addRow;
-    if (p_.DuplicateRule == Duplicates::Refuse && several(nearGroups[j]))
-      refused.push_back(nearGroups[j]);
+  if (!unmatched.empty()) {
+    std::vector<NearestKey> nearest;
+    std::vector<std::int32_t> groups;
+    std::vector<bool> takeable;
+    FindNearest(mainTexts, unmatched, nearest, groups, takeable);
+    for (std::size_t j = 0; j < unmatched.size(); ++j) {
+      if (takeable[j]) take(unmatched[j], Outcome::Near, nearest[j].addRow, groups[j]);
+      if (nearest[j].Found()) d.hints.emplace(unmatched[j], std::move(nearest[j]));
+    }
   }
   if (!refused.empty()) Refuse(refused);
+  return d;
+}
 
-  const bool listMatches = !p_.MatchesFile.empty();
+Matches Matching::Collect(const KeyColumns& mainTexts, std::int32_t firstRow,
+                          const Decisions& d) const {
+  Matches m;
+  const bool all = p_.ListDetails, listMatches = !p_.MatchesFile.empty();
   if (listMatches) {
     std::vector<std::int32_t> mainColumns, addColumns;
     for (const TLink& link : p_.LiveLinks()) {
@@ -222,35 +225,37 @@ Matches Matching::Match(const KeyColumns& mainTexts, const std::vector<std::stri
   }
   const std::size_t addRows = addTexts_.empty() ? 0 : addTexts_.front().size();
   std::vector<bool> taken(addRows, false);
-  for (std::size_t i = 0; i < rows; ++i) {
+  const NearestKey none;
+  for (std::size_t i = 0; i < d.outcome.size(); ++i) {
     const auto row = firstRow + static_cast<std::int32_t>(i);
+    const Outcome outcome = d.outcome[i];
     ++m.walked;
+    if (outcome != Outcome::None) {
+      ++m.matched;
+      m.pairs.emplace_back(row, d.addRow[i]);
+      taken[static_cast<std::size_t>(d.addRow[i])] = true;
+    }
+    m.near += outcome == Outcome::Near ? 1 : 0;
+    const bool listed = outcome == Outcome::Near
+                            ? all || m.nearMatches.size() < kExamples
+                            : outcome == Outcome::None && (all || !p_.UnmatchedFile.empty() ||
+                                                           m.unmatched.size() < kExamples);
+    if (!listed && !listMatches) continue;
     std::vector<std::string> key;
     for (const std::vector<std::string>& column : mainTexts) key.push_back(column[i]);
-    if (outcome[i] != Outcome::None) {
-      ++m.matched;
-      m.pairs.emplace_back(row, addRow[i]);
-      taken[static_cast<std::size_t>(addRow[i])] = true;
-    }
-    const NearestKey none;
-    const NearestKey* hint = nullptr;
-    if (const auto at = hintOf.find(i); at != hintOf.end()) hint = &nearest[at->second];
-    if (outcome[i] == Outcome::Near) {
-      ++m.near;
-      if (all || m.nearMatches.size() < kExamples) m.nearMatches.push_back({row, key, *hint});
-    } else if (outcome[i] == Outcome::None &&
-               (all || !p_.UnmatchedFile.empty() || m.unmatched.size() < kExamples)) {
-      m.unmatched.push_back({row, key, hint ? *hint : none});
-    }
-    if (listMatches) {
-      NearestKey add = outcome[i] == Outcome::Near ? *hint : none;
-      if (outcome[i] == Outcome::Exact) add = {addRow[i], AddKey(addRow[i]), {}};
-      m.matchesCsv += MatchesRecord(row, key,
-                                    outcome[i] == Outcome::Exact  ? "exact"
-                                    : outcome[i] == Outcome::Near ? "near"
-                                                                  : "none",
-                                    add);
-    }
+    const auto hint = d.hints.find(i);
+    const NearestKey& nearest = hint == d.hints.end() ? none : hint->second;
+    if (listMatches)
+      m.matchesCsv +=
+          MatchesRecord(row, key,
+                        outcome == Outcome::Exact  ? "exact"
+                        : outcome == Outcome::Near ? "near"
+                                                   : "none",
+                        outcome == Outcome::Exact ? NearestKey{d.addRow[i], AddKey(d.addRow[i]), {}}
+                        : outcome == Outcome::Near ? nearest
+                                                   : none);
+    if (listed && outcome == Outcome::Near) m.nearMatches.push_back({row, std::move(key), nearest});
+    if (listed && outcome == Outcome::None) m.unmatched.push_back({row, std::move(key), nearest});
   }
   if (all || !p_.UnusedFile.empty())
     for (std::size_t r = 0; r < addRows; ++r)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,17 @@ class Matching {
   std::pair<std::int32_t, std::vector<DuplicateKey>> DuplicateKeys(std::size_t examples) const;
 
  private:
+  enum class Outcome : char { None, Exact, Near };
+  // What each main row takes: the outcome and the add row, and the nearest keys of those no
+  // add key equals.
+  struct Decisions {
+    std::vector<Outcome> outcome;
+    std::vector<std::int32_t> addRow;
+    std::unordered_map<std::size_t, NearestKey> hints;
+  };
+  Decisions Decide(const KeyColumns& mainTexts, const std::vector<std::string>& mainDigests);
+  Matches Collect(const KeyColumns& mainTexts, std::int32_t firstRow, const Decisions& d) const;
+
   struct Group {  // the add rows of one key, a run of the sorted key list
     std::int32_t begin = 0, end = 0;
     std::int32_t firstRow = 0, lastRow = 0;

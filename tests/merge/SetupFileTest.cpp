@@ -51,6 +51,8 @@ class SetupFile : public testing::Test {
     s.CopyColumns = {3, 0};
     s.Target = (folder / "merged.xlsx").string();
     s.Format = merge::ResultFormat::Xlsx;
+    s.Near = merge::NearMatch::Typos;
+    s.DuplicateRule = merge::Duplicates::Last;
     return s;
   }
 
@@ -94,6 +96,8 @@ TEST_F(SetupFile, WhatIsWrittenIsReadBackAndAFolderMovedWholeStillWorks) {
   EXPECT_TRUE(p.KeepValues);
   EXPECT_EQ(p.CopyColumns, (std::vector<std::int32_t>{3, 0}));
   EXPECT_EQ(p.Format, merge::ResultFormat::Xlsx);
+  EXPECT_EQ(p.Near, merge::NearMatch::Typos);
+  EXPECT_EQ(p.DuplicateRule, merge::Duplicates::Last);
   EXPECT_EQ(p.AddThereColumn, 6);
   EXPECT_FALSE(p.Check(store).has_value());
 }
@@ -208,6 +212,8 @@ TEST_F(SetupFile, DamagedOrNewerFilesAreRefusedWithOneSentence) {
        "is damaged: \"\"A1\"\" is no column"},
       {R"({"tabloom": 1, "main": {}, "add": {}, "result": {"format": "pdf"}})",
        "is damaged: \"pdf\" is no result format"},
+      {R"({"tabloom": 1, "main": {}, "add": {}, "match": {"duplicates": "any"}})",
+       "is damaged: \"any\" is no rule for duplicate keys"},
       {R"({"tabloom": 1, "main": {"file": 7}, "add": {}})", "is damaged"},
   };
   const fs::path file = root / "s.tabloom";
