@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -118,6 +119,26 @@ void Phases(const std::string& main, const std::string& add, const std::string& 
 
 }  // namespace
 
+// The batch command on one pair of tables, without and with `option`, in turns: the quicker
+// of each; nothing when a run failed.
+std::optional<std::pair<double, double>> InTurns(const office_testing::TempDir& dir,
+                                                 const std::string& main, const std::string& add,
+                                                 const std::string& option, int turns) {
+  double best[2] = {1e9, 1e9};
+  for (int turn = 0; turn < 2 * std::max(1, turns); ++turn) {
+    const bool with = turn % 2 == 1;
+    std::vector<std::string> command = {TABLOOM_BINARY,     "merge",  main, add, "-o",
+                                        dir / "result.ods", "--link", "A=A"};
+    if (with) command.push_back(option);
+    int status = 0;
+    long peakKb = 0, officePeakKb = 0;
+    const double seconds = RunCommand(command, status, peakKb, officePeakKb);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    best[with] = std::min(best[with], seconds);
+  }
+  return std::pair(best[0], best[1]);
+}
+
 // The text run and the run that keeps values, side by side on the same files: each twice, in
 // turns, the quicker of each counted.
 int CompareKeptValues(const std::vector<int>& sizes) {
@@ -129,23 +150,13 @@ int CompareKeptValues(const std::vector<int>& sizes) {
     const std::string main = dir / "main.ods", add = dir / "add.ods";
     MakeTables(dir, rows, main, add);
     office_testing::SharedOffice().Release();
-    double best[2] = {1e9, 1e9};
-    for (int turn = 0; turn < 4; ++turn) {
-      const bool values = turn % 2 == 1;
-      std::vector<std::string> command = {TABLOOM_BINARY,     "merge",  main, add, "-o",
-                                          dir / "result.ods", "--link", "A=A"};
-      if (values) command.push_back("--keep-values");
-      int status = 0;
-      long peakKb = 0, officePeakKb = 0;
-      const double seconds = RunCommand(command, status, peakKb, officePeakKb);
-      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "tabloom merge failed for %d rows\n", rows);
-        return 1;
-      }
-      best[values] = std::min(best[values], seconds);
+    const auto best = InTurns(dir, main, add, "--keep-values", 2);
+    if (!best) {
+      std::fprintf(stderr, "tabloom merge failed for %d rows\n", rows);
+      return 1;
     }
-    std::printf("| %9d | %13.1f s | %9.1f s | %5.2f |\n", rows, best[0], best[1],
-                best[1] / best[0]);
+    std::printf("| %9d | %13.1f s | %9.1f s | %5.2f |\n", rows, best->first, best->second,
+                best->second / best->first);
     std::fflush(stdout);
   }
   return 0;
@@ -166,20 +177,10 @@ int CompareNear(const std::vector<int>& sizes, int turns) {
     const std::string main = dir / "main.ods", add = dir / "add.ods";
     MakeTables(dir, rows, main, add, true);
     office_testing::SharedOffice().Release();
-    double best[2] = {1e9, 1e9};
-    for (int turn = 0; turn < 2 * std::max(1, turns); ++turn) {
-      const bool near = turn % 2 == 1;
-      std::vector<std::string> command = {TABLOOM_BINARY,     "merge",  main, add, "-o",
-                                          dir / "result.ods", "--link", "A=A"};
-      if (near) command.push_back("--near=typos");
-      int status = 0;
-      long peakKb = 0, officePeakKb = 0;
-      const double seconds = RunCommand(command, status, peakKb, officePeakKb);
-      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "tabloom merge failed for %d rows\n", rows);
-        return 1;
-      }
-      best[near] = std::min(best[near], seconds);
+    const auto best = InTurns(dir, main, add, "--near=typos", turns);
+    if (!best) {
+      std::fprintf(stderr, "tabloom merge failed for %d rows\n", rows);
+      return 1;
     }
     // The search as a run makes it: the distinct unmatched main keys against every add key.
     std::vector<std::string> keys, candidates;
@@ -192,12 +193,12 @@ int CompareNear(const std::vector<int>& sizes, int turns) {
     const auto start = Clock::now();
     const std::vector<merge::NearKey> found = merge::FindNearKeys(keys, candidates);
     const double search = Seconds(start);
-    const double without = best[0] - search;
-    std::printf("| %9d | %9.2f s | %10.2f s | %9.3f s (%zu found) | %+26.1f %% |\n", rows, best[0],
-                best[1], search,
+    const double without = best->first - search;
+    std::printf("| %9d | %9.2f s | %10.2f s | %9.3f s (%zu found) | %+26.1f %% |\n", rows,
+                best->first, best->second, search,
                 static_cast<std::size_t>(std::count_if(
                     found.begin(), found.end(), [](const merge::NearKey& k) { return k.Found(); })),
-                100.0 * (best[1] - without) / without);
+                100.0 * (best->second - without) / without);
     std::fflush(stdout);
   }
   return 0;
