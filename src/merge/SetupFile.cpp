@@ -1,16 +1,10 @@
 #include "merge/SetupFile.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <sstream>
 
+#include "merge/ResultFile.hpp"
 #include "merge/RunFiles.hpp"
 #include "store/UClc.hpp"
 
@@ -119,47 +113,6 @@ SavedSetup FromJson(const json& j) {
   return s;
 }
 
-// `text` as the whole of `file`, which takes the old file's place (and mode) in one step, synced.
-void WholeFile(const fs::path& file, const std::string& text) {
-  const auto failed = [&file](const std::string& cause) {
-    return SetupError("The setup cannot be written to " + file.string() + ": " + cause + ".");
-  };
-  const fs::path folder = fs::absolute(file).parent_path();
-  // A name of our own beside the file, made with the mode any new file gets.
-  std::string name;
-  int fd = -1;
-  std::random_device random;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    name = (folder / ("." + file.filename().string() + "." + std::to_string(::getpid()) + "." +
-                      std::to_string(random())))
-               .string();
-    fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) throw failed(std::strerror(errno));
-  struct stat old {};
-  bool ok = ::stat(file.c_str(), &old) != 0 || ::fchmod(fd, old.st_mode & 07777) == 0;
-  for (std::size_t done = 0; ok && done < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  const std::string cause = ok ? std::string() : std::strerror(errno ? errno : EIO);
-  ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(name.c_str(), file.c_str()) != 0) ok = false;
-  if (!ok) {
-    const std::string why = cause.empty() ? std::strerror(errno) : cause;
-    ::unlink(name.c_str());
-    throw failed(why);
-  }
-  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-}
-
 std::string RelativeTo(const std::string& file, const fs::path& folder) {
   if (file.empty()) return {};
   std::error_code ec;
@@ -183,7 +136,14 @@ void WriteSetup(SavedSetup setup, const fs::path& file) {
   std::error_code ec;
   if (fs::exists(file, ec) && !IsSetupFile(file))
     throw SetupError(file.string() + " is not a Tabloom setup file; it was left as it is.");
-  WholeFile(file, text);
+  // As every file the program writes: whole, synced, in the old file's place with its mode.
+  try {
+    ResultFile out(DiskFiles(), {FileRole::Setup, file.string()}, {});
+    DiskFiles().Write(out.Temporary(), text);
+    out.Commit();
+  } catch (const std::runtime_error& e) {
+    throw SetupError("The setup cannot be written to " + file.string() + ": " + e.what() + ".");
+  }
 }
 
 namespace {
