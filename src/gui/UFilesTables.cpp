@@ -112,16 +112,8 @@ void TFFiles::TableOpened(bool mainTable, const QString& file, const OpenedTable
     if (*opened.otherBook < 0 && !(mainTable ? p.AddFile : p.MainFile).empty()) {
       Note("The office had ended and was started again, but it cannot open\n" +
            QString::fromStdString(mainTable ? p.AddFile : p.MainFile) + " again.");
-      if (mainTable) {
-        p.AddFile.clear();
-        p.AddSheet = p.AddTitleRow = -1;
-        p.CopyColumns.clear();
-      } else {
-        p.MainFile.clear();
-        p.MainSheet = p.MainTitleRow = p.MainFirstRow = p.AddThereColumn = -1;
-        p.Links.clear();
-        p.LinkCount = 0;
-      }
+      p.ForgetTable(!mainTable);
+      if (mainTable) p.CopyColumns.clear();  // columns of the add table that went
       FillTabs(mainTable ? TabSet2 : TabSet1, -1);
     }
     (mainTable ? Grid2 : Grid1)->Repaint();

@@ -276,17 +276,9 @@ QString TFMain::ForgetLostTables() {
   merge::Parameters& p = Params;
   const bool mainLost = p.MainBook < 0 && !p.MainFile.empty();
   const bool addLost = p.AddBook < 0 && !p.AddFile.empty();
-  if (mainLost) {
-    p.MainFile.clear();
-    p.MainSheet = p.MainTitleRow = p.MainFirstRow = p.AddThereColumn = -1;
-  }
-  if (addLost) {
-    p.AddFile.clear();
-    p.AddSheet = p.AddTitleRow = -1;
-  }
+  if (mainLost) p.ForgetTable(true);
+  if (addLost) p.ForgetTable(false);
   if (!mainLost && !addLost) return {};
-  p.Links.clear();  // a link names columns of both tables
-  p.LinkCount = 0;
   StartButton->setEnabled(false);
   return mainLost && addLost ? "The tables could not be loaded again"
          : mainLost          ? "The main table could not be loaded again"

@@ -15,9 +15,7 @@ namespace {
 constexpr std::size_t kExamples = 3;
 
 std::string Quoted(const std::vector<std::string>& key) {
-  std::string text;
-  for (std::size_t k = 0; k < key.size(); ++k) text += (k == 0 ? "" : " | ") + OneLine(key[k]);
-  return "\"" + text + "\"";
+  return "\"" + OneLine(KeyText(key)) + "\"";
 }
 
 // "4", "4 and 9", "4, 9 and 12", as the office numbers rows; a long list is cut.

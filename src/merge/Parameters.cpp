@@ -111,6 +111,18 @@ std::string NotAllSpecified(const std::vector<std::string>& missing) {
   return sentence;
 }
 
+void Parameters::ForgetTable(bool mainTable) {
+  if (mainTable) {
+    MainFile.clear();
+    MainSheet = MainTitleRow = MainFirstRow = AddThereColumn = -1;
+  } else {
+    AddFile.clear();
+    AddSheet = AddTitleRow = -1;
+  }
+  Links.clear();
+  LinkCount = 0;
+}
+
 std::vector<TLink> Parameters::LiveLinks() const {
   std::vector<TLink> live;
   for (const TLink& link : Links)

@@ -127,6 +127,9 @@ struct Parameters {
   // What a run still needs, in the user's words ("the main table's data begin row", "a link"),
   // in the order the setup window asks for it; empty when nothing is missing.
   std::vector<std::string> Missing() const;
+  // A table's file and the choices made on it are cleared, to be chosen again; the links go
+  // too, as each names columns of both tables.
+  void ForgetTable(bool mainTable);
   // The live links, in their order.
   std::vector<TLink> LiveLinks() const;
   // The result's file as it is written: the format's extension appended where missing.
